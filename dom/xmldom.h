@@ -384,5 +384,7 @@ bool NodeMatches(IDOMNode* node, WideStringView name, WideStringView namespaceUR
 rtl::ComPtr<IDOMNodeExtension> RequireNodeExtension(IDOMNode* node);
 
 // Small conveniences over the status-returning calls, for code of the layers.
+// The node's qualified name; empty for a null node.
 WideString DOMNodeName(IDOMNode* node);
+// The low byte of the node's type; ntReserved for a null node.
 TNodeType DOMNodeType(IDOMNode* node);
