@@ -1,0 +1,40 @@
+// Message texts and fixed names of the XML document layer. Texts are quoted
+// as the layer raises them; callers and tests compare against these.
+#pragma once
+
+namespace XMLConst {
+
+// Messages (narrow; "%s" / "%d" are filled by rtl::Format).
+inline constexpr const char* SNodeNotFound = "Node \"%s\" not found";
+inline constexpr const char* SMissingNode = "IDOMNode required";
+inline constexpr const char* SNoAttributes = "Attributes are not supported on this node type";
+inline constexpr const char* SInvalidNodeType = "Invalid node type";
+inline constexpr const char* SMismatchedRegItems = "Mismatched paramaters to RegisterChildNodes";
+inline constexpr const char* SNotSingleTextNode = "Element does not contain a single text node";
+inline constexpr const char* SNodeReadOnly = "Node is readonly";
+inline constexpr const char* SMissingFileName = "FileName cannot be blank";
+inline constexpr const char* SNotActive = "No active document";
+inline constexpr const char* SMissingParseOpts = "DOM Implementation does not support IDOMParseOptions";
+inline constexpr const char* SOnlyWhenActive = "Refresh is only supported if the FileName or XML properties are set";
+inline constexpr const char* SLine = "Line";
+// reason, line feed, "Line", line number, line feed, start of the source text
+inline constexpr const char* SParseErrorFmt = "%s%s%s: %d%s%s";
+
+// Names and namespaces the layer writes or looks for.
+inline constexpr const char16_t* SXMLNS = u"xmlns";
+inline constexpr const char16_t* SXMLNSColon = u"xmlns:";
+inline constexpr const char16_t* SXMLNamespaceURI = u"http://www.w3.org/2000/xmlns/";
+inline constexpr const char16_t* SXMLSchemaInstanceURI = u"http://www.w3.org/2001/XMLSchema-instance";
+inline constexpr const char16_t* SSchemaLocation = u"schemaLocation";
+inline constexpr const char16_t* SNoNamespaceSchemaLocation = u"noNamespaceSchemaLocation";
+inline constexpr const char16_t* SSystemAttr = u"SYSTEM";
+inline constexpr const char16_t* SXMLDeclTarget = u"xml";
+inline constexpr const char16_t* SDefaultPrefixBase = u"NS";
+inline constexpr const char* SVersion = "version";
+inline constexpr const char* SEncoding = "encoding";
+inline constexpr const char* SStandalone = "standalone";
+inline constexpr const char* SDefaultVersion = "1.0";
+inline constexpr const char* SUTF8 = "UTF-8";
+inline constexpr const char* SDOMVendorDesc = "DOMVendorDesc";
+
+}  // namespace XMLConst

@@ -1,0 +1,576 @@
+// The XML document layer's classes: the document component TXMLDocument,
+// the node wrapper TXMLNode, the node list TXMLNodeList, node classes, and
+// the free routines they share.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "dom/xmldom.h"
+#include "rtl/Component.h"
+#include "rtl/Exception.h"
+#include "rtl/InterfaceList.h"
+#include "rtl/Interface.h"
+#include "rtl/Object.h"
+#include "rtl/StringList.h"
+#include "rtl/Variant.h"
+#include "xml/XMLIntf.h"
+
+namespace rtl {
+class TStream;
+}  // namespace rtl
+
+class TXMLNode;
+class TXMLNodeList;
+class TXMLDocument;
+
+// The exception of the XML document layer.
+class EXMLDocError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+// ---------------------------------------------------------------------------
+// Node classes
+
+// What a class reference knows about its class: how to make an instance and
+// how to test membership. Get one with NodeClassOf<T>().
+class TXMLNodeMeta {
+ public:
+  using CreateFn = TXMLNode* (*)(const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode,
+                                 TXMLDocument* ownerDoc);
+  using CreateHostedFn = TXMLNode* (*)(TXMLNode* hostNode);
+  using IsInstanceFn = bool (*)(const TXMLNode* node);
+
+  constexpr TXMLNodeMeta(CreateFn create, CreateHostedFn createHosted, IsInstanceFn isInstance)
+      : Create(create), CreateHosted(createHosted), IsInstance(isInstance) {}
+
+  // Returns a new, not yet referenced node (count 0).
+  const CreateFn Create;
+  // Null for classes without a hosting constructor.
+  const CreateHostedFn CreateHosted;
+  // True when node is of this class or a descendant.
+  const IsInstanceFn IsInstance;
+};
+
+template <class T>
+TXMLNodeClass NodeClassOf();
+
+// One registration of a node class by tag name and namespace.
+struct TNodeClassInfo {
+  WideString NodeName;
+  WideString NamespaceURI;
+  TXMLNodeClass NodeClass = nullptr;
+};
+using TNodeClassArray = std::vector<TNodeClassInfo>;
+// Uncounted node pointers.
+using TXMLNodeArray = std::vector<TXMLNode*>;
+
+// ---------------------------------------------------------------------------
+// Layer-internal interfaces
+
+struct IXMLNodeAccess : IXMLNode {
+  static constexpr rtl::GUID IID = {0x6C819037, 0xAB66, 0x4AA8, {0xB2, 0xA5, 0x95, 0x8E, 0xDA, 0x86, 0x27, 0xB7}};
+  using Base = IXMLNode;
+
+  virtual rtl::ComPtr<IXMLNode> AddChildOfClass(const WideString& tagName, const WideString& namespaceURI,
+                                                TXMLNodeClass nodeClass, int32_t index = -1) = 0;
+  // Raises "Element does not contain a single text node" for mixed content.
+  virtual void CheckTextNode() = 0;
+  // Forgets the document in this node and every built list below it.
+  virtual void ClearDocumentRef() = 0;
+  virtual rtl::ComPtr<IXMLNode> CreateAttributeNode(const rtl::ComPtr<IDOMNode>& domNode) = 0;
+  virtual rtl::ComPtr<IXMLNode> CreateChildNode(const rtl::ComPtr<IDOMNode>& domNode) = 0;
+  // Null when the class cannot be hosted.
+  virtual rtl::ComPtr<IXMLNode> CreateHostedNode(TXMLNodeClass nodeClass, const rtl::GUID& itemInterface,
+                                                 const WideString& itemTag,
+                                                 const WideString& itemNamespaceURI) = 0;
+  // Raises "Attributes are not supported on this node type" for non-elements.
+  virtual rtl::ComPtr<IDOMElement> GetDOMElement() = 0;
+  // Null when no hosted node is of that class.
+  virtual rtl::ComPtr<IXMLNode> FindHostedNode(TXMLNodeClass nodeClass) = 0;
+  virtual const TNodeClassArray& GetChildNodeClasses() = 0;
+  // Null for ordinary nodes.
+  virtual TXMLNode* GetHostNode() = 0;
+  virtual void EmptyHook() = 0;
+  virtual bool HasChildNode(const WideString& childTag) = 0;
+  virtual bool HasChildNode(const WideString& childTag, const WideString& namespaceURI) = 0;
+  virtual rtl::ComPtr<IXMLNode> InternalAddChild(TXMLNodeClass nodeClass, const WideString& tagName,
+                                                 const WideString& namespaceURI, int32_t index) = 0;
+  // 0 for a node without parent.
+  virtual int32_t NestingLevel() = 0;
+  virtual void RegisterChildNode(const WideString& tagName, TXMLNodeClass childNodeClass,
+                                 const WideString& namespaceURI = WideString()) = 0;
+  virtual void RegisterChildNodes(const std::vector<WideString>& childTagNames,
+                                  const std::vector<TXMLNodeClass>& childNodeClasses) = 0;
+  // The container is not counted.
+  virtual void SetContainer(rtl::IInterface* container) = 0;
+  virtual void SetParentNode(TXMLNode* value) = 0;
+
+ protected:
+  ~IXMLNodeAccess() = default;
+};
+
+struct IXMLDocumentAccess : rtl::IInterface {
+  static constexpr rtl::GUID IID = {0x933FDA52, 0xB0D0, 0x440C, {0xB3, 0xE9, 0xC3, 0x7F, 0xFB, 0x4B, 0x90, 0x6B}};
+  using Base = rtl::IInterface;
+
+  virtual TXMLDocument* GetDocumentInstance() = 0;
+  // Null when inactive; raises the interface-cast error when the DOM
+  // document cannot persist.
+  virtual rtl::ComPtr<IDOMPersist> GetDOMPersist() = 0;
+
+ protected:
+  ~IXMLDocumentAccess() = default;
+};
+
+// ---------------------------------------------------------------------------
+// TXMLNodeList
+
+class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
+ public:
+  TXMLNodeList(TXMLNode* owner, const WideString& defaultNamespaceURI,
+               TNodeListNotification notificationProc);
+
+  int32_t GetCount() override;
+  rtl::ComPtr<IXMLNode> GetNode(const OleVariant& indexOrName) override;
+  int32_t GetUpdateCount() override;
+  int32_t Add(const rtl::ComPtr<IXMLNode>& node) override;
+  void BeginUpdate() override;
+  void Clear() override;
+  int32_t Delete(int32_t index) override;
+  int32_t Delete(const WideString& name) override;
+  int32_t Delete(const WideString& name, const WideString& namespaceURI) override;
+  void EndUpdate() override;
+  rtl::ComPtr<IXMLNode> First() override;
+  rtl::ComPtr<IXMLNode> FindNode(const WideString& nodeName) override;
+  rtl::ComPtr<IXMLNode> FindNode(const WideString& nodeName, const WideString& namespaceURI) override;
+  rtl::ComPtr<IXMLNode> FindNode(const rtl::GUID& childNodeType) override;
+  rtl::ComPtr<IXMLNode> FindSibling(const rtl::ComPtr<IXMLNode>& node, int32_t delta) override;
+  rtl::ComPtr<IXMLNode> Get(int32_t index) override;
+  int32_t IndexOf(const rtl::ComPtr<IXMLNode>& node) override;
+  int32_t IndexOf(const WideString& name) override;
+  int32_t IndexOf(const WideString& name, const WideString& namespaceURI) override;
+  int32_t Insert(int32_t index, const rtl::ComPtr<IXMLNode>& node) override;
+  rtl::ComPtr<IXMLNode> Last() override;
+  int32_t Remove(const rtl::ComPtr<IXMLNode>& node) override;
+  rtl::ComPtr<IXMLNode> ReplaceNode(const rtl::ComPtr<IXMLNode>& oldNode,
+                                    const rtl::ComPtr<IXMLNode>& newNode) override;
+
+  // The storage, for the owner filling a freshly built list (no notification).
+  rtl::TInterfaceList<IXMLNode>& List() { return FList; }
+  // Not counted; the node whose children or attributes these are.
+  TXMLNode* Owner() const { return FOwner; }
+  const WideString& DefaultNamespaceURI() const { return FDefaultNamespaceURI; }
+
+ protected:
+  void DoNotify(TNodeListOperation operation, const rtl::ComPtr<IXMLNode>& node,
+                const OleVariant& indexOrName, bool beforeOperation, rtl::ComPtr<IXMLNode>& result);
+  int32_t InternalInsert(int32_t index, const rtl::ComPtr<IXMLNode>& node);
+  void InsertFormattingNode(int32_t level, int32_t index, bool lineBreak);
+
+ private:
+  rtl::TInterfaceList<IXMLNode> FList;
+  TNodeListNotification FNotificationProc;
+  TXMLNode* FOwner;
+  int32_t FUpdateCount = 0;
+  WideString FDefaultNamespaceURI;
+};
+
+// ---------------------------------------------------------------------------
+// TXMLNode
+
+// Descendants of TXMLNode put this in their class body so that CloneNode and
+// FindHostedNode know their class.
+#define XMLNODE_CLASS(T) \
+  TXMLNodeClass ClassType() const override { return NodeClassOf<T>(); }
+
+class TXMLNode : public IXMLNodeAccess {
+ public:
+  // Selects the hosting constructor.
+  struct HostedTag {};
+
+  // Raises "IDOMNode required" without a DOM node. parentNode and ownerDoc
+  // are not counted.
+  TXMLNode(const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc);
+  // A second wrapper over the DOM node of the top of hostNode's host chain.
+  TXMLNode(HostedTag, TXMLNode* hostNode);
+  TXMLNode(const TXMLNode&) = delete;
+  TXMLNode& operator=(const TXMLNode&) = delete;
+  virtual ~TXMLNode();
+
+  virtual TXMLNodeClass ClassType() const;
+
+  // IInterface
+  HResult QueryInterface(const rtl::GUID& iid, void** obj) override;
+  int32_t AddRef() override;
+  int32_t Release() override;
+
+  // IXMLNode
+  OleVariant GetAttribute(const WideString& attrName) override;
+  rtl::ComPtr<IXMLNodeList> GetAttributeNodes() override;
+  rtl::ComPtr<IXMLNodeList> GetChildNodes() override;
+  OleVariant GetChildValue(const OleVariant& indexOrName) override;
+  rtl::ComPtr<rtl::IInterface> GetContainer() override;
+  rtl::ComPtr<IDOMNode> GetDOMNode() override;
+  bool HasChildNodes() override;
+  bool IsTextElement() override;
+  WideString GetLocalName() override;
+  WideString GetNamespaceURI() override;
+  WideString GetNodeName() override;
+  TNodeType GetNodeType() override;
+  OleVariant GetNodeValue() override;
+  rtl::ComPtr<IXMLDocumentIntf> GetOwnerDocument() override;
+  rtl::ComPtr<IXMLNode> GetParentNode() override;
+  WideString GetPrefix() override;
+  bool GetReadOnly() override;
+  WideString GetText() override;
+  WideString GetXML() override;
+  void SetAttribute(const WideString& attrName, const OleVariant& value) override;
+  void SetChildValue(const OleVariant& indexOrName, const OleVariant& value) override;
+  void SetNodeValue(const OleVariant& value) override;
+  void SetReadOnly(bool value) override;
+  void SetText(const WideString& value) override;
+  rtl::ComPtr<IXMLNode> AddChild(const WideString& tagName, int32_t index = -1) override;
+  rtl::ComPtr<IXMLNode> AddChildNS(const WideString& tagName, const WideString& namespaceURI,
+                                   bool generatePrefix = false, int32_t index = -1) override;
+  rtl::ComPtr<IXMLNode> CloneNode(bool deep) override;
+  void DeclareNamespace(const WideString& prefix, const WideString& uri) override;
+  WideString FindNamespaceURI(const WideString& tagOrPrefix) override;
+  rtl::ComPtr<IXMLNode> FindNamespaceDecl(const WideString& namespaceURI) override;
+  OleVariant GetAttributeNS(const WideString& attrName, const WideString& namespaceURI) override;
+  bool HasAttribute(const WideString& name) override;
+  bool HasAttributeNS(const WideString& name, const WideString& namespaceURI) override;
+  rtl::ComPtr<IXMLNode> NextSibling() override;
+  void Normalize() override;
+  rtl::ComPtr<IXMLNode> PreviousSibling() override;
+  void Resync() override;
+  void SetAttributeNS(const WideString& attrName, const WideString& namespaceURI,
+                      const OleVariant& value) override;
+  void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet, WideString& output) override;
+  void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet,
+                     const rtl::ComPtr<IXMLDocumentIntf>& outputDoc) override;
+
+  // IXMLNodeAccess
+  rtl::ComPtr<IXMLNode> AddChildOfClass(const WideString& tagName, const WideString& namespaceURI,
+                                        TXMLNodeClass nodeClass, int32_t index = -1) override;
+  void CheckTextNode() override;
+  void ClearDocumentRef() override;
+  rtl::ComPtr<IXMLNode> CreateAttributeNode(const rtl::ComPtr<IDOMNode>& domNode) override;
+  rtl::ComPtr<IXMLNode> CreateChildNode(const rtl::ComPtr<IDOMNode>& domNode) override;
+  rtl::ComPtr<IXMLNode> CreateHostedNode(TXMLNodeClass nodeClass, const rtl::GUID& itemInterface,
+                                         const WideString& itemTag,
+                                         const WideString& itemNamespaceURI) override;
+  rtl::ComPtr<IDOMElement> GetDOMElement() override;
+  rtl::ComPtr<IXMLNode> FindHostedNode(TXMLNodeClass nodeClass) override;
+  const TNodeClassArray& GetChildNodeClasses() override;
+  TXMLNode* GetHostNode() override;
+  void EmptyHook() override;
+  bool HasChildNode(const WideString& childTag) override;
+  bool HasChildNode(const WideString& childTag, const WideString& namespaceURI) override;
+  rtl::ComPtr<IXMLNode> InternalAddChild(TXMLNodeClass nodeClass, const WideString& tagName,
+                                         const WideString& namespaceURI, int32_t index) override;
+  int32_t NestingLevel() override;
+  void RegisterChildNode(const WideString& tagName, TXMLNodeClass childNodeClass,
+                         const WideString& namespaceURI = WideString()) override;
+  void RegisterChildNodes(const std::vector<WideString>& childTagNames,
+                          const std::vector<TXMLNodeClass>& childNodeClasses) override;
+  void SetContainer(rtl::IInterface* container) override;
+  void SetParentNode(TXMLNode* value) override;
+
+  // Change notification: the document's event first, then (before a
+  // change) the read-only check.
+  virtual void DoNodeChange(TNodeChange changeType, bool beforeChange);
+  // Null drops the cache; ignored on a hosted node.
+  virtual void SetAttributeNodes(const rtl::ComPtr<IXMLNodeList>& value);
+  virtual void SetChildNodes(const rtl::ComPtr<IXMLNodeList>& value);
+  virtual void ChildListNotify(TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
+                               const OleVariant& indexOrName, bool beforeOperation);
+  void AttributeListNotify(TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
+                           const OleVariant& indexOrName, bool beforeOperation);
+
+  // Non-counted back references.
+  TXMLDocument* Document() const { return FDocument; }
+  TXMLNode* ParentNode() const { return FParentNode; }
+  IDOMNode* DOMNode() const { return FDOMNode.get(); }
+  bool IsDocElement() const { return FIsDocElement; }
+  // The reference count of the node itself.
+  int32_t RefCount() const { return FRefCount.load(std::memory_order_acquire); }
+
+  // Callbacks the host calls after each list notification; never set by the
+  // layer itself.
+  void SetOnChildListChange(TNodeListNotification value);
+  void SetOnAttributeListChange(TNodeListNotification value);
+
+ protected:
+  virtual rtl::ComPtr<IXMLNodeList> CreateAttributeList();
+  virtual rtl::ComPtr<IXMLNodeList> CreateChildList();
+  // Receives the item values of CreateHostedNode; the base class has no room
+  // for them and ignores them.
+  virtual void SetHostedItemInfo(const rtl::GUID& itemInterface, const WideString& itemTag,
+                                 const WideString& itemNamespaceURI);
+  // Raises "Node is readonly" when the flag is set.
+  void CheckReadOnly();
+  WideString GetPrefixedName(const WideString& name, const WideString& namespaceURI);
+  // The host chain's top, or this node.
+  TXMLNode* TopHost();
+  // Options of the document; the defaults when the node has none.
+  TXMLDocOptions DocOptions() const;
+
+ private:
+  // Rarely used state, allocated on first use so that the many plain nodes
+  // of a large document stay small.
+  struct Extra;
+  Extra& Ext();
+  void HostedListNotify(bool childList, TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
+                        const OleVariant& indexOrName, bool beforeOperation);
+  friend class TXMLNodeList;
+  friend class TXMLDocument;
+
+  rtl::ComPtr<IXMLNodeList> FAttributeNodes;
+  rtl::ComPtr<IXMLNodeList> FChildNodes;
+  TXMLDocument* FDocument;
+  rtl::ComPtr<IDOMNode> FDOMNode;
+  TXMLNode* FParentNode;
+  std::unique_ptr<Extra> FExtra;
+  std::atomic<int32_t> FRefCount{0};
+  TNodeType FNodeType;
+  bool FIsDocElement = false;
+  bool FReadOnly = false;
+};
+
+template <class T>
+TXMLNodeClass NodeClassOf() {
+  static const TXMLNodeMeta meta(
+      [](const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc) -> TXMLNode* {
+        return new T(domNode, parentNode, ownerDoc);
+      },
+      []() -> TXMLNodeMeta::CreateHostedFn {
+        if constexpr (std::is_constructible_v<T, TXMLNode::HostedTag, TXMLNode*>)
+          return [](TXMLNode* host) -> TXMLNode* { return new T(TXMLNode::HostedTag{}, host); };
+        else
+          return nullptr;
+      }(),
+      [](const TXMLNode* node) { return dynamic_cast<const T*>(node) != nullptr; });
+  return &meta;
+}
+
+// ---------------------------------------------------------------------------
+// TXMLDocument
+
+enum TDocumentSource : uint8_t {
+  dsNone = 0,
+  dsXMLLines = 1,
+  dsXMLText = 2,
+  dsFile = 3,
+  dsStream = 4,
+};
+
+// The document component. With an owner it lives until the owner frees it;
+// without one it is freed when its last interface reference goes (hold it
+// through a ComPtr<IXMLDocumentIntf> from the start).
+class TXMLDocument : public rtl::TComponent, public IXMLDocumentIntf, public IXMLDocumentAccess {
+ public:
+  explicit TXMLDocument(rtl::TComponent* owner = nullptr);
+  ~TXMLDocument() override;
+
+  // IInterface (shared by both interfaces)
+  HResult QueryInterface(const rtl::GUID& iid, void** obj) override;
+  int32_t AddRef() override;
+  int32_t Release() override;
+
+  // IXMLDocumentIntf
+  bool GetActive() override;
+  int32_t GetAsyncLoadState() override;
+  rtl::ComPtr<IXMLNodeList> GetChildNodes() override;
+  rtl::ComPtr<IXMLNode> GetDocumentElement() override;
+  rtl::ComPtr<IXMLNode> GetDocumentNode() override;
+  rtl::ComPtr<IDOMDocument> GetDOMDocument() override;
+  WideString GetEncoding() override;
+  WideString GetFileName() override;
+  bool GetModified() override;
+  WideString GetNodeIndentStr() override;
+  TXMLDocOptions GetOptions() override;
+  TParseOptions GetParseOptions() override;
+  WideString GetSchemaLocation() override;
+  WideString GetStandalone() override;
+  WideString GetVersion() override;
+  rtl::TStrings* GetXML() override;
+  void SetActive(bool value) override;
+  void SetDocumentElement(const rtl::ComPtr<IXMLNode>& value) override;
+  void SetDOMDocument(const rtl::ComPtr<IDOMDocument>& value) override;
+  void SetEncoding(const WideString& value) override;
+  void SetFileName(const WideString& value) override;
+  void SetNodeIndentStr(const WideString& value) override;
+  void SetOptions(TXMLDocOptions value) override;
+  void SetParseOptions(TParseOptions value) override;
+  void SetStandalone(const WideString& value) override;
+  void SetVersion(const WideString& value) override;
+  void SetXML(const rtl::TStrings& value) override;
+  rtl::ComPtr<IXMLNode> AddChild(const WideString& tagName) override;
+  rtl::ComPtr<IXMLNode> AddChildNS(const WideString& tagName, const WideString& namespaceURI) override;
+  rtl::ComPtr<IXMLNode> CreateElement(const WideString& tagName, const WideString& namespaceURI) override;
+  rtl::ComPtr<IXMLNode> CreateNode(const WideString& nameOrData, TNodeType nodeType = ntElement,
+                                   const WideString& addlData = WideString()) override;
+  WideString MakeUniquePrefix(const rtl::ComPtr<IXMLNode>& node) override;
+  rtl::ComPtr<IXMLNode> BindRootElement(const WideString& tagName, TXMLNodeClass nodeClass,
+                                        const WideString& namespaceURI = WideString()) override;
+  bool IsEmptyDocument() override;
+  void LoadFromFile(const WideString& fileName = WideString()) override;
+  void LoadFromStream(rtl::TStream* stream, int32_t encodingType = 0) override;
+  void LoadFromXML(const AnsiString& xml) override;
+  void LoadFromXML(const WideString& xml) override;
+  void Refresh() override;
+  void RegisterRootNodeClass(const WideString& tagName, TXMLNodeClass nodeClass,
+                             const WideString& namespaceURI = WideString()) override;
+  void ResetDocumentNode() override;
+  void SaveToFile(const WideString& fileName = WideString()) override;
+  void SaveToStream(rtl::TStream* stream) override;
+  void SaveToXML(WideString& xml) override;
+  void SaveToXML(AnsiString& xml) override;
+  void SetOnAsyncLoad(const TAsyncEventHandler& value) override;
+
+  // IXMLDocumentAccess
+  TXMLDocument* GetDocumentInstance() override;
+  rtl::ComPtr<IDOMPersist> GetDOMPersist() override;
+
+  // Component side
+  void Loaded() override;
+  void DefineProperties(rtl::TFiler& filer) override;
+
+  // The class to wrap a DOM node with; null lets the node choose.
+  virtual TXMLNodeClass ChooseNodeClass(IDOMNode* domNode);
+
+  // Not owned. Changing it closes the document.
+  TDOMVendor* GetDOMVendor() const { return FDOMVendor; }
+  void SetDOMVendor(TDOMVendor* value);
+  rtl::ComPtr<IDOMImplementation> GetDOMImplementation() const { return FDOMImplementation; }
+  // Closes the document when the implementation changes.
+  void SetDOMImplementation(const rtl::ComPtr<IDOMImplementation>& value);
+  TDocumentSource GetDocumentSource() const { return FDocumentSource; }
+  const TAsyncEventHandler& GetOnAsyncLoad() const { return FOnAsyncLoad; }
+  // True increments the modification counter, false resets it.
+  void SetModified(bool value);
+  // Called by every node before and after each change.
+  void DoNodeChange(const rtl::ComPtr<IXMLNode>& node, TNodeChange changeType, bool beforeChange);
+  int32_t RefCount() const { return FRefCount.load(std::memory_order_acquire); }
+  bool OwnedByComponent() const { return FOwnedByComponent; }
+
+  rtl::TNotifyEvent AfterClose;
+  rtl::TNotifyEvent BeforeOpen;
+  rtl::TNotifyEvent BeforeClose;
+  rtl::TNotifyEvent AfterOpen;
+  TNodeChangeEvent BeforeNodeChange;
+  TNodeChangeEvent AfterNodeChange;
+
+ protected:
+  virtual void AutoSaveOnClose();
+  virtual void EnsureDOMImplementation();
+  virtual void DoAfterClose();
+  virtual void DoAfterOpen();
+  virtual void DoBeforeClose();
+  virtual void DoBeforeOpen();
+  virtual void LoadDocument();
+  virtual void ReleaseDocument(bool autoSave);
+
+  // Runs EnsureDOMImplementation, then raises "No active document" when
+  // there is no DOM document.
+  void CheckActive();
+  void ApplyParseOptions();
+  rtl::ComPtr<IDOMParseOptions> GetDOMParseOptions();
+  // Creates a fresh DOM document through the held implementation and loads
+  // it; on failure releases without auto-save and re-raises.
+  void OpenDocument();
+  void SetXMLLinesSilently(const AnsiString& text);
+  void SyncXMLLines();
+  void XMLLinesChanging(rtl::TStringList* sender);
+
+  // Document text
+  rtl::ComPtr<IXMLNode> GetXMLDeclNode();
+  WideString GetDeclValue(int item, const WideString& defaultValue);
+  void SetDeclValue(int item, const WideString& value);
+  AnsiString BuildDeclText(const rtl::ComPtr<IXMLNode>& declNode, int item, const WideString& value);
+  AnsiString SaveAsUTF8WithDecl();
+
+ private:
+  WideString FXMLData;
+  rtl::TStream* FLoadFromStream = nullptr;
+  std::unique_ptr<rtl::TStringList> FXMLStrings;
+  TDOMVendor* FDOMVendor = nullptr;
+  std::atomic<int32_t> FRefCount{1};
+  TNodeClassArray FRootNodeClasses;
+  rtl::ComPtr<IDOMPersist> FDOMPersist;
+  rtl::ComPtr<IDOMDocument> FDOMDocument;
+  rtl::ComPtr<IDOMImplementation> FDOMImplementation;
+  rtl::ComPtr<IDOMParseOptions> FDOMParseOptions;
+  bool FDOMParseOptionsQueried = false;
+  TParseOptions FParseOptions;
+  rtl::ComPtr<IXMLNode> FDocumentNode;
+  WideString FFileName;
+  TXMLDocOptions FOptions;
+  int32_t FPrefixID = 0;
+  WideString FPrefixBase;
+  WideString FNodeIndentStr;
+  bool FStreamedActive = false;
+  int32_t FModified = 0;
+  int32_t FXMLStrSyncCount = -1;
+  TDocumentSource FDocumentSource = dsNone;
+  bool FOwnedByComponent = false;
+  TAsyncEventHandler FOnAsyncLoad;
+};
+
+// ---------------------------------------------------------------------------
+// Free routines
+
+// Never return.
+[[noreturn]] void RaiseDocError(const AnsiString& msg);
+[[noreturn]] void RaiseDocErrorFmt(const char* fmt, std::initializer_list<rtl::FormatArg> args);
+
+// A new, unattached DOM node of the kind; raises "Invalid node type" for
+// kinds that cannot be created.
+rtl::ComPtr<IDOMNode> MakeDOMNode(IDOMDocument* doc, const WideString& nameOrData, TNodeType nodeType,
+                                  const WideString& addlData);
+
+// The quoted value after the first occurrence of name in line; defaultValue
+// when name does not occur, "" when no quote follows it.
+WideString ReadQuotedAttr(const AnsiString& name, const AnsiString& line, const WideString& defaultValue);
+
+using TEncodingNameList = std::vector<AnsiString>;
+// "UTF-16", "UCS-2", "UNICODE".
+extern const TEncodingNameList WideEncodingNames;
+
+// True when list holds s (ASCII letters compared without case).
+bool TextInList(const AnsiString& s, const TEncodingNameList& list);
+
+// Removes the encoding attribute of a leading XML declaration unless its
+// value is in keep.
+void DropUnlistedEncoding(WideString& xml, const TEncodingNameList& keep);
+
+enum TDetectedEncoding : uint8_t {
+  deUndetermined,
+  deUCS4BE,
+  deUCS4LE,
+  deUCS4Order2143,
+  deUCS4Order3412,
+  deUTF8BOM,
+  deUCS4Mixed,
+  deUTF16BE,
+  deUTF16LE,
+  deUTF8,
+  deEBCDIC,
+};
+
+// Classifies the stream's bytes; leaves its position as it was.
+TDetectedEncoding DetectStreamEncoding(rtl::TStream* stream);
+
+// Adds, replaces or (with a null class) removes the entry for the pair.
+void SetNodeClassEntry(TNodeClassArray& classes, TXMLNodeClass nodeClass, const WideString& nodeName,
+                       const WideString& namespaceURI);
+
+// Appends name="value" (blank-separated); nothing for an empty value.
+void AppendAttrText(AnsiString& s, const AnsiString& name, const AnsiString& value);
