@@ -25,6 +25,7 @@ inline constexpr const char* kUnknownException = "Unknown exception";
 // Components.
 inline constexpr const char* kInvalidName = "\"%s\" is not a valid component name";
 inline constexpr const char* kDuplicateName = "A component named %s already exists";
+inline constexpr const char* kNoComponent = "No component to read into";
 inline constexpr const char* kClassNotFound = "Class %s not found";
 inline constexpr const char* kClassNotRegistered = "Class of component %s is not registered";
 

@@ -1,0 +1,121 @@
+// An ordered list of counted interface references with a lock.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "rtl/Exception.h"
+#include "rtl/Interface.h"
+#include "rtl/rtlconst.h"
+
+namespace rtl {
+
+// Holds one counted reference per item. Every operation takes the list's own
+// recursive lock, so single calls are safe from several threads; Lock/Unlock
+// hold it across a sequence of calls. References dropped by Delete, Remove
+// and Clear are released after the lock is let go, so a destructor that
+// reaches back into the list cannot see it half-changed.
+template <class I>
+class TInterfaceList {
+ public:
+  using Item = ComPtr<I>;
+
+  TInterfaceList() = default;
+  TInterfaceList(const TInterfaceList&) = delete;
+  TInterfaceList& operator=(const TInterfaceList&) = delete;
+
+  int32_t Count() const {
+    std::lock_guard guard(mutex_);
+    return static_cast<int32_t>(items_.size());
+  }
+  // Raises EListError "List index out of bounds (%d)" outside 0..Count()-1.
+  Item Get(int32_t index) const {
+    std::lock_guard guard(mutex_);
+    CheckIndex(index, Count());
+    return items_[static_cast<size_t>(index)];
+  }
+  // Replaces the item at index; raises EListError outside 0..Count()-1.
+  void Put(int32_t index, Item item) {
+    std::unique_lock guard(mutex_);
+    CheckIndex(index, Count());
+    std::swap(items_[static_cast<size_t>(index)], item);
+    guard.unlock();
+  }
+  // Appends item (null allowed); returns its index.
+  int32_t Add(Item item) {
+    std::lock_guard guard(mutex_);
+    items_.push_back(std::move(item));
+    return static_cast<int32_t>(items_.size()) - 1;
+  }
+  // Inserts before index (Count() appends); raises EListError outside
+  // 0..Count().
+  void Insert(int32_t index, Item item) {
+    std::lock_guard guard(mutex_);
+    CheckIndex(index, Count() + 1);
+    items_.insert(items_.begin() + index, std::move(item));
+  }
+  // Position of that very reference (pointer identity), or -1.
+  int32_t IndexOf(const I* item) const {
+    std::lock_guard guard(mutex_);
+    for (size_t i = 0; i < items_.size(); ++i)
+      if (items_[i].get() == item) return static_cast<int32_t>(i);
+    return -1;
+  }
+  int32_t IndexOf(const Item& item) const { return IndexOf(item.get()); }
+  // Removes the first occurrence of item; returns the index it had, or -1
+  // (and no change) when absent.
+  int32_t Remove(const Item& item) {
+    Item dropped;
+    std::lock_guard guard(mutex_);
+    const int32_t index = IndexOf(item);
+    if (index >= 0) dropped = Take(index);
+    return index;
+  }
+  // Raises EListError outside 0..Count()-1.
+  void Delete(int32_t index) {
+    Item dropped;
+    std::lock_guard guard(mutex_);
+    CheckIndex(index, Count());
+    dropped = Take(index);
+  }
+  // The first / last item, or null when the list is empty.
+  Item First() const {
+    std::lock_guard guard(mutex_);
+    return items_.empty() ? Item() : items_.front();
+  }
+  Item Last() const {
+    std::lock_guard guard(mutex_);
+    return items_.empty() ? Item() : items_.back();
+  }
+  void Clear() {
+    std::vector<Item> dropped;
+    std::lock_guard guard(mutex_);
+    dropped.swap(items_);
+  }
+
+  // Holds the list's lock until the matching Unlock (may nest on one thread).
+  void Lock() const { mutex_.lock(); }
+  void Unlock() const { mutex_.unlock(); }
+  // Takes the lock only when no other thread holds it; true when taken.
+  bool TryLock() const { return mutex_.try_lock(); }
+
+ private:
+  static void CheckIndex(int32_t index, int32_t limit) {
+    if (index < 0 || index >= limit) throw EListError(Format(msg::kListIndexError, {index}));
+  }
+  Item Take(int32_t index) {
+    Item item = std::move(items_[static_cast<size_t>(index)]);
+    items_.erase(items_.begin() + index);
+    return item;
+  }
+
+  mutable std::recursive_mutex mutex_;
+  std::vector<Item> items_;
+};
+
+// A list of references of the base interface.
+using TInterfaceListBase = TInterfaceList<IInterface>;
+
+}  // namespace rtl
