@@ -38,10 +38,10 @@ class TInterfaceList {
   }
   // Replaces the item at index; raises EListError outside 0..Count()-1.
   void Put(int32_t index, Item item) {
-    std::unique_lock guard(mutex_);
+    // item now holds the old reference; it is released after the lock goes.
+    std::lock_guard guard(mutex_);
     CheckIndex(index, Count());
     std::swap(items_[static_cast<size_t>(index)], item);
-    guard.unlock();
   }
   // Appends item (null allowed); returns its index.
   int32_t Add(Item item) {
@@ -88,6 +88,11 @@ class TInterfaceList {
   Item Last() const {
     std::lock_guard guard(mutex_);
     return items_.empty() ? Item() : items_.back();
+  }
+  // Makes room for count items without changing the list.
+  void Reserve(int32_t count) {
+    std::lock_guard guard(mutex_);
+    if (count > 0) items_.reserve(static_cast<size_t>(count));
   }
   void Clear() {
     std::vector<Item> dropped;

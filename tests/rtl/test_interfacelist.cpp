@@ -35,6 +35,8 @@ TEST(InterfaceList, KeepsItemsAliveAndReleasesThem) {
   liveItems = 0;
   {
     TInterfaceList<IItem> list;
+    list.Reserve(16);
+    EXPECT_EQ(list.Count(), 0);
     EXPECT_EQ(list.Add(Make(1)), 0);
     EXPECT_EQ(list.Add(Make(2)), 1);
     list.Insert(0, Make(0));
