@@ -76,6 +76,8 @@ TDOMVendorList& VendorRegistry() {
   return *registry;
 }
 
+bool VendorRegistryExists() { return registry != nullptr; }
+
 void RegisterVendor(TDOMVendor* vendor) { VendorRegistry().Add(vendor); }
 
 void UnregisterVendor(TDOMVendor* vendor) {

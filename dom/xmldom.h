@@ -350,6 +350,8 @@ class TDOMVendorList {
 
 // The single registry, created on the first call.
 TDOMVendorList& VendorRegistry();
+// Whether the registry exists now; never creates it.
+bool VendorRegistryExists();
 void RegisterVendor(TDOMVendor* vendor);
 // Does nothing when the registry does not exist (never created or released).
 void UnregisterVendor(TDOMVendor* vendor);
