@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 
 #include "rtl/rtlconst.h"
 
@@ -13,11 +14,18 @@ struct ClassEntry {
   TComponentFactory factory;
 };
 
+using ClassMap = std::map<AnsiString, ClassEntry, std::less<>>;
+
 // Created on first use, so registrations from static initialisers of other
 // units work whatever their order.
-std::map<AnsiString, ClassEntry, std::less<>>& Registry() {
-  static std::map<AnsiString, ClassEntry, std::less<>> registry;
+ClassMap& Registry() {
+  static ClassMap registry;
   return registry;
+}
+
+std::mutex& RegistryMutex() {
+  static std::mutex mutex;
+  return mutex;
 }
 
 bool IsIdentifier(std::string_view s) {
@@ -113,21 +121,25 @@ void TComponent::DestroyComponents() {
 
 AnsiString TComponent::ClassName() const {
   const std::type_index type(typeid(*this));
+  std::lock_guard guard(RegistryMutex());
   for (const auto& [name, entry] : Registry())
     if (entry.type == type) return name;
   return {};
 }
 
 void RegisterComponentClass(const AnsiString& className, std::type_index type, TComponentFactory factory) {
+  std::lock_guard guard(RegistryMutex());
   Registry().insert_or_assign(className, ClassEntry{type, std::move(factory)});
 }
 
 void UnregisterComponentClass(const AnsiString& className) {
+  std::lock_guard guard(RegistryMutex());
   auto& registry = Registry();
   if (auto it = registry.find(className); it != registry.end()) registry.erase(it);
 }
 
 TComponentFactory FindComponentClass(std::string_view className) {
+  std::lock_guard guard(RegistryMutex());
   auto& registry = Registry();
   auto it = registry.find(className);
   return it == registry.end() ? TComponentFactory() : it->second.factory;

@@ -58,7 +58,10 @@ struct TReader::Header {
   AnsiString className;
 };
 
-TReader::TReader(std::string text) : text_(std::move(text)) {}
+TReader::TReader(std::string text) : text_(std::move(text)) {
+  // Editors like to put a byte order mark in front of UTF-8 text.
+  if (text_.starts_with("\xEF\xBB\xBF")) offset_ = 3;
+}
 
 TReader::~TReader() = default;
 
@@ -159,7 +162,13 @@ TComponent* TReader::ReadComponent(TComponent* owner) { return ReadForm(nullptr,
 void TReader::ReadInto(TComponent* component, const AnsiString& name) {
   component->state_.Include(csLoading).Include(csReading);
   loaded_.push_back(component);
-  if (!name.empty()) component->SetName(name);
+  if (!name.empty()) {
+    try {
+      component->SetName(name);
+    } catch (const EComponentError& e) {
+      Fail(e.Message());
+    }
+  }
   std::string_view line;
   for (;;) {
     if (!NextLine(line)) Fail(Format(msg::kExpected, {"end", "end of text"}));
@@ -168,6 +177,9 @@ void TReader::ReadInto(TComponent* component, const AnsiString& name) {
     if (TakeIdent(rest, false) == "object" && !rest.empty() && IsBlank(rest.front())) {
       Header header = ParseHeader(line);
       TComponent* child = component->FindComponent(header.name);
+      // Existing components are read into, but only once per form.
+      if (child && std::find(loaded_.begin(), loaded_.end(), child) != loaded_.end())
+        Fail(Format(msg::kDuplicateName, {header.name}));
       if (!child) {
         TComponentFactory factory = FindComponentClass(header.className);
         if (!factory) Fail(Format(msg::kClassNotFound, {header.className}));

@@ -119,6 +119,8 @@ int32_t TMemoryStream::Read(void* buffer, int32_t count) {
 
 int32_t TMemoryStream::Write(const void* buffer, int32_t count) {
   if (count <= 0) return 0;
+  if (position_ > std::numeric_limits<int64_t>::max() - count)
+    throw EWriteError(Format(msg::kSizeError, {position_}));
   const int64_t end = position_ + count;
   if (end > GetSize()) SetSize(end);
   std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));

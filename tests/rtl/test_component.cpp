@@ -264,6 +264,11 @@ TEST_F(ComponentTest, ReadIntoExistingComponentsAndRootClassCheck) {
   EXPECT_EQ(form.ComponentCount(), 1) << "an existing component was created again";
   EXPECT_EQ(existing->foo, "x");
 
+  // A byte order mark in front is not part of the form.
+  Form marked(nullptr);
+  ReadForm("\xEF\xBB\xBFobject Marked: TForm\nend\n", &marked);
+  EXPECT_EQ(marked.Name(), "Marked");
+
   Widget notAForm(nullptr);
   EXPECT_THROW(ReadForm("object F: TForm\nend\n", &notAForm), EReadError);
 }
@@ -309,6 +314,8 @@ TEST_F(ComponentTest, MalformedFormsAreReportedWithLines) {
       {"thing F: TForm\nend\n", "line 1"},
       {"object F: TForm\n  Foo 'x'\nend\n", "line 2"},
       {"", "object expected"},
+      {"object F: TForm\n  object D: TWidget\n  end\n  object D: TWidget\n  end\nend\n", "line 4"},
+      {"object F: TForm\n  object D: TWidget\n    Foo = 'a' 'b\n  end\nend\n", "line 3"},
   };
   for (const Case& c : cases) {
     Form form(nullptr);

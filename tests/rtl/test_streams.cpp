@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 
 #include "rtl/SafeCall.h"
@@ -82,6 +83,9 @@ TEST(MemoryStream, ReadWriteSeekAndSize) {
   EXPECT_EQ(m.GetPosition(), 5) << "a refused seek leaves the position";
   EXPECT_THROW(m.SetSize(-1), EStreamError);
   EXPECT_EQ(m.Read(buf, -3), 0);
+
+  m.Seek(std::numeric_limits<int64_t>::max() - 1, soBeginning);
+  EXPECT_THROW(m.WriteBuffer("abc", 3), EStreamError) << "position overflowed";
 
   m.Clear();
   EXPECT_EQ(m.GetSize(), 0);
