@@ -108,7 +108,7 @@ void EnsureTestVendors() {
 
 ComPtr<IXMLDocumentIntf> NewDocument(const std::string& vendorDesc) {
   EnsureTestVendors();
-  ComPtr<IXMLDocumentIntf> doc(new TXMLDocument(nullptr));
+  ComPtr<IXMLDocumentIntf> doc(rtl::CreateComponent<TXMLDocument>(nullptr));
   Instance(doc)->SetDOMVendor(LookupVendor(vendorDesc));
   return doc;
 }
