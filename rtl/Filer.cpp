@@ -174,7 +174,10 @@ void TReader::ReadInto(TComponent* component, const AnsiString& name) {
     if (!NextLine(line)) Fail(Format(msg::kExpected, {"end", "end of text"}));
     if (line == "end") break;
     std::string_view rest = line;
-    if (TakeIdent(rest, false) == "object" && !rest.empty() && IsBlank(rest.front())) {
+    const bool isObject = TakeIdent(rest, false) == "object" && !rest.empty() && IsBlank(rest.front());
+    SkipBlanks(rest);
+    // "object = 1" is a property that happens to be called object.
+    if (isObject && (rest.empty() || rest.front() != '=')) {
       Header header = ParseHeader(line);
       TComponent* child = component->FindComponent(header.name);
       // Existing components are read into, but only once per form.

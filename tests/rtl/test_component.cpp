@@ -64,6 +64,7 @@ class Widget : public TComponent {
     else if (name == "Kind") kind = r.ReadIdent();
     else if (name == "Flags") flags = r.ReadSet();
     else if (name == "Title") title = r.ReadWideString();
+    else if (name == "object") count = r.ReadInteger();
     else return TComponent::ReadProperty(name, r);
     return true;
   }
@@ -268,6 +269,9 @@ TEST_F(ComponentTest, ReadIntoExistingComponentsAndRootClassCheck) {
   Form marked(nullptr);
   ReadForm("\xEF\xBB\xBFobject Marked: TForm\nend\n", &marked);
   EXPECT_EQ(marked.Name(), "Marked");
+
+  ReadForm("object Form1: TForm\n  object Doc: TWidget\n    object = 7\n  end\nend\n", &form);
+  EXPECT_EQ(existing->count, 7) << "a property called object was taken for a component";
 
   Widget notAForm(nullptr);
   EXPECT_THROW(ReadForm("object F: TForm\nend\n", &notAForm), EReadError);
