@@ -187,6 +187,27 @@ TEST_P(DocSaveTest, XMLLinesFollowTheSavedNarrowText) {
   EXPECT_EQ(SplitLines(doc->GetXML()->GetText()), SplitLines(saved));
 }
 
+// A DOM that fails half-way through writing must not cost the user the file
+// that was there.
+TEST(DocFailingSaveTest, TheOldFileSurvivesADOMFailingMidWrite) {
+  TScratchDir dir;
+  std::string file = dir.File("doc.xml");
+  WriteFileBytes(file, kOriginal);
+  auto doc = NewDocument(testvendor::kTestVendorFailingSaveDesc);
+  doc->LoadFromFile(W(file));
+  doc->GetDocumentElement()->SetAttribute(u"added", OleVariant(u"yes"));
+  try {
+    doc->SaveToFile(u"");
+    ADD_FAILURE() << "the save did not fail";
+  } catch (const DOMException& e) {
+    EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(ReadFileBytes(file), kOriginal);
+  EXPECT_TRUE(doc->GetModified());
+  EXPECT_EQ(doc->GetFileName(), W(file));
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"doc.xml"}) << "the partial file was left";
+}
+
 INSTANTIATE_TEST_SUITE_P(Vendors, DocSaveTest,
                          ::testing::Values(RealVendorDesc(), testvendor::kTestVendorDesc),
                          [](const auto& info) {

@@ -102,8 +102,11 @@ void EnsureTestVendors() {
                                                       testvendor::kHideOptional);
   static auto* noPersist = new testvendor::TTestDOMVendor(
       testvendor::kTestVendorNoPersistDesc, testvendor::kHideOptional | testvendor::hiPersist);
+  static auto* failingSave = new testvendor::TTestDOMVendor(
+      testvendor::kTestVendorFailingSaveDesc, testvendor::kHideOptional | testvendor::hiFailingSaves);
   (void)plain;
   (void)noPersist;
+  (void)failingSave;
 }
 
 ComPtr<IXMLDocumentIntf> NewDocument(const std::string& vendorDesc) {

@@ -18,7 +18,8 @@ using rtl::ComPtr;
 
 // The real library's vendor and the test vendors that hide the optional
 // interfaces (kTestVendorDesc) or those and persistence as well
-// (kTestVendorNoPersistDesc). The test vendors are registered on first call.
+// (kTestVendorNoPersistDesc), or whose saves fail half-way
+// (kTestVendorFailingSaveDesc). The test vendors are registered on first call.
 const char* RealVendorDesc();
 void EnsureTestVendors();
 

@@ -1,6 +1,11 @@
 #include "tests/xml/vendor/TestVendor.h"
 
+#include "rtl/SafeCall.h"
+#include "rtl/TextConv.h"
+
+#include <fstream>
 #include <map>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -424,6 +429,7 @@ class TNodeForwarder final : public rtl::TRefCounted,
     return Call<IDOMPersist>([&](IDOMPersist* p) { return p->LoadXMLText(xml, result); });
   }
   HResult SaveToDestination(const rtl::OleVariant& destination) override {
+    if (FHidden & hiFailingSaves) return FailingSave(destination);
     return Call<IDOMPersist>([&](IDOMPersist* p) { return p->SaveToDestination(destination); });
   }
   HResult SaveToStream(rtl::TStream* stream) override {
@@ -524,6 +530,19 @@ class TNodeForwarder final : public rtl::TRefCounted,
   }
   template <class Fn>
   HResult Doc(Fn&& fn) const { return Call<IDOMDocument>(std::forward<Fn>(fn)); }
+
+  // Half of the document reaches the file before the failure is reported.
+  HResult FailingSave(const rtl::OleVariant& destination) {
+    WideString text;
+    HResult hr = Call<IDOMPersist>([&](IDOMPersist* p) { return p->GetDocumentText(&text); });
+    if (rtl::Failed(hr)) return hr;
+    std::string name = rtl::WideToNarrow(destination.ToWideString());
+    std::string bytes = rtl::Utf8Encode(text);
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 2));
+    rtl::SetSafeCallExceptionMsg("No space left on device while writing " + name);
+    return rtl::E_FAIL_;
+  }
 
   TForwarderCount FCount;
   ComPtr<IDOMNode> FInner;

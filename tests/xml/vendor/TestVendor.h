@@ -18,6 +18,9 @@ enum THiddenInterface : uint32_t {
   hiNodeExtension = 1u << 1,
   hiXMLDeclaration = 1u << 2,
   hiPersist = 1u << 3,
+  // Not an interface: SaveToDestination writes the start of the document to
+  // the destination and then fails, as a full disk would.
+  hiFailingSaves = 1u << 8,
 };
 
 // What the real library always offers and a plain DOM lacks.
@@ -25,6 +28,7 @@ inline constexpr uint32_t kHideOptional = hiParseOptions | hiNodeExtension | hiX
 
 inline constexpr const char* kTestVendorDesc = "Test DOM";
 inline constexpr const char* kTestVendorNoPersistDesc = "Test DOM without persistence";
+inline constexpr const char* kTestVendorFailingSaveDesc = "Test DOM with failing saves";
 
 // Registers itself under `description` on construction and unregisters on
 // destruction. Every object it hands out (implementation, documents, nodes,
