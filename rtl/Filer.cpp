@@ -146,9 +146,14 @@ TComponent* TReader::ReadForm(TComponent* root, TComponent* owner) {
     }
     c->state_.Exclude(csLoading);
   }
+  const bool rootCreated = !created_.empty() && created_.front() == root;
   loaded_.clear();
   created_.clear();
-  if (firstFailure) std::rethrow_exception(firstFailure);
+  if (firstFailure) {
+    // Nobody but this read knows a root it created; do not leak it.
+    if (rootCreated) delete root;
+    std::rethrow_exception(firstFailure);
+  }
   return root;
 }
 

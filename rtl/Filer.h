@@ -84,7 +84,8 @@ class TReader : public TFiler {
   // itself are EReadError with the line number.
   void ReadRootComponent(TComponent* root);
   // Creates the form's root component through the class registry, with
-  // owner, and reads it as above; returns it. On failure it is destroyed.
+  // owner, and reads it as above; returns it. On any failure, a failing
+  // Loaded included, it is destroyed. A reader reads one form.
   TComponent* ReadComponent(TComponent* owner);
 
   // The value of the property being read, which must be of that kind

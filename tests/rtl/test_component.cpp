@@ -364,6 +364,17 @@ TEST_F(ComponentTest, LoadedFailureIsRaisedAfterAllComponentsLoaded) {
   EXPECT_EQ(events, (std::vector<std::string>{"loaded A", "loaded B", "loaded C"}));
   for (int i = 0; i < form.ComponentCount(); ++i)
     EXPECT_FALSE(form.Components(i)->ComponentState().Contains(csLoading));
+
+  // A root the reader created itself is not left behind by a failing Loaded.
+  events.clear();
+  TReader reader("object Top: TProbe\n  object W: TWidget\n    Count = 1\n  end\nend\n");
+  RegisterComponentClass("TWidget", typeid(Widget), [](TComponent* owner) -> TComponent* {
+    auto* w = new Widget(owner);
+    w->failInLoaded = true;
+    return w;
+  });
+  EXPECT_THROW(reader.ReadComponent(nullptr), Exception);
+  EXPECT_EQ(events, (std::vector<std::string>{"loaded Top", "loaded W", "destroy Top (destroying)"}));
 }
 
 TEST_F(ComponentTest, WriterRejectsMisuse) {
