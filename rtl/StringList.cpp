@@ -50,12 +50,14 @@ int32_t TStrings::IndexOf(std::string_view s) const {
   return -1;
 }
 
+// The handlers run from copies: a handler may detach or replace itself (and
+// so destroy the function object) while it runs.
 void TStringList::Changing() {
-  if (OnChanging) OnChanging(this);
+  if (ChangeHandler handler = OnChanging) handler(this);
 }
 
 void TStringList::Changed() {
-  if (OnChange) OnChange(this);
+  if (ChangeHandler handler = OnChange) handler(this);
 }
 
 void TStringList::CheckIndex(int32_t index, int32_t limit) const {
@@ -67,23 +69,41 @@ const AnsiString& TStringList::Get(int32_t index) const {
   return lines_[static_cast<size_t>(index)];
 }
 
+// The before-change handler may change the lines itself (a document empties
+// them when it closes), so indexes are checked again after it has run. The
+// value is copied first because it may be one of the lines.
+
 void TStringList::Put(int32_t index, const AnsiString& s) {
   CheckIndex(index, Count());
+  AnsiString value = s;
   Changing();
-  lines_[static_cast<size_t>(index)] = s;
+  CheckIndex(index, Count());
+  lines_[static_cast<size_t>(index)] = std::move(value);
   Changed();
+}
+
+int32_t TStringList::Add(const AnsiString& s) {
+  AnsiString value = s;
+  Changing();
+  lines_.push_back(std::move(value));
+  const int32_t index = Count() - 1;
+  Changed();
+  return index;
 }
 
 void TStringList::Insert(int32_t index, const AnsiString& s) {
   CheckIndex(index, Count() + 1);
+  AnsiString value = s;
   Changing();
-  lines_.insert(lines_.begin() + index, s);
+  CheckIndex(index, Count() + 1);
+  lines_.insert(lines_.begin() + index, std::move(value));
   Changed();
 }
 
 void TStringList::Delete(int32_t index) {
   CheckIndex(index, Count());
   Changing();
+  CheckIndex(index, Count());
   lines_.erase(lines_.begin() + index);
   Changed();
 }

@@ -40,7 +40,7 @@ class TStrings : public TObject {
   virtual void Assign(const TStrings& source) = 0;
 
   // Appends s; returns its index.
-  int32_t Add(const AnsiString& s);
+  virtual int32_t Add(const AnsiString& s);
   // The lines joined with LF; "" when empty.
   AnsiString GetText() const;
   // Index of the first line equal to s (exact, case-sensitive), or -1.
@@ -56,6 +56,7 @@ class TStringList : public TStrings {
 
   int32_t Count() const override { return static_cast<int32_t>(lines_.size()); }
   const AnsiString& Get(int32_t index) const override;
+  int32_t Add(const AnsiString& s) override;
   void Put(int32_t index, const AnsiString& s) override;
   void Insert(int32_t index, const AnsiString& s) override;
   void Delete(int32_t index) override;
@@ -66,7 +67,9 @@ class TStringList : public TStrings {
   // Called before every change of the lines, once per modifying call
   // (SetText and Assign included, even when they give an empty list). An
   // exception from it cancels the change and passes to the caller. Setting it
-  // to nullptr detaches it.
+  // to nullptr detaches it. It may change the lines itself: Add then still
+  // appends, while an index that it made invalid raises EListError and
+  // cancels the change.
   ChangeHandler OnChanging;
   // Called after every change, once per modifying call.
   ChangeHandler OnChange;

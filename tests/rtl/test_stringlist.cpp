@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,38 @@ TEST(StringList, DetachedHandlerIsNotCalledAndFailingHandlerCancels) {
   EXPECT_THROW(list.SetText(""), Exception);
   EXPECT_THROW(list.Clear(), Exception);
   EXPECT_EQ(Lines(list), (std::vector<std::string>{"two", "three"})) << "a refused change happened anyway";
+}
+
+TEST(StringList, HandlerMayDetachItselfAndChangeTheLines) {
+  // What a document does when its lines change from outside: detach, empty
+  // the lines, re-attach; the new content must land on the emptied list.
+  TStringList list;
+  list.SetText("<old/>\n<older/>");
+  int closes = 0;
+  // The captured text makes the handler live on the heap, where running it
+  // after it was replaced would be a use after free.
+  std::function<void(TStringList*)> closing = [&, name = std::string(100, 'd')](TStringList* s) {
+    s->OnChanging = nullptr;
+    s->SetText("");
+    s->OnChanging = closing;
+    closes += name.size() == 100 ? 1 : 1000;
+  };
+  list.OnChanging = closing;
+  list.SetText("<new/>");
+  EXPECT_EQ(Lines(list), (std::vector<std::string>{"<new/>"}));
+  list.SetText("a\nb");  // handler empties again
+  EXPECT_EQ(list.Add("c"), 0) << "Add must append to what the handler left";
+  EXPECT_EQ(Lines(list), (std::vector<std::string>{"c"}));
+  list.OnChanging = nullptr;
+  list.SetText("a\nb");
+  list.OnChanging = closing;
+  EXPECT_THROW(list.Insert(2, "z"), EListError) << "index made invalid by the handler was used";
+  EXPECT_EQ(list.Count(), 0);
+  list.OnChanging = nullptr;
+  list.SetText("a\nb");
+  list.OnChanging = closing;
+  EXPECT_THROW(list.Delete(1), EListError);
+  EXPECT_EQ(closes, 5);
 }
 
 TEST(StringList, TextJoinsWithLineFeedAndSplitsOnAnyBreak) {
