@@ -1,0 +1,189 @@
+// Internals shared by the parts of the DOM library: the program's callbacks,
+// the failure path, text conversion and the counted holder of a Xerces
+// document that every wrapper keeps alive.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <xercesc/dom/DOM.hpp>
+
+#include "dom/xercesxmldom.h"
+#include "dom/xmldom.h"
+#include "lib/xercesxmldom/LibConst.h"
+#include "rtl/Interface.h"
+#include "rtl/StreamIntf.h"
+#include "rtl/Types.h"
+
+namespace xdom {
+
+namespace xc = XERCES_CPP_NAMESPACE;
+using rtl::ComPtr;
+using rtl::HResult;
+using rtl::WideString;
+using rtl::WideStringView;
+using rtl::WordBool;
+
+// ---------------------------------------------------------------------------
+// Program callbacks (installed by SetCallback; null until then).
+
+struct Callbacks {
+  TReportDOMErrorProc reportError = nullptr;
+  TReportUnsupportedProc reportUnsupported = nullptr;
+  TMakeWideStringProc makeWide = nullptr;
+  TWrapStreamProc wrapStream = nullptr;
+};
+Callbacks& TheCallbacks();
+
+// Fills a program wide string through callback 2, so the program frees
+// only memory it made itself. A null source gives an empty string.
+void Put(WideString* target, const char16_t* units, size_t count);
+inline void Put(WideString* target, const XMLCh* text) {
+  Put(target, text, text ? xc::XMLString::stringLen(text) : 0);
+}
+inline void Put(WideString* target, std::u16string_view text) {
+  Put(target, text.data(), text.size());
+}
+
+// ---------------------------------------------------------------------------
+// Failures. Thrown inside the library, turned into a callback and a failure
+// status by Guard at the interface boundary.
+
+struct Failure {
+  int32_t code;  // W3C code 1..15, 257, 258 or 0 (message is the whole text)
+  std::u16string message;
+};
+struct UnsupportedMember {
+  const char16_t* member;
+};
+
+[[noreturn]] inline void Fail(int32_t code, std::u16string message = {}) {
+  throw Failure{code, std::move(message)};
+}
+[[noreturn]] inline void FailText(std::u16string message) { throw Failure{0, std::move(message)}; }
+[[noreturn]] inline void FailUnsupported(const char16_t* member) { throw UnsupportedMember{member}; }
+
+// Replaces the first "%s" of a message text.
+std::u16string FormatMsg(std::u16string_view text, std::u16string_view arg);
+
+// Reports the exception in flight through the callbacks; returns the status.
+HResult ReportCurrentException() noexcept;
+
+// Runs body and turns every exception into a reported failure status, so
+// nothing ever crosses the library boundary.
+template <class F>
+HResult Guard(F&& body) noexcept {
+  try {
+    body();
+    return rtl::S_OK_;
+  } catch (...) {
+    return ReportCurrentException();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Text
+
+// Null-terminated copy of a view, for Xerces calls.
+inline std::u16string Z(WideStringView v) { return std::u16string(v); }
+// Null for an empty text (Xerces' "no namespace").
+inline const XMLCh* NullIfEmpty(const std::u16string& s) { return s.empty() ? nullptr : s.c_str(); }
+
+std::string Utf16ToUtf8(std::u16string_view s);
+std::u16string Utf8ToUtf16(std::string_view s);
+
+inline WordBool WB(bool b) { return rtl::ToWordBool(b); }
+
+// ---------------------------------------------------------------------------
+// Document holder
+
+// Declaration values of a document: what was parsed, or what was set.
+struct XMLDecl {
+  std::u16string version;
+  std::u16string encoding;
+  std::u16string standalone;
+};
+
+// Document order of the attributes of elements whose Xerces map order
+// differs from it (the map is sorted by name). Recorded while parsing.
+class AttrOrder {
+ public:
+  void Add(const xc::DOMElement* element, xc::DOMAttr* const* attrs, uint32_t count);
+  // Sorts the index once after parsing so lookups are binary searches.
+  void Seal();
+  // The recorded attributes of element (count 0 when none).
+  std::pair<xc::DOMAttr* const*, uint32_t> Find(const xc::DOMElement* element) const;
+
+ private:
+  struct Entry {
+    const xc::DOMElement* element;
+    uint32_t offset;
+    uint32_t count;
+  };
+  std::vector<Entry> index_;
+  std::vector<xc::DOMAttr*> arena_;
+  bool sealed_ = true;
+};
+
+class TDocument;
+
+// One Xerces document, alive while any wrapper of it or of one of its nodes
+// lives. Nodes are never released individually (removed nodes stay valid in
+// the document's pool), so a wrapper never dangles.
+class XDoc : public rtl::TRefCounted {
+ public:
+  explicit XDoc(xc::DOMDocument* doc);
+  ~XDoc() override;
+  XDoc(const XDoc&) = delete;
+
+  int32_t AddRef() noexcept { return DoAddRef(); }
+  int32_t Release() noexcept { return DoRelease(); }
+
+  xc::DOMDocument* doc;
+  // Bumped on every change made through the library; list caches compare it.
+  uint64_t version = 0;
+  void Touch() { ++version; }
+  // The live document wrapper over this document, if any (not counted).
+  TDocument* owner = nullptr;
+  XMLDecl decl;
+  AttrOrder attrOrder;
+  // Pseudo-attributes "SYSTEM"/"PUBLIC" of the document type, made once.
+  std::vector<xc::DOMNode*> doctypeAttrs;
+  bool doctypeAttrsMade = false;
+
+  static int32_t LiveCount();
+};
+using XDocRef = ComPtr<XDoc>;
+
+// What a wrapper of ours holds, reachable from an incoming IDOMNode.
+struct NodeCore {
+  xc::DOMNode* node = nullptr;
+  XDocRef doc;
+};
+// The core of one of our wrappers; null for null or foreign objects.
+NodeCore* CoreOf(rtl::IInterface* n);
+// Like CoreOf, but fails (WRONG_DOCUMENT_ERR) for foreign objects; null
+// stays null.
+xc::DOMNode* NodeOf(IDOMNode* n);
+
+// A new counted wrapper for node (null for null).
+IDOMNode* Wrap(XDoc* doc, xc::DOMNode* node);
+template <class I>
+I* WrapAs(XDoc* doc, xc::DOMNode* node) {
+  IDOMNode* n = Wrap(doc, node);
+  if (!n) return nullptr;
+  I* r = nullptr;
+  n->QueryInterface(I::IID, reinterpret_cast<void**>(&r));
+  n->Release();
+  return r;
+}
+
+// Xerces' own DOM implementation (core + LS).
+xc::DOMImplementation* XercesImpl();
+
+}  // namespace xdom

@@ -1,0 +1,401 @@
+// The document wrapper: DOM document operations, loading and saving, parse
+// options, the XML declaration and the parse error of the last load.
+#include <atomic>
+#include <cstdio>
+#include <memory>
+
+#include "lib/xercesxmldom/Nodes.h"
+#include "lib/xercesxmldom/Parser.h"
+#include "lib/xercesxmldom/Writer.h"
+
+namespace xdom {
+
+namespace {
+
+std::atomic<int32_t> gLiveDocs{0};
+
+// Load states reported by GetAsyncLoadState and to the asynchronous load
+// handler: 0 nothing loaded yet, 1 loading, 4 completed (successfully or
+// not). Loads are synchronous; with the async option set the handler sees 1
+// and then 4 during the load call.
+enum : int32_t { kLoadStateNone = 0, kLoadStateLoading = 1, kLoadStateCompleted = 4 };
+
+// A snapshot of the failure of one load, handed out through
+// QueryInterface(IDOMParseError) on the document.
+class TParseError final : public rtl::TInterfacedObject<IDOMParseError> {
+ public:
+  explicit TParseError(ParseErrorInfo info) : info_(std::move(info)) {}
+  HResult GetErrorCode(int32_t* r) override { return Guard([&] { *r = info_.code; }); }
+  HResult GetURL(WideString* r) override { return Guard([&] { Put(r, info_.url); }); }
+  HResult GetReason(WideString* r) override { return Guard([&] { Put(r, info_.reason); }); }
+  HResult GetSourceText(WideString* r) override { return Guard([&] { Put(r, info_.srcText); }); }
+  HResult GetLine(int32_t* r) override { return Guard([&] { *r = info_.line; }); }
+  HResult GetLinePos(int32_t* r) override { return Guard([&] { *r = info_.linePos; }); }
+  HResult GetFilePos(int32_t* r) override { return Guard([&] { *r = info_.filePos; }); }
+
+ private:
+  ParseErrorInfo info_;
+};
+
+std::string FileNameOf(const rtl::OleVariant& v) {
+  const WideString* s = v.AsString();
+  if (!s || s->empty()) FailText(msg::kNotAFileName);
+  return Utf16ToUtf8(*s);
+}
+
+class FileCloser {
+ public:
+  explicit FileCloser(FILE* f) : f_(f) {}
+  ~FileCloser() {
+    if (f_) fclose(f_);
+  }
+  bool Close() {
+    bool ok = fclose(f_) == 0;
+    f_ = nullptr;
+    return ok;
+  }
+
+ private:
+  FILE* f_;
+};
+
+ComPtr<rtl::IStream> WrapProgramStream(rtl::TStream* stream) {
+  if (!stream) FailText(msg::kNoStream);
+  auto wrap = TheCallbacks().wrapStream;
+  if (!wrap) FailText(msg::kNoStreamCallback);
+  rtl::IStream* s = nullptr;
+  wrap(stream, &s);
+  if (!s) FailText(msg::kNoStream);
+  return ComPtr<rtl::IStream>::adopt(s);
+}
+
+}  // namespace
+
+class TDocument final
+    : public TNodeImpl<IDOMDocument, IDOMPersist, IDOMParseOptions, IDOMXMLDeclaration> {
+ public:
+  explicit TDocument(XDoc* d) : TNodeImpl(d, d->doc) { d->owner = this; }
+  ~TDocument() override {
+    if (doc->owner == this) doc->owner = nullptr;
+  }
+
+  xc::DOMDocument* xdoc() const { return doc->doc; }
+
+  // IDOMDocument
+  HResult GetDoctype(IDOMDocumentType** r) override {
+    return Guard([&] { *r = WrapAs<IDOMDocumentType>(doc.get(), xdoc()->getDoctype()); });
+  }
+  HResult GetDomImplementation(IDOMImplementation** r) override;
+  HResult GetDocumentElement(IDOMElement** r) override {
+    return Guard([&] { *r = WrapAs<IDOMElement>(doc.get(), xdoc()->getDocumentElement()); });
+  }
+  HResult GetElementById(WideStringView id, IDOMElement** r) override {
+    return Guard([&] { *r = WrapAs<IDOMElement>(doc.get(), xdoc()->getElementById(Z(id).c_str())); });
+  }
+  HResult CreateElement(WideStringView tagName, IDOMElement** r) override {
+    return Guard([&] { *r = WrapAs<IDOMElement>(doc.get(), xdoc()->createElement(Z(tagName).c_str())); });
+  }
+  HResult CreateDocumentFragment(IDOMNode** r) override {
+    return Guard([&] { *r = Wrap(doc.get(), xdoc()->createDocumentFragment()); });
+  }
+  HResult CreateTextNode(WideStringView data, IDOMNode** r) override {
+    return Guard([&] { *r = Wrap(doc.get(), xdoc()->createTextNode(Z(data).c_str())); });
+  }
+  HResult CreateComment(WideStringView data, IDOMNode** r) override {
+    return Guard([&] { *r = Wrap(doc.get(), xdoc()->createComment(Z(data).c_str())); });
+  }
+  HResult CreateCDATASection(WideStringView data, IDOMNode** r) override {
+    return Guard([&] { *r = Wrap(doc.get(), xdoc()->createCDATASection(Z(data).c_str())); });
+  }
+  HResult CreateProcessingInstruction(WideStringView target, WideStringView data, IDOMNode** r) override {
+    return Guard([&] {
+      *r = Wrap(doc.get(), xdoc()->createProcessingInstruction(Z(target).c_str(), Z(data).c_str()));
+    });
+  }
+  HResult CreateAttribute(WideStringView name, IDOMAttr** r) override {
+    return Guard([&] { *r = WrapAs<IDOMAttr>(doc.get(), xdoc()->createAttribute(Z(name).c_str())); });
+  }
+  HResult CreateEntityReference(WideStringView name, IDOMNode** r) override {
+    return Guard([&] { *r = Wrap(doc.get(), xdoc()->createEntityReference(Z(name).c_str())); });
+  }
+  HResult GetElementsByTagName(WideStringView tagName, IDOMNodeList** r) override {
+    return Guard([&] { *r = WrapXercesList(doc.get(), xdoc()->getElementsByTagName(Z(tagName).c_str())); });
+  }
+  HResult ImportNode(IDOMNode* imported, WordBool deep, IDOMNode** r) override {
+    return Guard([&] {
+      xc::DOMNode* src = NodeOf(imported);
+      if (!src) Fail(xc::DOMException::NOT_FOUND_ERR);
+      if (src->getNodeType() == xc::DOMNode::DOCUMENT_NODE) Fail(xc::DOMException::NOT_SUPPORTED_ERR);
+      xc::DOMNode* n = deep ? ops::CloneDeep(xdoc(), src) : xdoc()->importNode(src, false);
+      *r = Wrap(doc.get(), n);
+    });
+  }
+  HResult CreateElementNS(WideStringView ns, WideStringView qname, IDOMElement** r) override {
+    return Guard([&] {
+      std::u16string n = Z(ns);
+      *r = WrapAs<IDOMElement>(doc.get(), xdoc()->createElementNS(NullIfEmpty(n), Z(qname).c_str()));
+    });
+  }
+  HResult CreateAttributeNS(WideStringView ns, WideStringView qname, IDOMAttr** r) override {
+    return Guard([&] {
+      std::u16string n = Z(ns);
+      *r = WrapAs<IDOMAttr>(doc.get(), xdoc()->createAttributeNS(NullIfEmpty(n), Z(qname).c_str()));
+    });
+  }
+  HResult GetElementsByTagNameNS(WideStringView ns, WideStringView localName, IDOMNodeList** r) override {
+    return Guard([&] {
+      std::u16string n = Z(ns);
+      *r = WrapXercesList(doc.get(), xdoc()->getElementsByTagNameNS(NullIfEmpty(n), Z(localName).c_str()));
+    });
+  }
+
+  // IDOMPersist
+  HResult GetDocumentText(WideString* r) override {
+    return Guard([&] { Put(r, DocumentText(doc.get())); });
+  }
+  HResult GetAsyncLoadState(int32_t* r) override {
+    return Guard([&] { *r = loadState_; });
+  }
+  HResult LoadFromSource(const rtl::OleVariant& source, WordBool* r) override {
+    return Guard([&] {
+      ParseSource src;
+      src.kind = ParseSource::File;
+      src.path = FileNameOf(source);
+      Load(src, r);
+    });
+  }
+  HResult LoadFromStream(rtl::TStream* stream, WordBool* r) override {
+    return Guard([&] {
+      ComPtr<rtl::IStream> s = WrapProgramStream(stream);
+      ParseSource src;
+      src.kind = ParseSource::Stream;
+      src.stream = s.get();
+      Load(src, r);
+    });
+  }
+  HResult LoadXMLText(WideStringView xml, WordBool* r) override {
+    return Guard([&] {
+      ParseSource src;
+      src.kind = ParseSource::Text;
+      src.text = xml;
+      Load(src, r);
+    });
+  }
+  HResult SaveToDestination(const rtl::OleVariant& destination) override {
+    return Guard([&] {
+      std::string path = FileNameOf(destination);
+      // Resolve the encoding before the file is touched, so an unsupported
+      // one does not leave an empty file behind.
+      auto encoder = MakeEncoder(doc->decl.encoding);
+      FILE* f = fopen(path.c_str(), "wb");
+      if (!f) Fail(kDOMErrorCreateFile, *destination.AsString());
+      FileCloser closer(f);
+      WriteDocument(doc.get(), *encoder, [&](const void* data, size_t n) {
+        if (fwrite(data, 1, n, f) != n) FailText(msg::kFileWriteFailed);
+      });
+      if (!closer.Close()) FailText(msg::kFileWriteFailed);
+    });
+  }
+  HResult SaveToStream(rtl::TStream* stream) override {
+    return Guard([&] {
+      ComPtr<rtl::IStream> s = WrapProgramStream(stream);
+      auto encoder = MakeEncoder(doc->decl.encoding);
+      WriteDocument(doc.get(), *encoder, [&](const void* data, size_t n) {
+        const auto* p = static_cast<const char*>(data);
+        while (n > 0) {
+          int32_t chunk = static_cast<int32_t>(std::min<size_t>(n, 1u << 30));
+          int32_t written = 0;
+          if (rtl::Failed(s->Write(p, chunk, &written)) || written <= 0) FailText(msg::kStreamWriteFailed);
+          p += written;
+          n -= static_cast<size_t>(written);
+        }
+      });
+    });
+  }
+  HResult SetAsyncLoadHandler(rtl::TObject* sender, const TAsyncEventHandler& handler) override {
+    return Guard([&] {
+      asyncSender_ = sender;
+      asyncHandler_ = handler;
+    });
+  }
+
+  // IDOMParseOptions
+  HResult GetAsync(WordBool* r) override { return Guard([&] { *r = WB(async_); }); }
+  HResult GetPreserveWhiteSpace(WordBool* r) override {
+    return Guard([&] { *r = WB(settings_.preserveWhiteSpace); });
+  }
+  HResult GetResolveExternals(WordBool* r) override {
+    return Guard([&] { *r = WB(settings_.resolveExternals); });
+  }
+  HResult GetValidate(WordBool* r) override { return Guard([&] { *r = WB(settings_.validate); }); }
+  HResult SetAsync(WordBool v) override { return Guard([&] { async_ = v != 0; }); }
+  HResult SetPreserveWhiteSpace(WordBool v) override {
+    return Guard([&] { settings_.preserveWhiteSpace = v != 0; });
+  }
+  HResult SetResolveExternals(WordBool v) override {
+    return Guard([&] { settings_.resolveExternals = v != 0; });
+  }
+  HResult SetValidate(WordBool v) override { return Guard([&] { settings_.validate = v != 0; }); }
+
+  // IDOMXMLDeclaration
+  HResult GetEncoding(WideString* r) override { return Guard([&] { Put(r, doc->decl.encoding); }); }
+  HResult GetStandalone(WideString* r) override { return Guard([&] { Put(r, doc->decl.standalone); }); }
+  HResult GetVersion(WideString* r) override { return Guard([&] { Put(r, doc->decl.version); }); }
+  HResult SetEncoding(WideStringView v) override {
+    return Guard([&] { doc->decl.encoding = std::u16string(v); });
+  }
+  HResult SetStandalone(WideStringView v) override {
+    return Guard([&] { doc->decl.standalone = std::u16string(v); });
+  }
+  HResult SetVersion(WideStringView v) override {
+    return Guard([&] { doc->decl.version = std::u16string(v); });
+  }
+
+  // Loads bytes (a transform's output) as this document's new content;
+  // returns the failure reason, empty on success.
+  std::u16string LoadBytes(const uint8_t* data, size_t size) {
+    ParseSource src;
+      src.kind = ParseSource::Bytes;
+    src.bytes = data;
+    src.size = size;
+    WordBool ok = 0;
+    Load(src, &ok);
+    return ok ? std::u16string() : error_.reason;
+  }
+
+ protected:
+  HResult QueryOther(const rtl::GUID& iid, void** obj) override {
+    if (iid == IDOMParseError::IID) {
+      auto* e = new TParseError(error_);
+      e->AddRef();
+      *obj = static_cast<IDOMParseError*>(e);
+      return rtl::S_OK_;
+    }
+    return TNodeImpl::QueryOther(iid, obj);
+  }
+
+ private:
+  void Load(const ParseSource& src, WordBool* r) {
+    SetLoadState(kLoadStateLoading);
+    ParseOutcome out;
+    try {
+      out = Parse(src, settings_);
+    } catch (...) {
+      // The old content is gone either way; a failed load leaves it empty.
+      Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{});
+      SetLoadState(kLoadStateCompleted);
+      throw;
+    }
+    if (out.doc) {
+      error_ = ParseErrorInfo{};
+      Replace(out.doc, std::move(out.decl), std::move(out.order));
+    } else {
+      error_ = std::move(out.error);
+      Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{});
+    }
+    *r = WB(out.doc != nullptr);
+    SetLoadState(kLoadStateCompleted);
+  }
+
+  void Replace(xc::DOMDocument* d, XMLDecl decl, AttrOrder order) {
+    XDocRef fresh(new XDoc(d));
+    fresh->decl = std::move(decl);
+    fresh->attrOrder = std::move(order);
+    fresh->attrOrder.Seal();
+    if (doc->owner == this) doc->owner = nullptr;
+    doc = fresh;
+    node = d;
+    doc->owner = this;
+  }
+
+  void SetLoadState(int32_t state) {
+    loadState_ = state;
+    if (async_ && asyncHandler_) asyncHandler_(asyncSender_, state);
+  }
+
+  ParseSettings settings_;
+  bool async_ = false;
+  int32_t loadState_ = kLoadStateNone;
+  rtl::TObject* asyncSender_ = nullptr;
+  TAsyncEventHandler asyncHandler_;
+  ParseErrorInfo error_;
+};
+
+IDOMNode* WrapDocument(XDoc* d) {
+  if (d->owner) {
+    IDOMDocument* existing = d->owner;
+    existing->AddRef();
+    return existing;
+  }
+  IDOMDocument* fresh = new TDocument(d);
+  fresh->AddRef();
+  return fresh;
+}
+
+std::u16string LoadIntoDocument(IDOMDocument* output, const uint8_t* data, size_t size) {
+  auto* core = CoreOf(output);
+  if (!core || core->node->getNodeType() != xc::DOMNode::DOCUMENT_NODE || core->doc->owner == nullptr)
+    FailText(msg::kNotAnOutputDocument);
+  return core->doc->owner->LoadBytes(data, size);
+}
+
+// ---------------------------------------------------------------------------
+
+XDoc::XDoc(xc::DOMDocument* d) : doc(d) { ++gLiveDocs; }
+
+XDoc::~XDoc() {
+  // Releasing a Xerces document frees its memory pool wholesale; nothing
+  // recurses over the tree, so deep documents are safe here.
+  if (doc) doc->release();
+  --gLiveDocs;
+}
+
+int32_t XDoc::LiveCount() { return gLiveDocs.load(); }
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+class TImplementation final : public rtl::TInterfacedObject<IDOMImplementation> {
+ public:
+  HResult HasFeature(WideStringView feature, WideStringView version, WordBool* r) override {
+    return Guard([&] {
+      std::u16string v = Z(version);
+      *r = WB(XercesImpl()->hasFeature(Z(feature).c_str(), NullIfEmpty(v)));
+    });
+  }
+  HResult CreateDocumentType(WideStringView, WideStringView, WideStringView, IDOMDocumentType** r) override {
+    if (r) *r = nullptr;
+    return Guard([] { FailUnsupported(u"CreateDocumentType"); });
+  }
+  HResult CreateDocument(WideStringView ns, WideStringView qname, IDOMDocumentType* docType,
+                         IDOMDocument** r) override {
+    return Guard([&] {
+      *r = nullptr;
+      if (docType) FailUnsupported(u"CreateDocument");
+      xc::DOMDocument* d;
+      if (qname.empty()) {
+        d = XercesImpl()->createDocument();
+      } else {
+        std::u16string n = Z(ns);
+        d = XercesImpl()->createDocument(NullIfEmpty(n), Z(qname).c_str(), nullptr);
+      }
+      XDocRef holder(new XDoc(d));
+      *r = static_cast<IDOMDocument*>(WrapDocument(holder.get()));
+    });
+  }
+};
+
+}  // namespace
+
+IDOMImplementation* NewImplementation() {
+  IDOMImplementation* impl = new TImplementation();
+  impl->AddRef();
+  return impl;
+}
+
+HResult TDocument::GetDomImplementation(IDOMImplementation** r) {
+  return Guard([&] { *r = NewImplementation(); });
+}
+
+}  // namespace xdom

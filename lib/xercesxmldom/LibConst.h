@@ -1,0 +1,23 @@
+// Message texts that the DOM library reports through its failure callback.
+#pragma once
+
+namespace xdom::msg {
+
+inline constexpr char16_t kOutOfMemory[] = u"Out of memory";
+inline constexpr char16_t kUnexpected[] = u"Unexpected failure in the DOM library";
+inline constexpr char16_t kNotOurNode[] = u"The node does not belong to this DOM implementation";
+inline constexpr char16_t kNoStreamCallback[] = u"No stream callback has been installed";
+inline constexpr char16_t kNoStream[] = u"No stream given";
+inline constexpr char16_t kNotAFileName[] = u"The source is not a file name";
+inline constexpr char16_t kCannotOpenFile[] = u"Cannot open file \"%s\"";
+inline constexpr char16_t kStreamReadFailed[] = u"Reading the stream failed";
+inline constexpr char16_t kStreamWriteFailed[] = u"Writing the stream failed";
+inline constexpr char16_t kFileWriteFailed[] = u"Writing the file failed";
+inline constexpr char16_t kUnsupportedEncoding[] = u"Unsupported encoding \"%s\"";
+inline constexpr char16_t kEntityExpansion[] = u"Entity expansion limit exceeded";
+inline constexpr char16_t kTooManyAttributes[] = u"Too many attributes on one element";
+inline constexpr char16_t kValueTooLarge[] = u"A value of the document exceeds the parser's size limit";
+inline constexpr char16_t kTransformFailed[] = u"Transformation failed: %s";
+inline constexpr char16_t kNotAnOutputDocument[] = u"The output document does not belong to this DOM implementation";
+
+}  // namespace xdom::msg

@@ -1,0 +1,637 @@
+#include "lib/xercesxmldom/Nodes.h"
+
+#include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
+
+namespace xdom {
+
+namespace {
+
+// Children of a node as a live list. Xerces' own list walks from the first
+// child on every item(i); this one remembers the last position and the
+// length until the document changes, so sequential access is O(1).
+class TChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
+ public:
+  TChildList(XDoc* doc, xc::DOMNode* parent) : doc_(doc), parent_(parent) {}
+
+  HResult Item(int32_t index, IDOMNode** r) override {
+    return Guard([&] { *r = Wrap(doc_.get(), At(index)); });
+  }
+  HResult GetLength(int32_t* r) override {
+    return Guard([&] { *r = Length(); });
+  }
+
+ private:
+  void Sync() {
+    if (version_ != doc_->version) {
+      version_ = doc_->version;
+      lastIndex_ = -1;
+      lastNode_ = nullptr;
+      length_ = -1;
+    }
+  }
+  int32_t Length() {
+    Sync();
+    if (length_ < 0) {
+      int32_t n = 0;
+      for (xc::DOMNode* c = parent_->getFirstChild(); c; c = c->getNextSibling()) ++n;
+      length_ = n;
+    }
+    return length_;
+  }
+  xc::DOMNode* At(int32_t index) {
+    Sync();
+    if (index < 0 || (length_ >= 0 && index >= length_)) return nullptr;
+    xc::DOMNode* n;
+    int32_t i;
+    if (lastNode_ && index >= lastIndex_) {
+      n = lastNode_;
+      i = lastIndex_;
+    } else if (lastNode_ && lastIndex_ - index < index) {
+      n = lastNode_;
+      for (i = lastIndex_; i > index; --i) n = n->getPreviousSibling();
+      lastNode_ = n;
+      lastIndex_ = index;
+      return n;
+    } else {
+      n = parent_->getFirstChild();
+      i = 0;
+    }
+    for (; n && i < index; ++i) n = n->getNextSibling();
+    if (!n) {
+      length_ = i;
+      return nullptr;
+    }
+    lastNode_ = n;
+    lastIndex_ = index;
+    return n;
+  }
+
+  XDocRef doc_;
+  xc::DOMNode* parent_;
+  uint64_t version_ = ~uint64_t(0);
+  int32_t lastIndex_ = -1;
+  xc::DOMNode* lastNode_ = nullptr;
+  int32_t length_ = -1;
+};
+
+class TXercesList final : public rtl::TInterfacedObject<IDOMNodeList> {
+ public:
+  TXercesList(XDoc* doc, xc::DOMNodeList* list) : doc_(doc), list_(list) {}
+  HResult Item(int32_t index, IDOMNode** r) override {
+    return Guard([&] {
+      *r = index < 0 ? nullptr : Wrap(doc_.get(), list_->item(static_cast<XMLSize_t>(index)));
+    });
+  }
+  HResult GetLength(int32_t* r) override {
+    return Guard([&] { *r = static_cast<int32_t>(list_->getLength()); });
+  }
+
+ private:
+  XDocRef doc_;
+  xc::DOMNodeList* list_;
+};
+
+// Attributes of an element in document order. Xerces keeps them sorted by
+// name; the order recorded at parse time is laid over that, followed by the
+// attributes added later in the map's order.
+class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
+ public:
+  TAttrMap(XDoc* doc, xc::DOMElement* element)
+      : doc_(doc), element_(element), map_(element->getAttributes()) {}
+
+  HResult Item(int32_t index, IDOMNode** r) override {
+    return Guard([&] { *r = Wrap(doc_.get(), At(index)); });
+  }
+  HResult GetLength(int32_t* r) override {
+    return Guard([&] { *r = static_cast<int32_t>(map_->getLength()); });
+  }
+  HResult GetNamedItem(WideStringView name, IDOMNode** r) override {
+    return Guard([&] { *r = Wrap(doc_.get(), map_->getNamedItem(Z(name).c_str())); });
+  }
+  HResult SetNamedItem(IDOMNode* arg, IDOMNode** r) override {
+    return Guard([&] {
+      xc::DOMNode* old = map_->setNamedItem(NodeOf(arg));
+      doc_->Touch();
+      if (r) *r = Wrap(doc_.get(), old);
+    });
+  }
+  HResult RemoveNamedItem(WideStringView name, IDOMNode** r) override {
+    return Guard([&] {
+      xc::DOMNode* old = map_->removeNamedItem(Z(name).c_str());
+      doc_->Touch();
+      if (r) *r = Wrap(doc_.get(), old);
+    });
+  }
+  HResult GetNamedItemNS(WideStringView ns, WideStringView localName, IDOMNode** r) override {
+    return Guard([&] {
+      std::u16string n = Z(ns);
+      *r = Wrap(doc_.get(), map_->getNamedItemNS(NullIfEmpty(n), Z(localName).c_str()));
+    });
+  }
+  HResult SetNamedItemNS(IDOMNode* arg, IDOMNode** r) override {
+    return Guard([&] {
+      xc::DOMNode* old = map_->setNamedItemNS(NodeOf(arg));
+      doc_->Touch();
+      if (r) *r = Wrap(doc_.get(), old);
+    });
+  }
+  HResult RemoveNamedItemNS(WideStringView ns, WideStringView localName, IDOMNode** r) override {
+    return Guard([&] {
+      std::u16string n = Z(ns);
+      xc::DOMNode* old = map_->removeNamedItemNS(NullIfEmpty(n), Z(localName).c_str());
+      doc_->Touch();
+      if (r) *r = Wrap(doc_.get(), old);
+    });
+  }
+
+ private:
+  xc::DOMNode* At(int32_t index) {
+    if (index < 0) return nullptr;
+    if (version_ != doc_->version) Reorder();
+    if (ordered_.empty()) return map_->item(static_cast<XMLSize_t>(index));
+    return static_cast<size_t>(index) < ordered_.size() ? ordered_[static_cast<size_t>(index)] : nullptr;
+  }
+  void Reorder() {
+    version_ = doc_->version;
+    ops::AttributesInOrder(doc_.get(), element_, ordered_);
+  }
+
+  XDocRef doc_;
+  xc::DOMElement* element_;
+  xc::DOMNamedNodeMap* map_;
+  uint64_t version_ = ~uint64_t(0);
+  std::vector<xc::DOMNode*> ordered_;
+};
+
+// The "SYSTEM" and "PUBLIC" identifiers of a document type as attribute
+// nodes, so that callers looking for a schema through the attributes find
+// the system identifier. Read-only.
+class TDocTypeAttrs final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
+ public:
+  explicit TDocTypeAttrs(XDoc* doc) : doc_(doc) {}
+  HResult Item(int32_t index, IDOMNode** r) override {
+    return Guard([&] {
+      auto& a = doc_->doctypeAttrs;
+      *r = index >= 0 && static_cast<size_t>(index) < a.size() ? Wrap(doc_.get(), a[static_cast<size_t>(index)])
+                                                               : nullptr;
+    });
+  }
+  HResult GetLength(int32_t* r) override {
+    return Guard([&] { *r = static_cast<int32_t>(doc_->doctypeAttrs.size()); });
+  }
+  HResult GetNamedItem(WideStringView name, IDOMNode** r) override {
+    return Guard([&] {
+      *r = nullptr;
+      for (xc::DOMNode* a : doc_->doctypeAttrs)
+        if (name == WideStringView(a->getNodeName())) {
+          *r = Wrap(doc_.get(), a);
+          return;
+        }
+    });
+  }
+  HResult SetNamedItem(IDOMNode*, IDOMNode**) override { return ReadOnly(); }
+  HResult RemoveNamedItem(WideStringView, IDOMNode**) override { return ReadOnly(); }
+  HResult GetNamedItemNS(WideStringView ns, WideStringView localName, IDOMNode** r) override {
+    if (!ns.empty()) {
+      *r = nullptr;
+      return rtl::S_OK_;
+    }
+    return GetNamedItem(localName, r);
+  }
+  HResult SetNamedItemNS(IDOMNode*, IDOMNode**) override { return ReadOnly(); }
+  HResult RemoveNamedItemNS(WideStringView, WideStringView, IDOMNode**) override { return ReadOnly(); }
+
+ private:
+  HResult ReadOnly() {
+    return Guard([] { Fail(xc::DOMException::NO_MODIFICATION_ALLOWED_ERR); });
+  }
+  XDocRef doc_;
+};
+
+// Xerces accepts a node as a child of itself or of its own descendant and
+// makes a cycle; refuse that as the DOM requires.
+void CheckNotAncestor(xc::DOMNode* parent, xc::DOMNode* child) {
+  if (!child) Fail(xc::DOMException::NOT_FOUND_ERR);
+  for (xc::DOMNode* p = parent; p; p = p->getParentNode())
+    if (p == child) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
+}
+
+std::u16string LocalPart(WideStringView name) {
+  size_t colon = name.find(u':');
+  return std::u16string(colon == WideStringView::npos ? name : name.substr(colon + 1));
+}
+
+xc::DOMNode* ShallowCopy(xc::DOMDocument* target, xc::DOMNode* src) {
+  // Entity references are read-only copies of their entity: take them whole.
+  bool whole = src->getNodeType() == xc::DOMNode::ENTITY_REFERENCE_NODE;
+  if (src->getOwnerDocument() == target) return src->cloneNode(whole);
+  return target->importNode(src, whole);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+NodeCore* CoreOf(rtl::IInterface* n) {
+  if (!n) return nullptr;
+  void* p = nullptr;
+  if (n->QueryInterface(kNodeCoreIID, &p) != rtl::S_OK_ || !p) return nullptr;
+  // The caller holds n, which keeps the core alive.
+  n->Release();
+  return static_cast<NodeCore*>(p);
+}
+
+xc::DOMNode* NodeOf(IDOMNode* n) {
+  if (!n) return nullptr;
+  NodeCore* core = CoreOf(n);
+  if (!core) Fail(xc::DOMException::WRONG_DOCUMENT_ERR, msg::kNotOurNode);
+  return core->node;
+}
+
+IDOMNode* Wrap(XDoc* doc, xc::DOMNode* node) {
+  if (!node) return nullptr;
+  IDOMNode* r;
+  switch (node->getNodeType()) {
+    case xc::DOMNode::ELEMENT_NODE:
+      r = static_cast<IDOMElement*>(new TElement(doc, node));
+      break;
+    case xc::DOMNode::ATTRIBUTE_NODE:
+      r = static_cast<IDOMAttr*>(new TAttr(doc, node));
+      break;
+    case xc::DOMNode::DOCUMENT_TYPE_NODE:
+      r = static_cast<IDOMDocumentType*>(new TDocType(doc, node));
+      break;
+    case xc::DOMNode::DOCUMENT_NODE:
+      return WrapDocument(doc);
+    default:
+      r = static_cast<IDOMNodeExtension*>(new TNode(doc, node));
+      break;
+  }
+  r->AddRef();
+  return r;
+}
+
+IDOMNodeList* WrapXercesList(XDoc* doc, xc::DOMNodeList* list) {
+  auto* l = new TXercesList(doc, list);
+  l->AddRef();
+  return l;
+}
+
+// ---------------------------------------------------------------------------
+
+void AttrOrder::Add(const xc::DOMElement* element, xc::DOMAttr* const* attrs, uint32_t count) {
+  index_.push_back({element, static_cast<uint32_t>(arena_.size()), count});
+  arena_.insert(arena_.end(), attrs, attrs + count);
+  sealed_ = false;
+}
+
+void AttrOrder::Seal() {
+  if (sealed_) return;
+  std::sort(index_.begin(), index_.end(),
+            [](const Entry& a, const Entry& b) { return std::less<>()(a.element, b.element); });
+  index_.shrink_to_fit();
+  arena_.shrink_to_fit();
+  sealed_ = true;
+}
+
+std::pair<xc::DOMAttr* const*, uint32_t> AttrOrder::Find(const xc::DOMElement* element) const {
+  if (!sealed_ || index_.empty()) return {nullptr, 0};
+  auto it = std::lower_bound(index_.begin(), index_.end(), element, [](const Entry& e, const xc::DOMElement* k) {
+    return std::less<>()(e.element, k);
+  });
+  if (it == index_.end() || it->element != element) return {nullptr, 0};
+  return {arena_.data() + it->offset, it->count};
+}
+
+// ---------------------------------------------------------------------------
+
+namespace ops {
+
+IDOMNodeList* ChildList(XDoc* doc, xc::DOMNode* parent) {
+  auto* l = new TChildList(doc, parent);
+  l->AddRef();
+  return l;
+}
+
+bool AttributesInOrder(XDoc* doc, xc::DOMElement* element, std::vector<xc::DOMNode*>& out) {
+  out.clear();
+  auto [recorded, count] = doc->attrOrder.Find(element);
+  if (count == 0) return false;
+  xc::DOMNamedNodeMap* map = element->getAttributes();
+  XMLSize_t n = map->getLength();
+  out.reserve(n);
+  for (uint32_t i = 0; i < count; ++i)
+    if (recorded[i]->getOwnerElement() == element) out.push_back(recorded[i]);
+  if (out.size() == n) return true;
+  // Attributes added after parsing follow, in the map's order.
+  std::vector<xc::DOMNode*> known(out);
+  std::sort(known.begin(), known.end());
+  for (XMLSize_t i = 0; i < n; ++i) {
+    xc::DOMNode* a = map->item(i);
+    if (!std::binary_search(known.begin(), known.end(), a)) out.push_back(a);
+  }
+  return true;
+}
+
+IDOMNamedNodeMap* Attributes(XDoc* doc, xc::DOMNode* node) {
+  if (node->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
+    auto* m = new TAttrMap(doc, static_cast<xc::DOMElement*>(node));
+    m->AddRef();
+    return m;
+  }
+  if (node->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE && node->getOwnerDocument() == doc->doc) {
+    if (!doc->doctypeAttrsMade) {
+      auto* dt = static_cast<xc::DOMDocumentType*>(node);
+      static const XMLCh kSystem[] = u"SYSTEM";
+      static const XMLCh kPublic[] = u"PUBLIC";
+      for (auto [name, value] : {std::pair{kSystem, dt->getSystemId()}, std::pair{kPublic, dt->getPublicId()}}) {
+        if (!value || !*value) continue;
+        xc::DOMAttr* a = doc->doc->createAttribute(name);
+        a->setValue(value);
+        doc->doctypeAttrs.push_back(a);
+      }
+      doc->doctypeAttrsMade = true;
+    }
+    auto* m = new TDocTypeAttrs(doc);
+    m->AddRef();
+    return m;
+  }
+  return nullptr;
+}
+
+xc::DOMNode* InsertBefore(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* ref) {
+  CheckNotAncestor(parent, child);
+  return parent->insertBefore(child, ref);
+}
+
+xc::DOMNode* ReplaceChild(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* old) {
+  CheckNotAncestor(parent, child);
+  if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
+  return parent->replaceChild(child, old);
+}
+
+xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src) {
+  xc::DOMNode* root = ShallowCopy(target, src);
+  if (src->getNodeType() == xc::DOMNode::ENTITY_REFERENCE_NODE) return root;
+  xc::DOMNode* s = src->getFirstChild();
+  xc::DOMNode* parentCopy = root;
+  while (s) {
+    xc::DOMNode* c = ShallowCopy(target, s);
+    parentCopy->appendChild(c);
+    if (s->getFirstChild() && s->getNodeType() != xc::DOMNode::ENTITY_REFERENCE_NODE) {
+      parentCopy = c;
+      s = s->getFirstChild();
+      continue;
+    }
+    while (s != src && !s->getNextSibling()) {
+      s = s->getParentNode();
+      parentCopy = parentCopy->getParentNode();
+    }
+    if (s == src) break;
+    s = s->getNextSibling();
+  }
+  return root;
+}
+
+IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
+  if (node->getNodeType() != xc::DOMNode::DOCUMENT_NODE) {
+    xc::DOMNode* c = deep ? CloneDeep(doc->doc, node) : node->cloneNode(false);
+    return Wrap(doc, c);
+  }
+  XDocRef copy(new XDoc(XercesImpl()->createDocument()));
+  copy->decl = doc->decl;
+  if (deep) {
+    for (xc::DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling()) {
+      xc::DOMNode* n;
+      if (c->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE) {
+        auto* dt = static_cast<xc::DOMDocumentType*>(c);
+        // The public interface cannot set the internal subset of a new
+        // document type, and importNode refuses document types.
+        struct SubsetAccess : xc::DOMDocumentTypeImpl {
+          using DOMDocumentTypeImpl::setInternalSubset;
+        };
+        auto* ndt = static_cast<SubsetAccess*>(static_cast<xc::DOMDocumentTypeImpl*>(
+            copy->doc->createDocumentType(dt->getName(), dt->getPublicId(), dt->getSystemId())));
+        ndt->setInternalSubset(dt->getInternalSubset());
+        n = ndt;
+      } else {
+        n = CloneDeep(copy->doc, c);
+      }
+      copy->doc->appendChild(n);
+    }
+  }
+  return WrapDocument(copy.get());
+}
+
+void Normalize(xc::DOMNode* root) {
+  auto mergeChildren = [](xc::DOMNode* parent) {
+    xc::DOMNode* c = parent->getFirstChild();
+    while (c) {
+      xc::DOMNode* next = c->getNextSibling();
+      if (c->getNodeType() == xc::DOMNode::TEXT_NODE) {
+        auto* t = static_cast<xc::DOMText*>(c);
+        while (next && next->getNodeType() == xc::DOMNode::TEXT_NODE) {
+          t->appendData(next->getNodeValue());
+          xc::DOMNode* after = next->getNextSibling();
+          parent->removeChild(next);
+          next = after;
+        }
+        if (t->getLength() == 0) parent->removeChild(t);
+      }
+      c = next;
+    }
+  };
+  xc::DOMNode* n = root;
+  while (n) {
+    if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
+      xc::DOMNamedNodeMap* attrs = n->getAttributes();
+      for (XMLSize_t i = 0, len = attrs->getLength(); i < len; ++i) mergeChildren(attrs->item(i));
+    }
+    mergeChildren(n);
+    if (n->getFirstChild() && n->getNodeType() != xc::DOMNode::ENTITY_REFERENCE_NODE) {
+      n = n->getFirstChild();
+      continue;
+    }
+    while (n != root && !n->getNextSibling()) n = n->getParentNode();
+    if (n == root) break;
+    n = n->getNextSibling();
+  }
+}
+
+std::u16string TextOf(xc::DOMNode* root) {
+  switch (root->getNodeType()) {
+    case xc::DOMNode::ELEMENT_NODE:
+    case xc::DOMNode::DOCUMENT_NODE:
+    case xc::DOMNode::DOCUMENT_FRAGMENT_NODE:
+    case xc::DOMNode::ENTITY_REFERENCE_NODE:
+      break;
+    default: {
+      const XMLCh* v = root->getNodeValue();
+      return v ? std::u16string(v) : std::u16string();
+    }
+  }
+  std::u16string out;
+  xc::DOMNode* n = root->getFirstChild();
+  while (n) {
+    auto t = n->getNodeType();
+    if (t == xc::DOMNode::TEXT_NODE || t == xc::DOMNode::CDATA_SECTION_NODE) out += n->getNodeValue();
+    if (n->getFirstChild() && (t == xc::DOMNode::ELEMENT_NODE || t == xc::DOMNode::ENTITY_REFERENCE_NODE)) {
+      n = n->getFirstChild();
+      continue;
+    }
+    while (n != root && !n->getNextSibling()) n = n->getParentNode();
+    if (n == root) break;
+    n = n->getNextSibling();
+  }
+  return out;
+}
+
+void SetText(xc::DOMNode* node, WideStringView text) {
+  switch (node->getNodeType()) {
+    case xc::DOMNode::ELEMENT_NODE:
+    case xc::DOMNode::DOCUMENT_FRAGMENT_NODE: {
+      // Children are detached, not released: wrappers of them stay valid.
+      while (xc::DOMNode* c = node->getFirstChild()) node->removeChild(c);
+      if (!text.empty()) node->appendChild(node->getOwnerDocument()->createTextNode(Z(text).c_str()));
+      break;
+    }
+    case xc::DOMNode::DOCUMENT_NODE:
+      Fail(xc::DOMException::NO_MODIFICATION_ALLOWED_ERR);
+    default:
+      node->setNodeValue(Z(text).c_str());
+  }
+}
+
+}  // namespace ops
+
+// ---------------------------------------------------------------------------
+
+HResult TAttr::GetName(WideString* r) {
+  return Guard([&] { Put(r, attr()->getName()); });
+}
+HResult TAttr::GetSpecified(WordBool* r) {
+  return Guard([&] { *r = WB(attr()->getSpecified()); });
+}
+HResult TAttr::GetValue(WideString* r) {
+  return Guard([&] { Put(r, attr()->getValue()); });
+}
+HResult TAttr::SetValue(WideStringView v) {
+  return Guard([&] {
+    attr()->setValue(Z(v).c_str());
+    doc->Touch();
+  });
+}
+HResult TAttr::GetOwnerElement(IDOMElement** r) {
+  return Guard([&] { *r = WrapAs<IDOMElement>(doc.get(), attr()->getOwnerElement()); });
+}
+
+HResult TElement::GetTagName(WideString* r) {
+  return Guard([&] { Put(r, elem()->getTagName()); });
+}
+HResult TElement::GetAttribute(WideStringView name, WideString* r) {
+  return Guard([&] { Put(r, elem()->getAttribute(Z(name).c_str())); });
+}
+HResult TElement::SetAttribute(WideStringView name, WideStringView value) {
+  return Guard([&] {
+    elem()->setAttribute(Z(name).c_str(), Z(value).c_str());
+    doc->Touch();
+  });
+}
+HResult TElement::RemoveAttribute(WideStringView name) {
+  return Guard([&] {
+    // Xerces' removeAttribute releases the node, which would leave our
+    // wrappers of it pointing at recycled memory; detach it instead.
+    if (xc::DOMAttr* a = elem()->getAttributeNode(Z(name).c_str())) elem()->removeAttributeNode(a);
+    doc->Touch();
+  });
+}
+HResult TElement::GetAttributeNode(WideStringView name, IDOMAttr** r) {
+  return Guard([&] { *r = WrapAs<IDOMAttr>(doc.get(), elem()->getAttributeNode(Z(name).c_str())); });
+}
+HResult TElement::SetAttributeNode(IDOMAttr* newAttr, IDOMAttr** r) {
+  return Guard([&] {
+    auto* a = static_cast<xc::DOMAttr*>(NodeOf(newAttr));
+    if (!a || a->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
+    xc::DOMAttr* old = elem()->setAttributeNode(a);
+    doc->Touch();
+    if (r) *r = WrapAs<IDOMAttr>(doc.get(), old);
+  });
+}
+HResult TElement::RemoveAttributeNode(IDOMAttr* oldAttr, IDOMAttr** r) {
+  return Guard([&] {
+    auto* a = static_cast<xc::DOMAttr*>(NodeOf(oldAttr));
+    if (!a) Fail(xc::DOMException::NOT_FOUND_ERR);
+    xc::DOMAttr* old = elem()->removeAttributeNode(a);
+    doc->Touch();
+    if (r) *r = WrapAs<IDOMAttr>(doc.get(), old);
+  });
+}
+HResult TElement::GetElementsByTagName(WideStringView name, IDOMNodeList** r) {
+  return Guard([&] { *r = WrapXercesList(doc.get(), elem()->getElementsByTagName(Z(name).c_str())); });
+}
+HResult TElement::GetAttributeNS(WideStringView ns, WideStringView localName, WideString* r) {
+  return Guard([&] {
+    std::u16string n = Z(ns);
+    Put(r, elem()->getAttributeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
+  });
+}
+HResult TElement::SetAttributeNS(WideStringView ns, WideStringView qname, WideStringView value) {
+  return Guard([&] {
+    std::u16string n = Z(ns);
+    elem()->setAttributeNS(NullIfEmpty(n), Z(qname).c_str(), Z(value).c_str());
+    doc->Touch();
+  });
+}
+HResult TElement::RemoveAttributeNS(WideStringView ns, WideStringView localName) {
+  return Guard([&] {
+    std::u16string n = Z(ns);
+    if (xc::DOMAttr* a = elem()->getAttributeNodeNS(NullIfEmpty(n), LocalPart(localName).c_str()))
+      elem()->removeAttributeNode(a);
+    doc->Touch();
+  });
+}
+HResult TElement::GetAttributeNodeNS(WideStringView ns, WideStringView localName, IDOMAttr** r) {
+  return Guard([&] {
+    std::u16string n = Z(ns);
+    *r = WrapAs<IDOMAttr>(doc.get(), elem()->getAttributeNodeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
+  });
+}
+HResult TElement::SetAttributeNodeNS(IDOMAttr* newAttr, IDOMAttr** r) {
+  return Guard([&] {
+    auto* a = static_cast<xc::DOMAttr*>(NodeOf(newAttr));
+    if (!a || a->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
+    xc::DOMAttr* old = elem()->setAttributeNodeNS(a);
+    doc->Touch();
+    if (r) *r = WrapAs<IDOMAttr>(doc.get(), old);
+  });
+}
+HResult TElement::GetElementsByTagNameNS(WideStringView ns, WideStringView localName, IDOMNodeList** r) {
+  return Guard([&] {
+    std::u16string n = Z(ns);
+    *r = WrapXercesList(doc.get(), elem()->getElementsByTagNameNS(NullIfEmpty(n), Z(localName).c_str()));
+  });
+}
+HResult TElement::HasAttribute(WideStringView name, WordBool* r) {
+  return Guard([&] { *r = WB(elem()->hasAttribute(Z(name).c_str())); });
+}
+HResult TElement::HasAttributeNS(WideStringView ns, WideStringView localName, WordBool* r) {
+  return Guard([&] {
+    std::u16string n = Z(ns);
+    *r = WB(elem()->hasAttributeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
+  });
+}
+
+HResult TDocType::GetName(WideString* r) {
+  return Guard([&] { Put(r, dt()->getName()); });
+}
+HResult TDocType::GetPublicId(WideString* r) {
+  return Guard([&] { Put(r, dt()->getPublicId()); });
+}
+HResult TDocType::GetSystemId(WideString* r) {
+  return Guard([&] { Put(r, dt()->getSystemId()); });
+}
+HResult TDocType::GetInternalSubset(WideString* r) {
+  return Guard([&] { Put(r, dt()->getInternalSubset()); });
+}
+
+}  // namespace xdom

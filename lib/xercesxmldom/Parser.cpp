@@ -1,0 +1,626 @@
+#include "lib/xercesxmldom/Parser.h"
+
+#include <bit>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/MemoryManager.hpp>
+#include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/framework/XMLElementDecl.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/ErrorHandler.hpp>
+#include <xercesc/sax/InputSource.hpp>
+#include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/BinInputStream.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLEntityResolver.hpp>
+#include <xercesc/util/XMLResourceIdentifier.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+#include "lib/xercesxmldom/Writer.h"
+
+namespace xdom {
+
+namespace {
+
+// The largest single allocation the parser and its documents may make. A
+// quadratic entity blowup inside an attribute value grows one buffer
+// without bound (the scanner builds the value before anyone sees it); this
+// stops it. Legitimate single values stay far below it.
+constexpr XMLSize_t kMaxSingleAllocation = XMLSize_t(256) * 1024 * 1024;
+
+bool gAllocationRefused = false;
+
+class BoundedMemoryManager final : public xc::MemoryManager {
+ public:
+  xc::MemoryManager* getExceptionMemoryManager() override { return xc::XMLPlatformUtils::fgMemoryManager; }
+  void* allocate(XMLSize_t size) override {
+    if (size > kMaxSingleAllocation) {
+      gAllocationRefused = true;
+      throw xc::OutOfMemoryException();
+    }
+    try {
+      return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+      throw xc::OutOfMemoryException();
+    }
+  }
+  void deallocate(void* p) override { ::operator delete(p); }
+};
+
+// Documents made by the parser keep using this manager after the parser
+// is gone, so it lives as long as the library.
+BoundedMemoryManager gParserMemory;
+
+// Thrown from parser callbacks to stop a parse whose failure is recorded.
+struct Abort {};
+
+bool IsXmlSpace(XMLCh c) { return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D; }
+
+bool AllWhiteSpace(const XMLCh* s) {
+  if (!s) return true;
+  for (; *s; ++s)
+    if (!IsXmlSpace(*s)) return false;
+  return true;
+}
+
+// The first error of a parse, with its place.
+class ErrorRecorder final : public xc::ErrorHandler {
+ public:
+  explicit ErrorRecorder(bool validate) : validate_(validate) {}
+
+  void warning(const xc::SAXParseException&) override {}
+  void error(const xc::SAXParseException& e) override {
+    // Recoverable errors are validity errors; they fail only a validating
+    // load.
+    if (!validate_) return;
+    Record(e);
+    throw Abort{};
+  }
+  void fatalError(const xc::SAXParseException& e) override {
+    Record(e);
+    throw Abort{};
+  }
+  void resetErrors() override {}
+
+  void Record(const xc::SAXParseException& e) {
+    if (failed) return;
+    failed = true;
+    info.reason = e.getMessage() ? e.getMessage() : u"";
+    info.url = e.getSystemId() ? e.getSystemId() : u"";
+    info.line = static_cast<int32_t>(std::min<XMLFileLoc>(e.getLineNumber(), INT32_MAX));
+    info.linePos = static_cast<int32_t>(std::min<XMLFileLoc>(e.getColumnNumber(), INT32_MAX));
+  }
+  void Record(std::u16string reason, const xc::Locator* where) {
+    if (failed) return;
+    failed = true;
+    info.reason = std::move(reason);
+    if (where) {
+      info.url = where->getSystemId() ? where->getSystemId() : u"";
+      info.line = static_cast<int32_t>(std::min<XMLFileLoc>(where->getLineNumber(), INT32_MAX));
+      info.linePos = static_cast<int32_t>(std::min<XMLFileLoc>(where->getColumnNumber(), INT32_MAX));
+    }
+  }
+
+  bool failed = false;
+  ParseErrorInfo info;
+
+ private:
+  bool validate_;
+};
+
+bool HasScheme(const XMLCh* s, const char16_t** schemeEnd) {
+  // scheme ":" with at least two letters (so "C:" drive letters do not count)
+  size_t i = 0;
+  while (s[i] && ((s[i] >= u'a' && s[i] <= u'z') || (s[i] >= u'A' && s[i] <= u'Z') || (i > 0 && (s[i] == u'+' || s[i] == u'-' || s[i] == u'.' || (s[i] >= u'0' && s[i] <= u'9')))))
+    ++i;
+  if (i >= 2 && s[i] == u':') {
+    *schemeEnd = s + i;
+    return true;
+  }
+  return false;
+}
+
+bool IsFileScheme(const XMLCh* s, const XMLCh* end) {
+  return end - s == 4 && (s[0] | 0x20) == u'f' && (s[1] | 0x20) == u'i' && (s[2] | 0x20) == u'l' &&
+         (s[3] | 0x20) == u'e';
+}
+
+// With externals off, every external entity, DTD and schema is answered with
+// empty content before anything is opened. With them on, local files are
+// left to Xerces and network URLs still get empty content.
+class ExternalResolver final : public xc::XMLEntityResolver {
+ public:
+  explicit ExternalResolver(bool resolve) : resolve_(resolve) {}
+  xc::InputSource* resolveEntity(xc::XMLResourceIdentifier* id) override {
+    const XMLCh* sys = id->getSystemId();
+    if (resolve_ && sys && *sys && IsLocal(sys, id->getBaseURI())) return nullptr;
+    static const XMLByte kNothing[1] = {0};
+    auto* empty = new xc::MemBufInputSource(kNothing, 0, sys ? sys : u"", false);
+    return empty;
+  }
+
+ private:
+  static bool IsLocal(const XMLCh* sys, const XMLCh* base) {
+    const XMLCh* end = nullptr;
+    if (HasScheme(sys, &end)) return IsFileScheme(sys, end);
+    if (base && *base && HasScheme(base, &end)) return IsFileScheme(base, end);
+    return true;
+  }
+  bool resolve_;
+};
+
+class FileBinStream final : public xc::BinInputStream {
+ public:
+  explicit FileBinStream(FILE* f) : f_(f) {}
+  ~FileBinStream() override { fclose(f_); }
+  XMLFilePos curPos() const override { return pos_; }
+  XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
+    size_t n = fread(toFill, 1, maxToRead, f_);
+    pos_ += n;
+    return n;
+  }
+  const XMLCh* getContentType() const override { return nullptr; }
+
+ private:
+  FILE* f_;
+  XMLFilePos pos_ = 0;
+};
+
+class FileSource final : public xc::InputSource {
+ public:
+  FileSource(FILE* f, const std::u16string& systemId) : InputSource(&gParserMemory), f_(f) {
+    setSystemId(systemId.c_str());
+  }
+  ~FileSource() override {
+    if (f_) fclose(f_);
+  }
+  xc::BinInputStream* makeStream() const override {
+    FILE* f = std::exchange(f_, nullptr);
+    return f ? new FileBinStream(f) : nullptr;
+  }
+
+ private:
+  mutable FILE* f_;
+};
+
+class ProgramBinStream final : public xc::BinInputStream {
+ public:
+  explicit ProgramBinStream(rtl::IStream* s) : s_(s) {}
+  XMLFilePos curPos() const override { return pos_; }
+  XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
+    int32_t want = static_cast<int32_t>(std::min<XMLSize_t>(maxToRead, INT32_MAX));
+    int32_t got = 0;
+    if (rtl::Failed(s_->Read(toFill, want, &got)) || got < 0) FailText(msg::kStreamReadFailed);
+    pos_ += static_cast<XMLFilePos>(got);
+    return static_cast<XMLSize_t>(got);
+  }
+  const XMLCh* getContentType() const override { return nullptr; }
+
+ private:
+  rtl::IStream* s_;
+  XMLFilePos pos_ = 0;
+};
+
+class ProgramStreamSource final : public xc::InputSource {
+ public:
+  explicit ProgramStreamSource(rtl::IStream* s) : InputSource(&gParserMemory), s_(s) {}
+  xc::BinInputStream* makeStream() const override { return new ProgramBinStream(s_); }
+
+ private:
+  rtl::IStream* s_;
+};
+
+// XercesDOMParser shaped for a viewer: whitespace-only text dropped unless
+// asked for or under xml:space="preserve", entity output bounded, attribute
+// document order recorded.
+class TreeBuilder final : public xc::XercesDOMParser {
+ public:
+  TreeBuilder(const ParseSettings& s, ErrorRecorder& errors)
+      : XercesDOMParser(nullptr, &gParserMemory), settings_(s), errors_(errors) {
+    setDoNamespaces(true);
+    setCreateEntityReferenceNodes(false);
+    setCreateCommentNodes(true);
+    setIncludeIgnorableWhitespace(s.preserveWhiteSpace);
+    setValidationScheme(s.validate ? Val_Auto : Val_Never);
+    setDoSchema(s.validate);
+    setLoadSchema(s.validate);
+    setValidationConstraintFatal(s.validate);
+    setLoadExternalDTD(s.resolveExternals);
+    setDisableDefaultEntityResolution(!s.resolveExternals);
+    setExitOnFirstFatalError(true);
+    setCreateSchemaInfo(false);
+  }
+
+  xdom::XMLDecl decl;
+  AttrOrder order;
+
+  void XMLDecl(const XMLCh* const version, const XMLCh* const encoding, const XMLCh* const standalone,
+               const XMLCh* const actualEncoding) override {
+    if (!declSeen_) {
+      declSeen_ = true;
+      decl.version = version ? version : u"";
+      decl.encoding = encoding ? encoding : u"";
+      decl.standalone = standalone ? standalone : u"";
+    }
+    XercesDOMParser::XMLDecl(version, encoding, standalone, actualEncoding);
+  }
+
+  void startElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
+                    const xc::RefVectorOf<xc::XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
+                    const bool isRoot) override {
+    if (attrCount > kMaxAttributesPerElement) Stop(msg::kTooManyAttributes);
+    bool preserve = spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back();
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+      const xc::XMLAttr* a = attrList.elementAt(i);
+      if (entityDepth_ > 0) CountEntityOutput(16 + xc::XMLString::stringLen(a->getValue()));
+      if (xc::XMLString::equals(a->getQName(), u"xml:space")) {
+        if (xc::XMLString::equals(a->getValue(), u"preserve"))
+          preserve = true;
+        else if (xc::XMLString::equals(a->getValue(), u"default"))
+          preserve = settings_.preserveWhiteSpace;
+      }
+    }
+    if (entityDepth_ > 0) CountEntityOutput(16);
+    // Pushed before the base call: for an empty element it calls endElement
+    // itself, which pops.
+    spaceStack_.push_back(preserve);
+    XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+    if (attrCount > 1) RecordAttributeOrder(attrList, attrCount);
+  }
+
+  void endElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
+                  const XMLCh* const elemPrefix) override {
+    XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    bool preserve = spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back();
+    if (!spaceStack_.empty()) spaceStack_.pop_back();
+    if (preserve) return;
+    // After the base call the current node is the element that ended.
+    xc::DOMNode* element = getCurrentNode();
+    if (!element || element->getNodeType() != xc::DOMNode::ELEMENT_NODE) return;
+    xc::DOMNode* c = element->getFirstChild();
+    while (c) {
+      xc::DOMNode* next = c->getNextSibling();
+      if (c->getNodeType() == xc::DOMNode::TEXT_NODE && AllWhiteSpace(c->getNodeValue())) {
+        element->removeChild(c);
+        // Nobody can hold this node yet: let the document reuse it.
+        c->release();
+      }
+      c = next;
+    }
+  }
+
+  void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override {
+    if (entityDepth_ > 0) CountEntityOutput(length);
+    XercesDOMParser::docCharacters(chars, length, cdataSection);
+  }
+
+  void startEntityReference(const xc::XMLEntityDecl& entDecl) override {
+    ++entityDepth_;
+    XercesDOMParser::startEntityReference(entDecl);
+  }
+  void endEntityReference(const xc::XMLEntityDecl& entDecl) override {
+    if (entityDepth_ > 0) --entityDepth_;
+    XercesDOMParser::endEntityReference(entDecl);
+  }
+
+  const xc::Locator* Where() const { return getScanner() ? getScanner()->getLocator() : nullptr; }
+
+  [[noreturn]] void Stop(const char16_t* reason) {
+    errors_.Record(reason, Where());
+    throw Abort{};
+  }
+
+ private:
+  // Xerces' security manager counts expansions, not what they produce: a
+  // handful of references to a large entity still expands without bound.
+  void CountEntityOutput(uint64_t n) {
+    entityChars_ += n;
+    if (entityChars_ > kMaxEntityChars) Stop(msg::kEntityExpansion);
+  }
+
+  void RecordAttributeOrder(const xc::RefVectorOf<xc::XMLAttr>& attrList, XMLSize_t attrCount) {
+    xc::DOMNode* n = getCurrentNode();
+    if (!n || n->getNodeType() != xc::DOMNode::ELEMENT_NODE) return;
+    auto* element = static_cast<xc::DOMElement*>(n);
+    xc::DOMNamedNodeMap* map = element->getAttributes();
+    if (map->getLength() != attrCount) return;
+    bool same = true;
+    for (XMLSize_t i = 0; i < attrCount && same; ++i)
+      same = xc::XMLString::equals(map->item(i)->getNodeName(), attrList.elementAt(i)->getQName());
+    if (same) return;
+    scratch_.clear();
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+      xc::DOMAttr* a = element->getAttributeNode(attrList.elementAt(i)->getQName());
+      if (!a) return;
+      scratch_.push_back(a);
+    }
+    order.Add(element, scratch_.data(), static_cast<uint32_t>(scratch_.size()));
+  }
+
+  const ParseSettings& settings_;
+  ErrorRecorder& errors_;
+  bool declSeen_ = false;
+  std::vector<bool> spaceStack_;
+  uint32_t entityDepth_ = 0;
+  uint64_t entityChars_ = 0;
+  std::vector<xc::DOMAttr*> scratch_;
+};
+
+// ---------------------------------------------------------------------------
+// Source line of an error
+
+// Reads the given 1-based line from a byte source: UTF-16 (by byte-order
+// mark or the "<?" pattern) or 8-bit in the encoding the declaration names.
+template <class Read>
+std::u16string LineFromBytes(Read&& read, int32_t line) {
+  std::vector<uint8_t> chunk(65536);
+  size_t n = read(chunk.data(), chunk.size());
+  if (n == 0) return {};
+  std::vector<uint8_t> head(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(n, 256)));
+  int wide = 0;  // 1 little endian, 2 big endian
+  if (n >= 2 && chunk[0] == 0xFF && chunk[1] == 0xFE) wide = 1;
+  if (n >= 2 && chunk[0] == 0xFE && chunk[1] == 0xFF) wide = 2;
+  if (n >= 4 && chunk[0] == '<' && chunk[1] == 0 && chunk[2] == '?' && chunk[3] == 0) wide = 1;
+  if (n >= 4 && chunk[0] == 0 && chunk[1] == '<' && chunk[2] == 0 && chunk[3] == '?') wide = 2;
+  const size_t unit = wide ? 2 : 1;
+  const size_t maxBytes = kMaxSourceLine * (wide ? 2 : 4);
+
+  int32_t current = 1;
+  bool lastWasCR = false;
+  std::vector<uint8_t> bytes;
+  bool done = false;
+  size_t carry = 0;  // odd byte of a split UTF-16 unit
+  uint8_t carried = 0;
+  while (!done && n > 0) {
+    size_t i = 0;
+    auto unitAt = [&](size_t k, uint8_t first) -> uint32_t {
+      if (!wide) return chunk[k];
+      uint8_t b0 = first, b1 = chunk[k];
+      return wide == 1 ? (b0 | (b1 << 8)) : ((b0 << 8) | b1);
+    };
+    if (carry && n > 0) {
+      uint32_t u = unitAt(0, carried);
+      i = 1;
+      carry = 0;
+      // handled like any other unit below
+      if (u == 0x0A) {
+        if (!lastWasCR) ++current;
+        lastWasCR = false;
+      } else if (u == 0x0D) {
+        ++current;
+        lastWasCR = true;
+      } else {
+        lastWasCR = false;
+        if (current == line && bytes.size() < maxBytes) {
+          bytes.push_back(carried);
+          bytes.push_back(chunk[0]);
+        }
+      }
+      if (current > line) done = true;
+    }
+    for (; !done && i + unit <= n; i += unit) {
+      uint32_t u = wide ? unitAt(i + 1, chunk[i]) : chunk[i];
+      if (u == 0x0A) {
+        if (!lastWasCR) ++current;
+        lastWasCR = false;
+      } else if (u == 0x0D) {
+        ++current;
+        lastWasCR = true;
+      } else {
+        lastWasCR = false;
+        if (current == line && bytes.size() < maxBytes) bytes.insert(bytes.end(), chunk.begin() + static_cast<std::ptrdiff_t>(i), chunk.begin() + static_cast<std::ptrdiff_t>(i + unit));
+      }
+      if (current > line) done = true;
+    }
+    if (done) break;
+    if (wide && i < n) {
+      carry = 1;
+      carried = chunk[i];
+    }
+    n = read(chunk.data(), chunk.size());
+  }
+
+  std::u16string out;
+  if (wide) {
+    size_t start = 0;
+    if (line == 1 && bytes.size() >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
+      start = 2;
+    for (size_t k = start; k + 1 < bytes.size(); k += 2)
+      out += wide == 1 ? static_cast<char16_t>(bytes[k] | (bytes[k + 1] << 8))
+                       : static_cast<char16_t>((bytes[k] << 8) | bytes[k + 1]);
+  } else {
+    size_t start = 0;
+    if (line == 1 && bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) start = 3;
+    out = DecodeWithHead(bytes.data() + start, bytes.size() - start, head.data(), head.size());
+  }
+  if (out.size() > kMaxSourceLine) out.resize(kMaxSourceLine);
+  return out;
+}
+
+std::u16string LineFromText(std::u16string_view text, int32_t line) {
+  int32_t current = 1;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size() && current < line; ++i) {
+    if (text[i] == u'\r' || text[i] == u'\n') {
+      if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+      ++current;
+      start = i + 1;
+    }
+  }
+  if (current != line) return {};
+  size_t end = text.find_first_of(u"\r\n", start);
+  if (end == std::u16string_view::npos) end = text.size();
+  std::u16string_view l = text.substr(start, std::min(end - start, kMaxSourceLine));
+  if (line == 1 && !l.empty() && l[0] == 0xFEFF) l.remove_prefix(1);
+  return std::u16string(l);
+}
+
+std::u16string LineFromFile(const std::string& path, int32_t line) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return {};
+  std::u16string r = LineFromBytes([&](uint8_t* buf, size_t size) { return fread(buf, 1, size, f); }, line);
+  fclose(f);
+  return r;
+}
+
+// A local file path from a system id ("/x", "file:///x"), or empty.
+std::string LocalPathOf(const std::u16string& systemId) {
+  std::u16string_view s = systemId;
+  if (s.substr(0, 7) == u"file://") s.remove_prefix(7);
+  if (s.empty() || s[0] != u'/') return {};
+  return Utf16ToUtf8(s);
+}
+
+void FillSourceText(const ParseSource& src, const std::u16string& mainId, int64_t streamStart,
+                    ParseErrorInfo& info) {
+  if (info.line <= 0) return;
+  bool inMain = info.url.empty() || info.url == mainId;
+  if (!inMain) {
+    std::string path = LocalPathOf(info.url);
+    if (!path.empty()) info.srcText = LineFromFile(path, info.line);
+    return;
+  }
+  switch (src.kind) {
+    case ParseSource::Text:
+      info.srcText = LineFromText(src.text, info.line);
+      break;
+    case ParseSource::Bytes: {
+      size_t pos = 0;
+      info.srcText = LineFromBytes(
+          [&](uint8_t* buf, size_t size) {
+            size_t n = std::min(size, src.size - pos);
+            std::copy(src.bytes + pos, src.bytes + pos + n, buf);
+            pos += n;
+            return n;
+          },
+          info.line);
+      break;
+    }
+    case ParseSource::File:
+      info.srcText = LineFromFile(src.path, info.line);
+      break;
+    case ParseSource::Stream: {
+      if (streamStart < 0 || rtl::Failed(src.stream->Seek(streamStart, rtl::soBeginning, nullptr))) return;
+      info.srcText = LineFromBytes(
+          [&](uint8_t* buf, size_t size) -> size_t {
+            int32_t got = 0;
+            if (rtl::Failed(src.stream->Read(buf, static_cast<int32_t>(size), &got)) || got < 0) return 0;
+            return static_cast<size_t>(got);
+          },
+          info.line);
+      break;
+    }
+  }
+}
+
+std::u16string AbsoluteSystemId(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  std::u16string r = Utf8ToUtf16(real ? real : path);
+  free(real);
+  return r;
+}
+
+}  // namespace
+
+ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
+  ParseOutcome out;
+  ErrorRecorder errors(settings.validate);
+  std::unique_ptr<xc::InputSource> input;
+  std::u16string mainId;
+  int64_t streamStart = -1;
+  // Bytes of UTF-16 text in little-endian order, the encoding forced below.
+  std::u16string swapped;
+
+  switch (src.kind) {
+    case ParseSource::File: {
+      FILE* f = fopen(src.path.c_str(), "rb");
+      if (!f) {
+        out.error.code = rtl::E_FAIL_;
+        out.error.reason = FormatMsg(msg::kCannotOpenFile, Utf8ToUtf16(src.path));
+        out.error.url = Utf8ToUtf16(src.path);
+        return out;
+      }
+      mainId = AbsoluteSystemId(src.path);
+      input = std::make_unique<FileSource>(f, mainId);
+      break;
+    }
+    case ParseSource::Stream: {
+      int64_t pos = 0;
+      if (rtl::Succeeded(src.stream->Seek(0, rtl::soCurrent, &pos))) streamStart = pos;
+      input = std::make_unique<ProgramStreamSource>(src.stream);
+      break;
+    }
+    case ParseSource::Text: {
+      const XMLByte* bytes = reinterpret_cast<const XMLByte*>(src.text.data());
+      if constexpr (std::endian::native != std::endian::little) {
+        swapped.assign(src.text);
+        for (char16_t& c : swapped) c = static_cast<char16_t>((c >> 8) | (c << 8));
+        bytes = reinterpret_cast<const XMLByte*>(swapped.data());
+      }
+      auto mem = std::make_unique<xc::MemBufInputSource>(bytes, src.text.size() * sizeof(char16_t), u"", false,
+                                                         &gParserMemory);
+      mem->setCopyBufToStream(false);
+      mem->setEncoding(xc::XMLUni::fgUTF16LEncodingString);
+      input = std::move(mem);
+      break;
+    }
+    case ParseSource::Bytes: {
+      auto mem = std::make_unique<xc::MemBufInputSource>(src.bytes, src.size, u"", false, &gParserMemory);
+      mem->setCopyBufToStream(false);
+      input = std::move(mem);
+      break;
+    }
+  }
+
+  xc::SecurityManager security;
+  security.setEntityExpansionLimit(kMaxEntityExpansions);
+  ExternalResolver resolver(settings.resolveExternals);
+  TreeBuilder parser(settings, errors);
+  parser.setErrorHandler(&errors);
+  parser.setXMLEntityResolver(&resolver);
+  parser.setSecurityManager(&security);
+
+  gAllocationRefused = false;
+  try {
+    parser.parse(*input);
+  } catch (const Abort&) {
+  } catch (const Failure& f) {
+    errors.Record(f.message, nullptr);
+  } catch (const xc::OutOfMemoryException&) {
+    if (!gAllocationRefused) throw;
+    errors.Record(msg::kValueTooLarge, parser.Where());
+  } catch (const xc::XMLException& e) {
+    errors.Record(e.getMessage() ? e.getMessage() : msg::kUnexpected, nullptr);
+  } catch (const xc::SAXParseException& e) {
+    errors.Record(e);
+  } catch (const xc::DOMException& e) {
+    errors.Record(e.getMessage() ? e.getMessage() : msg::kUnexpected, nullptr);
+  }
+
+  if (!errors.failed && parser.getErrorCount() == 0 && parser.getDocument()) {
+    out.doc = parser.adoptDocument();
+    out.decl = std::move(parser.decl);
+    out.order = std::move(parser.order);
+    return out;
+  }
+  out.error = std::move(errors.info);
+  if (out.error.reason.empty()) out.error.reason = msg::kUnexpected;
+  out.error.code = rtl::E_FAIL_;
+  if (out.error.url.empty() && src.kind == ParseSource::File) out.error.url = mainId;
+  try {
+    FillSourceText(src, mainId, streamStart, out.error);
+  } catch (...) {
+    // The source line is a courtesy; the failure itself is reported.
+  }
+  return out;
+}
+
+}  // namespace xdom

@@ -1,0 +1,57 @@
+// Loading: Xerces parsing with the library's safety limits and tree shape.
+#pragma once
+
+#include <string>
+
+#include "lib/xercesxmldom/Common.h"
+
+namespace xdom {
+
+struct ParseSettings {
+  bool validate = false;
+  bool resolveExternals = false;
+  bool preserveWhiteSpace = false;
+};
+
+struct ParseErrorInfo {
+  int32_t code = 0;
+  std::u16string reason;
+  std::u16string url;
+  std::u16string srcText;
+  int32_t line = 0;
+  int32_t linePos = 0;
+  int32_t filePos = 0;
+};
+
+// Result of a load: the adopted document (null on failure), its declaration
+// values and parse-time attribute order, or the reason of the failure.
+struct ParseOutcome {
+  xc::DOMDocument* doc = nullptr;
+  XMLDecl decl;
+  AttrOrder order;
+  ParseErrorInfo error;
+};
+
+struct ParseSource {
+  enum Kind { File, Stream, Text, Bytes };
+  Kind kind = File;
+  std::string path;                   // File: narrow (UTF-8) file name
+  rtl::IStream* stream = nullptr;     // Stream
+  std::u16string_view text;           // Text: parsed as UTF-16
+  const uint8_t* bytes = nullptr;     // Bytes: encoding from BOM/declaration
+  size_t size = 0;
+};
+
+ParseOutcome Parse(const ParseSource& source, const ParseSettings& settings);
+
+// Longest source line handed back with a parse error, in UTF-16 units.
+inline constexpr size_t kMaxSourceLine = 4096;
+// Characters that entity references may produce in one document.
+inline constexpr uint64_t kMaxEntityChars = 16u * 1024 * 1024;
+// Entity references (nested ones included) in one document.
+inline constexpr uint64_t kMaxEntityExpansions = 100000;
+// Attributes on one element; Xerces' namespace-aware attribute map makes
+// adding them quadratic.
+inline constexpr XMLSize_t kMaxAttributesPerElement = 10000;
+
+}  // namespace xdom
