@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "dom/xercesxmldom.h"
 #include "rtl/TextConv.h"
 
@@ -87,25 +89,36 @@ TEST_F(TestVendorTest, HidesChosenInterfacesTheRealLibraryOffers) {
   EXPECT_TRUE(full.try_query<IDOMNodeExtension>());
 }
 
-TEST_F(TestVendorTest, EveryReturnedReferenceIsAForwarderWithStableIdentity) {
-  ComPtr<IDOMDocument> doc = LoadText(plain_, u"<r a='1'><c/><d/></r>");
+// Identity of DOM references is whatever the real library gives: a
+// forwarder is shared exactly when the inner object is.
+TEST_F(TestVendorTest, EveryReturnedReferenceIsAForwarderWithTheRealIdentity) {
+  const WideStringView xml = u"<r a='1'><c/><d/></r>";
+  ComPtr<IDOMDocument> real = LoadText(*LookupVendor(SXercesXML), xml);
+  ComPtr<IDOMDocument> doc = LoadText(plain_, xml);
   EXPECT_TRUE(testvendor::IsForwarder(doc.get()));
+  EXPECT_FALSE(testvendor::IsForwarder(real.get()));
+
+  auto probe = [](ComPtr<IDOMDocument> d, bool expectForwarders) {
+    ComPtr<IDOMElement> root;
+    DOMCheck(d->GetDocumentElement(root.put()), "GetDocumentElement");
+    ComPtr<IDOMNode> first, again, parent;
+    DOMCheck(root->GetFirstChild(first.put()), "GetFirstChild");
+    ComPtr<IDOMNodeList> children;
+    DOMCheck(root->GetChildNodes(children.put()), "GetChildNodes");
+    DOMCheck(children->Item(0, again.put()), "Item");
+    DOMCheck(first->GetParentNode(parent.put()), "GetParentNode");
+    EXPECT_EQ(testvendor::IsForwarder(first.get()), expectForwarders);
+    EXPECT_EQ(testvendor::IsForwarder(children.get()), expectForwarders);
+    EXPECT_EQ(testvendor::IsForwarder(parent.get()), expectForwarders);
+    EXPECT_EQ(DOMNodeName(again.get()), u"c");
+    EXPECT_EQ(DOMNodeName(parent.get()), u"r");
+    return std::pair(rtl::SameObject(first.get(), again.get()),
+                     rtl::SameObject(parent.get(), root.get()));
+  };
+  EXPECT_EQ(probe(doc, true), probe(real, false));
+
   ComPtr<IDOMElement> root;
   DOMCheck(doc->GetDocumentElement(root.put()), "GetDocumentElement");
-  ComPtr<IDOMNode> first, again, parent;
-  DOMCheck(root->GetFirstChild(first.put()), "GetFirstChild");
-  ComPtr<IDOMNodeList> children;
-  DOMCheck(root->GetChildNodes(children.put()), "GetChildNodes");
-  EXPECT_TRUE(testvendor::IsForwarder(children.get()));
-  DOMCheck(children->Item(0, again.put()), "Item");
-  EXPECT_TRUE(testvendor::IsForwarder(first.get()));
-  EXPECT_TRUE(rtl::SameObject(first.get(), again.get()));
-  DOMCheck(first->GetParentNode(parent.put()), "GetParentNode");
-  EXPECT_TRUE(rtl::SameObject(parent.get(), root.get()));
-  ComPtr<IDOMDocument> owner;
-  DOMCheck(first->GetOwnerDocument(owner.put()), "GetOwnerDocument");
-  EXPECT_TRUE(rtl::SameObject(owner.get(), doc.get()));
-
   ComPtr<IDOMNamedNodeMap> attrs;
   DOMCheck(root->GetAttributes(attrs.put()), "GetAttributes");
   ASSERT_TRUE(attrs);
@@ -118,6 +131,8 @@ TEST_F(TestVendorTest, EveryReturnedReferenceIsAForwarderWithStableIdentity) {
   DOMCheck(attr.query<IDOMAttr>()->GetValue(&value), "GetValue");
   EXPECT_EQ(value, u"1");
   // Out-of-range items stay null rather than becoming empty forwarders.
+  ComPtr<IDOMNodeList> children;
+  DOMCheck(root->GetChildNodes(children.put()), "GetChildNodes");
   ComPtr<IDOMNode> none;
   DOMCheck(children->Item(5, none.put()), "Item");
   EXPECT_FALSE(none);
@@ -133,7 +148,8 @@ TEST_F(TestVendorTest, ArgumentsAreUnwrappedBeforeTheyReachTheRealDOM) {
   DOMCheck(root->GetFirstChild(first.put()), "GetFirstChild");
   ComPtr<IDOMNode> inserted;
   DOMCheck(root->InsertBefore(added.get(), first.get(), inserted.put()), "InsertBefore");
-  EXPECT_TRUE(rtl::SameObject(inserted.get(), added.get()));
+  EXPECT_TRUE(testvendor::IsForwarder(inserted.get()));
+  EXPECT_EQ(DOMNodeName(inserted.get()), u"p:e");
 
   ComPtr<IDOMAttr> attr;
   DOMCheck(doc->CreateAttribute(u"k", attr.put()), "CreateAttribute");
@@ -141,15 +157,20 @@ TEST_F(TestVendorTest, ArgumentsAreUnwrappedBeforeTheyReachTheRealDOM) {
   ComPtr<IDOMAttr> replaced;
   DOMCheck(root->SetAttributeNode(attr.get(), replaced.put()), "SetAttributeNode");
   EXPECT_FALSE(replaced);
-  EXPECT_NE(Text(doc).find(u"<r k=\"v\"><p:e xmlns:p=\"urn:x\"/><c/></r>"), WideString::npos)
-      << rtl::Utf8Encode(Text(doc));
+  WideString value;
+  DOMCheck(root->GetAttribute(u"k", &value), "GetAttribute");
+  EXPECT_EQ(value, u"v");
+  ComPtr<IDOMNode> now;
+  DOMCheck(root->GetFirstChild(now.put()), "GetFirstChild");
+  WideString uri;
+  DOMCheck(now->GetNamespaceURI(&uri), "GetNamespaceURI");
+  EXPECT_EQ(uri, u"urn:x");
 
   ComPtr<IDOMNode> removed;
-  DOMCheck(root->RemoveChild(first.get(), removed.put()), "RemoveChild");
+  DOMCheck(root->RemoveChild(now.get(), removed.put()), "RemoveChild");
   ComPtr<IDOMAttr> gone;
   DOMCheck(root->RemoveAttributeNode(attr.get(), gone.put()), "RemoveAttributeNode");
-  EXPECT_NE(Text(doc).find(u"<r><p:e xmlns:p=\"urn:x\"/></r>"), WideString::npos)
-      << rtl::Utf8Encode(Text(doc));
+  EXPECT_NE(Text(doc).find(u"<r><c/></r>"), WideString::npos) << rtl::Utf8Encode(Text(doc));
 }
 
 // A node that is not a forwarder reaches the real DOM as it is, and the real
