@@ -71,6 +71,27 @@ using TNodeClassArray = std::vector<TNodeClassInfo>;
 // Uncounted node pointers.
 using TXMLNodeArray = std::vector<TXMLNode*>;
 
+// The document as its nodes see it. Nodes hold this small counted link, not
+// the document itself, so that a wrapper that outlives its document finds it
+// gone (null) instead of dangling.
+class TXMLDocLink {
+ public:
+  explicit TXMLDocLink(TXMLDocument* document) : document_(document) {}
+  TXMLDocLink(const TXMLDocLink&) = delete;
+  TXMLDocLink& operator=(const TXMLDocLink&) = delete;
+  // Null once the document is gone.
+  TXMLDocument* Document() const { return document_; }
+  void Clear() { document_ = nullptr; }
+  void AddRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
+  void Release() {
+    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+
+ private:
+  std::atomic<int32_t> refs_{1};
+  TXMLDocument* document_;
+};
+
 // ---------------------------------------------------------------------------
 // Layer-internal interfaces
 
@@ -168,6 +189,13 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
   TXMLNode* Owner() const { return FOwner; }
   const WideString& DefaultNamespaceURI() const { return FDefaultNamespaceURI; }
 
+  // The owner stopped caching this list: from now on the list keeps its
+  // owner alive itself, so edits through it stay safe.
+  void OwnerDropped();
+  // The owner is being destroyed: the list goes on without owner.
+  void OwnerDestroyed();
+  ~TXMLNodeList() override;
+
  protected:
   void DoNotify(TNodeListOperation operation, const rtl::ComPtr<IXMLNode>& node,
                 const OleVariant& indexOrName, bool beforeOperation, rtl::ComPtr<IXMLNode>& result);
@@ -175,9 +203,12 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
   void InsertFormattingNode(int32_t level, int32_t index, bool lineBreak);
 
  private:
+  void ClearItemParents();
+
   rtl::TInterfaceList<IXMLNode> FList;
   TNodeListNotification FNotificationProc;
   TXMLNode* FOwner;
+  rtl::ComPtr<IXMLNode> FOwnerRef;
   int32_t FUpdateCount = 0;
   WideString FDefaultNamespaceURI;
 };
@@ -294,8 +325,9 @@ class TXMLNode : public IXMLNodeAccess {
   void AttributeListNotify(TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
                            const OleVariant& indexOrName, bool beforeOperation);
 
-  // Non-counted back references.
-  TXMLDocument* Document() const { return FDocument; }
+  // Non-counted back references; null when there is none (or the document
+  // is gone).
+  TXMLDocument* Document() const { return FDocLink ? FDocLink->Document() : nullptr; }
   TXMLNode* ParentNode() const { return FParentNode; }
   IDOMNode* DOMNode() const { return FDOMNode.get(); }
   bool IsDocElement() const { return FIsDocElement; }
@@ -319,6 +351,8 @@ class TXMLNode : public IXMLNodeAccess {
   WideString GetPrefixedName(const WideString& name, const WideString& namespaceURI);
   // The host chain's top, or this node.
   TXMLNode* TopHost();
+  // Points the node at another document (null: none).
+  void SetDocument(TXMLDocument* document);
   // Options of the document; the defaults when the node has none.
   TXMLDocOptions DocOptions() const;
 
@@ -327,6 +361,7 @@ class TXMLNode : public IXMLNodeAccess {
   // of a large document stay small.
   struct Extra;
   Extra& Ext();
+  void AssignChildNodeClasses(const TNodeClassArray& classes);
   void HostedListNotify(bool childList, TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
                         const OleVariant& indexOrName, bool beforeOperation);
   friend class TXMLNodeList;
@@ -334,7 +369,7 @@ class TXMLNode : public IXMLNodeAccess {
 
   rtl::ComPtr<IXMLNodeList> FAttributeNodes;
   rtl::ComPtr<IXMLNodeList> FChildNodes;
-  TXMLDocument* FDocument;
+  TXMLDocLink* FDocLink = nullptr;
   rtl::ComPtr<IDOMNode> FDOMNode;
   TXMLNode* FParentNode;
   std::unique_ptr<Extra> FExtra;
@@ -439,9 +474,14 @@ class TXMLDocument : public rtl::TComponent, public IXMLDocumentIntf, public IXM
   TXMLDocument* GetDocumentInstance() override;
   rtl::ComPtr<IDOMPersist> GetDOMPersist() override;
 
-  // Component side
+  // Component side. Published properties in the form description: Active,
+  // FileName, NodeIndentStr, Options, ParseOptions, XML; plus the defined
+  // property "DOMVendorDesc".
+  void AfterConstruction() override;
   void Loaded() override;
   void DefineProperties(rtl::TFiler& filer) override;
+  bool ReadProperty(std::string_view name, rtl::TReader& reader) override;
+  void WriteProperties(rtl::TWriter& writer) override;
 
   // The class to wrap a DOM node with; null lets the node choose.
   virtual TXMLNodeClass ChooseNodeClass(IDOMNode* domNode);
@@ -460,6 +500,8 @@ class TXMLDocument : public rtl::TComponent, public IXMLDocumentIntf, public IXM
   void DoNodeChange(const rtl::ComPtr<IXMLNode>& node, TNodeChange changeType, bool beforeChange);
   int32_t RefCount() const { return FRefCount.load(std::memory_order_acquire); }
   bool OwnedByComponent() const { return FOwnedByComponent; }
+  // The link the document's nodes hold; cleared when the document dies.
+  TXMLDocLink* DocLink() const { return FDocLink; }
 
   rtl::TNotifyEvent AfterClose;
   rtl::TNotifyEvent BeforeOpen;
@@ -522,6 +564,7 @@ class TXMLDocument : public rtl::TComponent, public IXMLDocumentIntf, public IXM
   TDocumentSource FDocumentSource = dsNone;
   bool FOwnedByComponent = false;
   TAsyncEventHandler FOnAsyncLoad;
+  TXMLDocLink* FDocLink;
 };
 
 // ---------------------------------------------------------------------------

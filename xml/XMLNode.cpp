@@ -1,0 +1,626 @@
+// TXMLNode, the wrapper around one DOM node: reading, attributes, lists on
+// demand, node classes, hosting and reference counting. The editing side
+// (list notifications, adding children, namespaces) is in XMLNodeEdit.cpp.
+#include "xml/XMLDoc.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "rtl/TextConv.h"
+#include "xml/XMLConst.h"
+
+struct TXMLNode::Extra {
+  TNodeClassArray ChildNodeClasses;
+  rtl::IInterface* Container = nullptr;
+  TXMLNode* HostNode = nullptr;
+  TXMLNodeArray HostedNodes;
+  TNodeListNotification OnChildListChange;
+  TNodeListNotification OnAttributeListChange;
+};
+
+namespace {
+
+// Destroying a wrapper releases its lists, which release their nodes, which
+// release their lists... On a deep document that chain would recurse once
+// per level. Instead, a node whose count drops to 0 while another node is
+// being destroyed on this thread is queued, and the outermost destruction
+// drains the queue in a loop.
+struct DestroyQueue {
+  std::vector<TXMLNode*> pending;
+  bool draining = false;
+};
+thread_local DestroyQueue tDestroyQueue;
+
+void DestroyNode(TXMLNode* node) {
+  DestroyQueue& queue = tDestroyQueue;
+  if (queue.draining) {
+    queue.pending.push_back(node);
+    return;
+  }
+  queue.draining = true;
+  delete node;
+  while (!queue.pending.empty()) {
+    TXMLNode* next = queue.pending.back();
+    queue.pending.pop_back();
+    delete next;
+  }
+  queue.draining = false;
+}
+
+const TNodeClassArray kNoClasses;
+
+WideString DOMValue(IDOMNode* node) {
+  WideString value;
+  DOMCheck(node->GetNodeValue(&value), "GetNodeValue");
+  return value;
+}
+
+rtl::ComPtr<IDOMNode> DOMFirstChild(IDOMNode* node) {
+  rtl::ComPtr<IDOMNode> child;
+  DOMCheck(node->GetFirstChild(child.put()), "GetFirstChild");
+  return child;
+}
+
+rtl::ComPtr<IDOMNode> DOMNextSibling(IDOMNode* node) {
+  rtl::ComPtr<IDOMNode> sibling;
+  DOMCheck(node->GetNextSibling(sibling.put()), "GetNextSibling");
+  return sibling;
+}
+
+rtl::ComPtr<IDOMDocument> DOMOwnerDocument(IDOMNode* node) {
+  rtl::ComPtr<IDOMDocument> doc;
+  DOMCheck(node->GetOwnerDocument(doc.put()), "GetOwnerDocument");
+  return doc;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction, destruction, reference counting
+
+TXMLNode::TXMLNode(const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc)
+    : FDOMNode(domNode), FParentNode(parentNode), FNodeType(ntReserved) {
+  if (!domNode) RaiseDocError(XMLConst::SMissingNode);
+  FNodeType = DOMNodeType(domNode.get());
+  FIsDocElement = parentNode && parentNode->FNodeType == ntDocument && FNodeType == ntElement;
+  SetDocument(ownerDoc);
+}
+
+TXMLNode::TXMLNode(HostedTag, TXMLNode* hostNode) : FParentNode(nullptr), FNodeType(ntReserved) {
+  TXMLNode* top = hostNode->TopHost();
+  FDOMNode = top->FDOMNode;
+  FParentNode = top->FParentNode;
+  FNodeType = top->FNodeType;
+  SetDocument(top->Document());
+  Ext().HostNode = top;
+  top->Ext().HostedNodes.push_back(this);
+}
+
+TXMLNode::~TXMLNode() {
+  // Lists and children that outlive this node must not point back at it.
+  for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
+    if (auto* list = dynamic_cast<TXMLNodeList*>(field->get()); list && list->Owner() == this)
+      list->OwnerDestroyed();
+  if (FExtra) {
+    for (TXMLNode* hosted : FExtra->HostedNodes) hosted->FExtra->HostNode = nullptr;
+    FExtra->HostedNodes.clear();
+    if (TXMLNode* host = FExtra->HostNode) {
+      TXMLNodeArray& siblings = host->FExtra->HostedNodes;
+      siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
+    }
+  }
+  if (FDocLink) FDocLink->Release();
+}
+
+TXMLNode::Extra& TXMLNode::Ext() {
+  if (!FExtra) FExtra = std::make_unique<Extra>();
+  return *FExtra;
+}
+
+TXMLNode* TXMLNode::TopHost() {
+  TXMLNode* node = this;
+  while (node->GetHostNode()) node = node->GetHostNode();
+  return node;
+}
+
+void TXMLNode::SetDocument(TXMLDocument* document) {
+  TXMLDocLink* link = document ? document->DocLink() : nullptr;
+  if (link == FDocLink) return;
+  if (link) link->AddRef();
+  if (FDocLink) FDocLink->Release();
+  FDocLink = link;
+}
+
+TXMLDocOptions TXMLNode::DocOptions() const {
+  TXMLDocument* doc = Document();
+  return doc ? doc->GetOptions() : kDefaultXMLDocOptions;
+}
+
+TXMLNodeClass TXMLNode::ClassType() const { return NodeClassOf<TXMLNode>(); }
+
+HResult TXMLNode::QueryInterface(const rtl::GUID& iid, void** obj) {
+  if (!obj) return rtl::E_POINTER_;
+  if (iid == rtl::IInterface::IID || iid == IXMLNode::IID || iid == IXMLNodeAccess::IID) {
+    *obj = static_cast<IXMLNodeAccess*>(this);
+    AddRef();
+    return rtl::S_OK_;
+  }
+  *obj = nullptr;
+  return rtl::E_NOINTERFACE_;
+}
+
+int32_t TXMLNode::AddRef() {
+  const int32_t n = FRefCount.fetch_add(1, std::memory_order_relaxed) + 1;
+  // The first reference to the document element (the document node's list)
+  // does not hold the document; every further one does.
+  if (FIsDocElement && n > 1)
+    if (TXMLDocument* doc = Document()) doc->AddRef();
+  return n;
+}
+
+int32_t TXMLNode::Release() {
+  const int32_t n = FRefCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (n == 0) {
+    DestroyNode(this);
+    return 0;
+  }
+  if (FIsDocElement)
+    if (TXMLDocument* doc = Document()) doc->Release();  // may free this node too
+  return n;
+}
+
+void TXMLNode::SetParentNode(TXMLNode* value) {
+  FParentNode = value;
+  if (!value) return;
+  TXMLDocument* newDoc = value->Document();
+  if (newDoc == Document()) return;
+  // Move the references counted on the old document to the new one.
+  const int32_t count = RefCount();
+  while (RefCount() > 1) Release();
+  SetDocument(newDoc);
+  while (RefCount() < count) AddRef();
+}
+
+// ---------------------------------------------------------------------------
+// Lists on demand
+
+rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
+  if (TXMLNode* host = GetHostNode()) return host->GetAttributeNodes();
+  if (!FAttributeNodes) SetAttributeNodes(CreateAttributeList());
+  return FAttributeNodes;
+}
+
+rtl::ComPtr<IXMLNodeList> TXMLNode::GetChildNodes() {
+  if (TXMLNode* host = GetHostNode()) return host->GetChildNodes();
+  if (!FChildNodes) SetChildNodes(CreateChildList());
+  return FChildNodes;
+}
+
+rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
+  auto* list = new TXMLNodeList(this, WideString(), TNodeListNotification::Bind<&TXMLNode::AttributeListNotify>(this));
+  rtl::ComPtr<IXMLNodeList> result(list);
+  rtl::ComPtr<IDOMNamedNodeMap> map;
+  DOMCheck(FDOMNode->GetAttributes(map.put()), "GetAttributes");
+  if (map) {
+    int32_t length = 0;
+    DOMCheck(map->GetLength(&length), "GetLength");
+    for (int32_t i = 0; i < length; ++i) {
+      rtl::ComPtr<IDOMNode> attr;
+      DOMCheck(map->Item(i, attr.put()), "Item");
+      list->List().Add(CreateAttributeNode(attr));
+    }
+  }
+  return result;
+}
+
+rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
+  auto* list = new TXMLNodeList(this, GetNamespaceURI(), TNodeListNotification::Bind<&TXMLNode::ChildListNotify>(this));
+  rtl::ComPtr<IXMLNodeList> result(list);
+  rtl::ComPtr<IDOMNodeList> children;
+  DOMCheck(FDOMNode->GetChildNodes(children.put()), "GetChildNodes");
+  if (children) {
+    int32_t length = 0;
+    DOMCheck(children->GetLength(&length), "GetLength");
+    list->List().Reserve(length);
+    for (int32_t i = 0; i < length; ++i) {
+      rtl::ComPtr<IDOMNode> child;
+      DOMCheck(children->Item(i, child.put()), "Item");
+      list->List().Add(CreateChildNode(child));
+    }
+  }
+  return result;
+}
+
+namespace {
+
+// The owner stops caching one of its own lists.
+void DropOwnedList(TXMLNode* owner, const rtl::ComPtr<IXMLNodeList>& old) {
+  if (auto* list = dynamic_cast<TXMLNodeList*>(old.get()); list && list->Owner() == owner) list->OwnerDropped();
+}
+
+}  // namespace
+
+void TXMLNode::SetAttributeNodes(const rtl::ComPtr<IXMLNodeList>& value) {
+  if (GetHostNode()) return;
+  if (FAttributeNodes && FAttributeNodes != value) DropOwnedList(this, FAttributeNodes);
+  FAttributeNodes = value;
+  if (FExtra)
+    for (TXMLNode* hosted : TXMLNodeArray(FExtra->HostedNodes)) hosted->SetAttributeNodes(value);
+}
+
+void TXMLNode::SetChildNodes(const rtl::ComPtr<IXMLNodeList>& value) {
+  if (GetHostNode()) return;
+  if (FChildNodes && FChildNodes != value) DropOwnedList(this, FChildNodes);
+  FChildNodes = value;
+  if (FExtra)
+    for (TXMLNode* hosted : TXMLNodeArray(FExtra->HostedNodes)) hosted->SetChildNodes(value);
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::CreateAttributeNode(const rtl::ComPtr<IDOMNode>& domNode) {
+  return rtl::ComPtr<IXMLNode>(new TXMLNode(domNode, nullptr, Document()));
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(const rtl::ComPtr<IDOMNode>& domNode) {
+  if (TXMLNode* host = GetHostNode()) return host->CreateChildNode(domNode);
+  TXMLDocument* doc = Document();
+  TXMLNodeClass nodeClass = doc ? doc->ChooseNodeClass(domNode.get()) : nullptr;
+  if (!nodeClass) {
+    for (const TNodeClassInfo& entry : GetChildNodeClasses()) {
+      if (entry.NodeClass && NodeMatches(domNode.get(), entry.NodeName, entry.NamespaceURI)) {
+        nodeClass = entry.NodeClass;
+        break;
+      }
+    }
+  }
+  TXMLNode* node = nodeClass ? nodeClass->Create(domNode, this, doc) : new TXMLNode(domNode, this, doc);
+  return rtl::ComPtr<IXMLNode>(node);
+}
+
+// ---------------------------------------------------------------------------
+// Node classes and hosting
+
+void TXMLNode::AssignChildNodeClasses(const TNodeClassArray& classes) { Ext().ChildNodeClasses = classes; }
+
+const TNodeClassArray& TXMLNode::GetChildNodeClasses() {
+  if (TXMLNode* host = GetHostNode()) return host->GetChildNodeClasses();
+  return FExtra ? FExtra->ChildNodeClasses : kNoClasses;
+}
+
+void TXMLNode::RegisterChildNode(const WideString& tagName, TXMLNodeClass childNodeClass,
+                                 const WideString& namespaceURI) {
+  if (TXMLNode* host = GetHostNode()) return host->RegisterChildNode(tagName, childNodeClass, namespaceURI);
+  const WideString uri = namespaceURI.empty() ? GetNamespaceURI() : namespaceURI;
+  SetNodeClassEntry(Ext().ChildNodeClasses, childNodeClass, tagName, uri);
+  SetChildNodes(nullptr);
+}
+
+void TXMLNode::RegisterChildNodes(const std::vector<WideString>& childTagNames,
+                                  const std::vector<TXMLNodeClass>& childNodeClasses) {
+  if (childTagNames.size() != childNodeClasses.size()) RaiseDocError(XMLConst::SMismatchedRegItems);
+  const WideString uri = GetNamespaceURI();
+  for (size_t i = 0; i < childTagNames.size(); ++i) RegisterChildNode(childTagNames[i], childNodeClasses[i], uri);
+}
+
+TXMLNode* TXMLNode::GetHostNode() { return FExtra ? FExtra->HostNode : nullptr; }
+
+rtl::ComPtr<IXMLNode> TXMLNode::CreateHostedNode(TXMLNodeClass nodeClass, const rtl::GUID& itemInterface,
+                                                 const WideString& itemTag, const WideString& itemNamespaceURI) {
+  if (!nodeClass || !nodeClass->CreateHosted) return nullptr;
+  TXMLNode* node = nodeClass->CreateHosted(this);
+  rtl::ComPtr<IXMLNode> result(node);
+  node->SetHostedItemInfo(itemInterface, itemTag, itemNamespaceURI.empty() ? GetNamespaceURI() : itemNamespaceURI);
+  if (FChildNodes) node->SetChildNodes(FChildNodes);
+  return result;
+}
+
+void TXMLNode::SetHostedItemInfo(const rtl::GUID&, const WideString&, const WideString&) {}
+
+rtl::ComPtr<IXMLNode> TXMLNode::FindHostedNode(TXMLNodeClass nodeClass) {
+  if (!FExtra || !nodeClass) return nullptr;
+  for (auto it = FExtra->HostedNodes.rbegin(); it != FExtra->HostedNodes.rend(); ++it)
+    if (nodeClass->IsInstance(*it)) return rtl::ComPtr<IXMLNode>(*it);
+  return nullptr;
+}
+
+void TXMLNode::SetOnChildListChange(TNodeListNotification value) { Ext().OnChildListChange = value; }
+
+void TXMLNode::SetOnAttributeListChange(TNodeListNotification value) { Ext().OnAttributeListChange = value; }
+
+void TXMLNode::HostedListNotify(bool childList, TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
+                                const OleVariant& indexOrName, bool beforeOperation) {
+  if (!FExtra) return;
+  for (TXMLNode* hosted : TXMLNodeArray(FExtra->HostedNodes)) {
+    const TNodeListNotification& callback =
+        childList ? hosted->FExtra->OnChildListChange : hosted->FExtra->OnAttributeListChange;
+    if (callback) callback(operation, node, indexOrName, beforeOperation);
+  }
+}
+
+void TXMLNode::SetContainer(rtl::IInterface* container) { Ext().Container = container; }
+
+rtl::ComPtr<rtl::IInterface> TXMLNode::GetContainer() {
+  return rtl::ComPtr<rtl::IInterface>(FExtra ? FExtra->Container : nullptr);
+}
+
+void TXMLNode::EmptyHook() {}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+rtl::ComPtr<IDOMNode> TXMLNode::GetDOMNode() { return FDOMNode; }
+
+bool TXMLNode::HasChildNodes() {
+  WordBool result = rtl::kWordFalse;
+  DOMCheck(FDOMNode->HasChildNodes(&result), "HasChildNodes");
+  return rtl::FromWordBool(result);
+}
+
+bool TXMLNode::IsTextElement() {
+  if (FNodeType != ntElement) return false;
+  rtl::ComPtr<IDOMNode> first = DOMFirstChild(FDOMNode.get());
+  return first && DOMNodeType(first.get()) == ntText && !DOMNextSibling(first.get());
+}
+
+WideString TXMLNode::GetLocalName() {
+  WideString result;
+  DOMCheck(FDOMNode->GetLocalName(&result), "GetLocalName");
+  return result;
+}
+
+WideString TXMLNode::GetNamespaceURI() {
+  WideString result;
+  DOMCheck(FDOMNode->GetNamespaceURI(&result), "GetNamespaceURI");
+  return result;
+}
+
+WideString TXMLNode::GetNodeName() { return DOMNodeName(FDOMNode.get()); }
+
+TNodeType TXMLNode::GetNodeType() { return FNodeType; }
+
+WideString TXMLNode::GetPrefix() {
+  WideString result;
+  DOMCheck(FDOMNode->GetPrefix(&result), "GetPrefix");
+  return result;
+}
+
+OleVariant TXMLNode::GetNodeValue() {
+  WideString text = GetText();
+  if (text.empty()) return OleVariant::Null();
+  return OleVariant(std::move(text));
+}
+
+rtl::ComPtr<IXMLDocumentIntf> TXMLNode::GetOwnerDocument() {
+  return rtl::ComPtr<IXMLDocumentIntf>(Document());
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::GetParentNode() { return rtl::ComPtr<IXMLNode>(FParentNode); }
+
+bool TXMLNode::GetReadOnly() { return FReadOnly; }
+
+void TXMLNode::SetReadOnly(bool value) { FReadOnly = value; }
+
+int32_t TXMLNode::NestingLevel() {
+  int32_t level = 0;
+  for (TXMLNode* node = FParentNode; node; node = node->FParentNode) ++level;
+  return level;
+}
+
+bool TXMLNode::HasChildNode(const WideString& childTag) { return HasChildNode(childTag, GetNamespaceURI()); }
+
+bool TXMLNode::HasChildNode(const WideString& childTag, const WideString& namespaceURI) {
+  for (rtl::ComPtr<IDOMNode> child = DOMFirstChild(FDOMNode.get()); child; child = DOMNextSibling(child.get()))
+    if (NodeMatches(child.get(), childTag, namespaceURI)) return true;
+  return false;
+}
+
+OleVariant TXMLNode::GetChildValue(const OleVariant& indexOrName) {
+  rtl::ComPtr<IXMLNode> child = GetChildNodes()->FindNode(indexOrName.ToWideString());
+  return child ? child->GetNodeValue() : OleVariant::Null();
+}
+
+void TXMLNode::SetChildValue(const OleVariant& indexOrName, const OleVariant& value) {
+  GetChildNodes()->GetNode(indexOrName)->SetNodeValue(value);
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::NextSibling() {
+  if (!FParentNode) return nullptr;
+  return FParentNode->GetChildNodes()->FindSibling(rtl::ComPtr<IXMLNode>(this), 1);
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::PreviousSibling() {
+  if (!FParentNode) return nullptr;
+  return FParentNode->GetChildNodes()->FindSibling(rtl::ComPtr<IXMLNode>(this), -1);
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::CloneNode(bool deep) {
+  rtl::ComPtr<IDOMNode> clone;
+  DOMCheck(FDOMNode->CloneNode(rtl::ToWordBool(deep), clone.put()), "CloneNode");
+  return rtl::ComPtr<IXMLNode>(ClassType()->Create(clone, nullptr, Document()));
+}
+
+void TXMLNode::Normalize() {
+  DOMCheck(FDOMNode->Normalize(), "Normalize");
+  SetChildNodes(nullptr);
+}
+
+void TXMLNode::Resync() {
+  SetAttributeNodes(nullptr);
+  SetChildNodes(nullptr);
+}
+
+WideString TXMLNode::GetXML() {
+  WideString result;
+  DOMCheck(RequireNodeExtension(FDOMNode.get())->GetXMLText(&result), "GetXMLText");
+  return result;
+}
+
+void TXMLNode::TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet, WideString& output) {
+  rtl::ComPtr<IDOMNodeExtension> ext = RequireNodeExtension(FDOMNode.get());
+  DOMCheck(ext->TransformToText(styleSheet->GetDOMNode().get(), &output), "TransformNode");
+}
+
+void TXMLNode::TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet,
+                             const rtl::ComPtr<IXMLDocumentIntf>& outputDoc) {
+  rtl::ComPtr<IDOMNodeExtension> ext = RequireNodeExtension(FDOMNode.get());
+  DOMCheck(ext->TransformToDocument(styleSheet->GetDOMNode().get(), outputDoc->GetDOMDocument().get()),
+           "TransformNode");
+}
+
+void TXMLNode::ClearDocumentRef() {
+  // Iterative: a deep document must not recurse once per level.
+  std::vector<TXMLNode*> pending{this};
+  while (!pending.empty()) {
+    TXMLNode* node = pending.back();
+    pending.pop_back();
+    node->SetDocument(nullptr);
+    for (IXMLNodeList* list : {node->FChildNodes.get(), node->FAttributeNodes.get()}) {
+      if (!list) continue;
+      for (int32_t i = 0, n = list->GetCount(); i < n; ++i) {
+        rtl::ComPtr<IXMLNode> item = list->Get(i);
+        if (auto* child = dynamic_cast<TXMLNode*>(item.get()))
+          pending.push_back(child);
+        else if (auto access = item.try_query<IXMLNodeAccess>())
+          access->ClearDocumentRef();
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Text
+
+void TXMLNode::CheckTextNode() {
+  rtl::ComPtr<IDOMNode> first = DOMFirstChild(FDOMNode.get());
+  if (!first) {
+    rtl::ComPtr<IDOMNode> text;
+    DOMCheck(DOMOwnerDocument(FDOMNode.get())->CreateTextNode(WideString(), text.put()), "CreateTextNode");
+    rtl::ComPtr<IDOMNode> appended;
+    DOMCheck(FDOMNode->AppendChild(text.get(), appended.put()), "AppendChild");
+    SetChildNodes(nullptr);
+    return;
+  }
+  const TNodeType type = DOMNodeType(first.get());
+  if (DOMNextSibling(first.get()) || (type != ntText && type != ntCDATASection))
+    RaiseDocError(XMLConst::SNotSingleTextNode);
+}
+
+WideString TXMLNode::GetText() {
+  if (FNodeType == ntElement) {
+    CheckTextNode();
+    return DOMValue(DOMFirstChild(FDOMNode.get()).get());
+  }
+  return DOMValue(FDOMNode.get());
+}
+
+void TXMLNode::SetText(const WideString& value) {
+  DoNodeChange(ncUpdateValue, true);
+  if (FNodeType == ntElement) {
+    CheckTextNode();
+    DOMCheck(DOMFirstChild(FDOMNode.get())->SetNodeValue(value), "SetNodeValue");
+  } else {
+    DOMCheck(FDOMNode->SetNodeValue(value), "SetNodeValue");
+  }
+  DoNodeChange(ncUpdateValue, false);
+}
+
+void TXMLNode::SetNodeValue(const OleVariant& value) { SetText(value.ToWideString()); }
+
+// ---------------------------------------------------------------------------
+// Attributes
+
+rtl::ComPtr<IDOMElement> TXMLNode::GetDOMElement() {
+  if (FNodeType != ntElement) RaiseDocError(XMLConst::SNoAttributes);
+  return FDOMNode.query<IDOMElement>();
+}
+
+namespace {
+
+// An absent attribute reads as Null on an orphaned node or with doAttrNull.
+OleVariant AbsentAttribute(TXMLDocument* doc) {
+  if (!doc || doc->GetOptions().Contains(doAttrNull)) return OleVariant::Null();
+  return OleVariant(WideString());
+}
+
+}  // namespace
+
+bool TXMLNode::HasAttribute(const WideString& name) {
+  if (FNodeType == ntElement) {
+    WordBool result = rtl::kWordFalse;
+    DOMCheck(GetDOMElement()->HasAttribute(name, &result), "HasAttribute");
+    return rtl::FromWordBool(result);
+  }
+  return GetAttributeNodes()->IndexOf(name) != -1;
+}
+
+bool TXMLNode::HasAttributeNS(const WideString& name, const WideString& namespaceURI) {
+  if (FNodeType == ntElement) {
+    WordBool result = rtl::kWordFalse;
+    DOMCheck(GetDOMElement()->HasAttributeNS(namespaceURI, name, &result), "HasAttributeNS");
+    return rtl::FromWordBool(result);
+  }
+  return GetAttributeNodes()->IndexOf(name, namespaceURI) != -1;
+}
+
+OleVariant TXMLNode::GetAttribute(const WideString& attrName) {
+  if (HasAttribute(attrName)) {
+    if (FNodeType == ntElement) {
+      WideString value;
+      DOMCheck(GetDOMElement()->GetAttribute(attrName, &value), "GetAttribute");
+      return OleVariant(std::move(value));
+    }
+    return GetAttributeNodes()->FindNode(attrName)->GetNodeValue();
+  }
+  return AbsentAttribute(Document());
+}
+
+OleVariant TXMLNode::GetAttributeNS(const WideString& attrName, const WideString& namespaceURI) {
+  rtl::ComPtr<IDOMElement> element = GetDOMElement();
+  WordBool has = rtl::kWordFalse;
+  DOMCheck(element->HasAttributeNS(namespaceURI, attrName, &has), "HasAttributeNS");
+  if (rtl::FromWordBool(has)) {
+    // The DOM looks attributes up by local name; a qualified name that
+    // HasAttributeNS accepted must find the same attribute here.
+    WideString value;
+    DOMCheck(element->GetAttributeNS(namespaceURI, LocalNameOf(attrName), &value), "GetAttributeNS");
+    return OleVariant(std::move(value));
+  }
+  return AbsentAttribute(Document());
+}
+
+void TXMLNode::SetAttribute(const WideString& attrName, const OleVariant& value) {
+  const TNodeChange kind = value.IsNull() ? ncRemoveAttribute : ncAddAttribute;
+  DoNodeChange(kind, true);
+  rtl::ComPtr<IDOMNamedNodeMap> map;
+  if (FNodeType != ntElement) DOMCheck(FDOMNode->GetAttributes(map.put()), "GetAttributes");
+  if (map) {
+    rtl::ComPtr<IDOMNode> out;
+    if (kind == ncAddAttribute) {
+      rtl::ComPtr<IDOMAttr> attr;
+      DOMCheck(DOMOwnerDocument(FDOMNode.get())->CreateAttribute(attrName, attr.put()), "CreateAttribute");
+      DOMCheck(attr->SetNodeValue(value.ToWideString()), "SetNodeValue");
+      DOMCheck(map->SetNamedItem(attr.get(), out.put()), "SetNamedItem");
+    } else {
+      DOMCheck(map->RemoveNamedItem(attrName, out.put()), "RemoveNamedItem");
+    }
+  } else {
+    rtl::ComPtr<IDOMElement> element = GetDOMElement();
+    if (kind == ncAddAttribute)
+      DOMCheck(element->SetAttribute(attrName, value.ToWideString()), "SetAttribute");
+    else
+      DOMCheck(element->RemoveAttribute(attrName), "RemoveAttribute");
+  }
+  SetAttributeNodes(nullptr);
+  DoNodeChange(kind, false);
+}
+
+// ---------------------------------------------------------------------------
+// Change notification
+
+void TXMLNode::DoNodeChange(TNodeChange changeType, bool beforeChange) {
+  if (TXMLDocument* doc = Document()) doc->DoNodeChange(rtl::ComPtr<IXMLNode>(this), changeType, beforeChange);
+  if (beforeChange) CheckReadOnly();
+}
+
+void TXMLNode::CheckReadOnly() {
+  if (FReadOnly) RaiseDocError(XMLConst::SNodeReadOnly);
+}

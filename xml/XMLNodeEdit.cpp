@@ -1,0 +1,200 @@
+// The editing side of TXMLNode: how list edits reach the DOM and the
+// document, adding child elements, and namespace declarations.
+#include "xml/XMLDoc.h"
+
+#include "xml/XMLConst.h"
+
+namespace {
+
+constexpr TNodeChange kChildChange[] = {ncInsertChild, ncRemoveChild, ncInsertChild};
+constexpr TNodeChange kAttributeChange[] = {ncAddAttribute, ncRemoveAttribute, ncAddAttribute};
+
+int32_t UpdateCountOf(const rtl::ComPtr<IXMLNodeList>& list) { return list ? list->GetUpdateCount() : 0; }
+
+void SetParentOf(const rtl::ComPtr<IXMLNode>& node, TXMLNode* parent) {
+  node.query<IXMLNodeAccess>()->SetParentNode(parent);
+}
+
+bool IsDeclarationName(const WideString& name) {
+  return name == XMLConst::SXMLNS || PrefixOf(name) == XMLConst::SXMLNS;
+}
+
+}  // namespace
+
+void TXMLNode::ChildListNotify(TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
+                               const OleVariant& indexOrName, bool beforeOperation) {
+  DoNodeChange(kChildChange[operation], beforeOperation);
+  if (beforeOperation && UpdateCountOf(FChildNodes) == 0) {
+    switch (operation) {
+      case nlInsert: {
+        int32_t index = -1;
+        indexOrName.TryToInteger(index);
+        rtl::ComPtr<IDOMNode> newChild = node->GetDOMNode();
+        rtl::ComPtr<IDOMNodeList> children;
+        DOMCheck(FDOMNode->GetChildNodes(children.put()), "GetChildNodes");
+        int32_t length = 0;
+        DOMCheck(children->GetLength(&length), "GetLength");
+        rtl::ComPtr<IDOMNode> inserted;
+        if (static_cast<uint32_t>(index) < static_cast<uint32_t>(length)) {
+          rtl::ComPtr<IDOMNode> refChild;
+          DOMCheck(children->Item(index, refChild.put()), "Item");
+          DOMCheck(FDOMNode->InsertBefore(newChild.get(), refChild.get(), inserted.put()), "InsertBefore");
+        } else {
+          DOMCheck(FDOMNode->AppendChild(newChild.get(), inserted.put()), "AppendChild");
+        }
+        SetParentOf(node, this);
+        break;
+      }
+      case nlRemove: {
+        rtl::ComPtr<IDOMNode> removed;
+        DOMCheck(FDOMNode->RemoveChild(node->GetDOMNode().get(), removed.put()), "RemoveChild");
+        SetParentOf(node, nullptr);
+        break;
+      }
+      case nlCreateNode:
+        node = AddChild(indexOrName.ToWideString(), -1);
+        break;
+    }
+  }
+  HostedListNotify(true, operation, node, indexOrName, beforeOperation);
+}
+
+void TXMLNode::AttributeListNotify(TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
+                                   const OleVariant& indexOrName, bool beforeOperation) {
+  DoNodeChange(kAttributeChange[operation], beforeOperation);
+  if (beforeOperation && UpdateCountOf(FAttributeNodes) == 0) {
+    switch (operation) {
+      case nlInsert: {
+        rtl::ComPtr<IDOMElement> element = GetDOMElement();
+        rtl::ComPtr<IDOMAttr> replaced;
+        DOMCheck(element->SetAttributeNode(node->GetDOMNode().query<IDOMAttr>().get(), replaced.put()),
+                 "SetAttributeNode");
+        break;
+      }
+      case nlRemove: {
+        rtl::ComPtr<IDOMElement> element = GetDOMElement();
+        rtl::ComPtr<IDOMAttr> removed;
+        DOMCheck(element->RemoveAttributeNode(node->GetDOMNode().query<IDOMAttr>().get(), removed.put()),
+                 "RemoveAttributeNode");
+        break;
+      }
+      case nlCreateNode: {
+        const WideString name = indexOrName.ToWideString();
+        if (TXMLDocument* doc = Document()) {
+          node = doc->CreateNode(name, ntAttribute, WideString());
+        } else {
+          rtl::ComPtr<IDOMDocument> domDoc;
+          DOMCheck(FDOMNode->GetOwnerDocument(domDoc.put()), "GetOwnerDocument");
+          node = rtl::ComPtr<IXMLNode>(
+              new TXMLNode(MakeDOMNode(domDoc.get(), name, ntAttribute, WideString()), nullptr, nullptr));
+        }
+        GetAttributeNodes()->Add(node);
+        break;
+      }
+    }
+  }
+  HostedListNotify(false, operation, node, indexOrName, beforeOperation);
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::InternalAddChild(TXMLNodeClass nodeClass, const WideString& tagName,
+                                                 const WideString& namespaceURI, int32_t index) {
+  rtl::ComPtr<IDOMDocument> domDoc;
+  if (FNodeType == ntDocument)
+    domDoc = FDOMNode.query<IDOMDocument>();
+  else
+    DOMCheck(FDOMNode->GetOwnerDocument(domDoc.put()), "GetOwnerDocument");
+  rtl::ComPtr<IDOMNode> element = MakeDOMNode(domDoc.get(), tagName, ntElement, namespaceURI);
+  rtl::ComPtr<IXMLNode> result = nodeClass ? rtl::ComPtr<IXMLNode>(nodeClass->Create(element, this, Document()))
+                                           : CreateChildNode(element);
+  GetChildNodes()->Insert(index, result);
+  return result;
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::AddChildOfClass(const WideString& tagName, const WideString& namespaceURI,
+                                                TXMLNodeClass nodeClass, int32_t index) {
+  return InternalAddChild(nodeClass, tagName, namespaceURI, index);
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::AddChild(const WideString& tagName, int32_t index) {
+  if (IsQualifiedName(tagName)) return InternalAddChild(nullptr, tagName, FindNamespaceURI(tagName), index);
+  return InternalAddChild(nullptr, MakeQualifiedName(GetPrefix(), tagName), GetNamespaceURI(), index);
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::AddChildNS(const WideString& tagName, const WideString& namespaceURI,
+                                           bool generatePrefix, int32_t index) {
+  rtl::ComPtr<IXMLNode> decl = FindNamespaceDecl(namespaceURI);
+  WideString prefix;
+  WideString name = tagName;
+  TXMLDocument* doc = Document();
+  if (decl) {
+    name = GetPrefixedName(tagName, namespaceURI);
+  } else if (IsQualifiedName(tagName)) {
+    prefix = PrefixOf(tagName);
+  } else if (generatePrefix && doc) {
+    prefix = doc->MakeUniquePrefix(rtl::ComPtr<IXMLNode>(this));
+    name = MakeQualifiedName(prefix, tagName);
+  }
+  rtl::ComPtr<IXMLNode> result = InternalAddChild(nullptr, name, namespaceURI, index);
+  if (!decl && doc && !namespaceURI.empty() && doc->GetOptions().Contains(doNamespaceDecl))
+    result->DeclareNamespace(prefix, namespaceURI);
+  return result;
+}
+
+void TXMLNode::DeclareNamespace(const WideString& prefix, const WideString& uri) {
+  if (prefix.empty())
+    SetAttributeNS(XMLConst::SXMLNS, XMLConst::SXMLNamespaceURI, uri);
+  else
+    SetAttributeNS(WideString(XMLConst::SXMLNSColon) + prefix, XMLConst::SXMLNamespaceURI, uri);
+}
+
+WideString TXMLNode::FindNamespaceURI(const WideString& tagOrPrefix) {
+  const WideString prefix = IsQualifiedName(tagOrPrefix) ? PrefixOf(tagOrPrefix) : tagOrPrefix;
+  for (TXMLNode* node = this; node; node = node->FParentNode) {
+    rtl::ComPtr<IXMLNodeList> attrs = node->GetAttributeNodes();
+    for (int32_t i = 0, n = attrs->GetCount(); i < n; ++i) {
+      rtl::ComPtr<IXMLNode> attr = attrs->Get(i);
+      const WideString name = attr->GetNodeName();
+      if (PrefixOf(name) == XMLConst::SXMLNS && LocalNameOf(name) == prefix) return attr->GetText();
+    }
+  }
+  return WideString();
+}
+
+rtl::ComPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const WideString& namespaceURI) {
+  // Walks up instead of recursing, for deep documents.
+  for (TXMLNode* node = this; node; node = node->FParentNode) {
+    rtl::ComPtr<IXMLNode> found;
+    rtl::ComPtr<IXMLNodeList> attrs = node->GetAttributeNodes();
+    for (int32_t i = 0, n = attrs->GetCount(); i < n; ++i) {
+      rtl::ComPtr<IXMLNode> attr = attrs->Get(i);
+      if (IsDeclarationName(attr->GetNodeName()) && SameTextWide(attr->GetText(), namespaceURI)) found = attr;
+    }
+    if (found) return found;
+  }
+  return nullptr;
+}
+
+WideString TXMLNode::GetPrefixedName(const WideString& name, const WideString& namespaceURI) {
+  if (DocOptions().Contains(doAutoPrefix) && !IsQualifiedName(name)) {
+    rtl::ComPtr<IXMLNode> decl = FindNamespaceDecl(namespaceURI);
+    if (decl) {
+      const WideString declName = decl->GetNodeName();
+      if (declName != XMLConst::SXMLNS) return MakeQualifiedName(LocalNameOf(declName), name);
+    }
+  }
+  return name;
+}
+
+void TXMLNode::SetAttributeNS(const WideString& attrName, const WideString& namespaceURI,
+                              const OleVariant& value) {
+  const WideString name = GetPrefixedName(attrName, namespaceURI);
+  const TNodeChange kind = value.IsNull() ? ncRemoveAttribute : ncAddAttribute;
+  DoNodeChange(kind, true);
+  rtl::ComPtr<IDOMElement> element = GetDOMElement();
+  if (kind == ncAddAttribute)
+    DOMCheck(element->SetAttributeNS(namespaceURI, name, value.ToWideString()), "SetAttributeNS");
+  else
+    DOMCheck(element->RemoveAttributeNS(namespaceURI, name), "RemoveAttributeNS");
+  SetAttributeNodes(nullptr);
+  DoNodeChange(kind, false);
+}
