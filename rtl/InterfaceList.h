@@ -120,7 +120,4 @@ class TInterfaceList {
   std::vector<Item> items_;
 };
 
-// A list of references of the base interface.
-using TInterfaceListBase = TInterfaceList<IInterface>;
-
 }  // namespace rtl
