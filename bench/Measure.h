@@ -1,0 +1,52 @@
+// Time and memory readings for the load benchmark.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bench {
+
+// Resident set size and its high-water mark, in bytes; -1 when unreadable.
+struct MemoryReading {
+  int64_t rss = -1;
+  int64_t hwm = -1;
+};
+MemoryReading ReadMemory();
+
+// Sets the high-water mark back to the current resident size; false when
+// the kernel does not support it.
+bool ResetPeak();
+
+// Gives the heap's free pages back to the system, so that a stage's peak
+// is not hidden by memory an earlier stage freed but the allocator kept.
+void TrimHeap();
+
+// Wall-clock and process CPU time in seconds.
+double WallSeconds();
+double CpuSeconds();
+
+// One measured stage: time and the resident peak it added over its start.
+struct StageResult {
+  double wall = 0;
+  double cpu = 0;
+  int64_t baseRss = 0;  // resident size at the start
+  int64_t peakRss = 0;  // high-water mark during the stage
+  int64_t Added() const { return peakRss - baseRss; }
+};
+
+// Starts a stage: trims the heap, resets the peak, takes the start readings.
+class StageTimer {
+ public:
+  StageTimer();
+  StageResult Stop() const;
+
+ private:
+  double wall0_;
+  double cpu0_;
+  int64_t baseRss_;
+};
+
+// "name time=..s cpu=..s peak=..MB added=..MB" plus the cost per node.
+std::string FormatStage(const char* name, const StageResult& r, uint64_t nodes);
+
+}  // namespace bench

@@ -1,0 +1,194 @@
+// xmlbench FILE [TRACEFILE]: how fast and lean the viewer loads FILE, beside
+// the floor of Xerces-C++ alone parsing it with the library's settings.
+//
+// The floor runs first, in a forked child. Then, in this process, the
+// viewer's whole load (LoadXMLFile on an offscreen window, the trace going
+// to TRACEFILE through standard output) and its first paint; then the same
+// load again in stages on a fresh window: document load, walk and tree fill,
+// expansion. Each stage starts with the heap trimmed and the resident
+// high-water mark reset, and reports the peak it added over its start.
+// The last line is "ratio time=X.XX memory=Y.YY", the whole load over the
+// floor (wall time; added peak).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "app/Unit1.h"
+#include "app/XMLTreeModel.h"
+#include "app/XMLTreeView.h"
+#include "bench/Floor.h"
+#include "bench/Measure.h"
+#include "rtl/Exception.h"
+#include "rtl/TextConv.h"
+#include "xml/XMLDoc.h"
+
+namespace {
+
+std::FILE* gReport = stdout;
+
+void Report(const std::string& line) {
+  std::fprintf(gReport, "%s\n", line.c_str());
+  std::fflush(gReport);
+}
+
+[[noreturn]] void Die(const std::string& text) {
+  std::fprintf(gReport, "xmlbench: %s\n", text.c_str());
+  std::fflush(gReport);
+  std::_Exit(1);
+}
+
+// Standard output becomes the trace file; the report goes to what standard
+// output was. Done before anything writes to standard output, so the trace
+// is buffered as it is when the viewer's output is redirected to a file.
+void RedirectTrace(const std::string& tracePath) {
+  const int saved = dup(STDOUT_FILENO);
+  if (saved < 0) Die(std::string("dup: ") + std::strerror(errno));
+  gReport = fdopen(saved, "w");
+  if (!gReport) Die(std::string("fdopen: ") + std::strerror(errno));
+  const int trace = open(tracePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (trace < 0) Die("cannot create " + tracePath + ": " + std::strerror(errno));
+  if (dup2(trace, STDOUT_FILENO) < 0) Die(std::string("dup2: ") + std::strerror(errno));
+  close(trace);
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+std::string Message(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const rtl::Exception& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+std::string Counters(TForm1& form) {
+  std::string text = "counters";
+  for (QLabel* label : {form.Label7, form.Label8, form.Label9, form.Label10, form.Label11, form.Label12})
+    text += " " + label->text().toStdString();
+  text += " items=" + std::to_string(form.TreeModel()->ItemCount());
+  text += " rows=" + std::to_string(form.TreeModel()->rowCount());
+  return text;
+}
+
+// Lets the window lay out and paint what the load left in the view.
+void Paint(TForm1& form) {
+  form.TreeView1->doItemsLayout();
+  form.repaint();
+  QApplication::processEvents();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: xmlbench FILE [TRACEFILE]\n");
+    return 2;
+  }
+  const std::string file = argv[1];
+  if (FileSize(file) < 0) {
+    std::fprintf(stderr, "xmlbench: cannot read %s\n", file.c_str());
+    return 1;
+  }
+  const bool keepTrace = argc == 3;
+  const std::string tracePath =
+      keepTrace ? argv[2] : "/tmp/xmlbench-" + std::to_string(getpid()) + ".trace";
+  RedirectTrace(tracePath);
+
+  std::setlocale(LC_ALL, "");
+  rtl::ResetLocaleCache();
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+
+  const bool peakResets = bench::ResetPeak();
+  if (!peakResets) Report("warning: the resident peak cannot be reset here; later stages include earlier peaks");
+
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  Report("file " + file + " bytes=" + std::to_string(FileSize(file)) + " cores=" +
+         std::to_string(sysconf(_SC_NPROCESSORS_ONLN)));
+  if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
+    char text[128] = "";
+    if (std::fgets(text, sizeof text, load)) Report(std::string("loadavg ") + strtok(text, "\n"));
+    std::fclose(load);
+  }
+
+  const bench::FloorResult floor = bench::MeasureFloorInChild(file);
+  if (!floor.ok) Die(std::string("floor: ") + floor.error);
+  const uint64_t nodes = floor.nodes;
+  Report("nodes " + std::to_string(nodes) + " (elements " + std::to_string(floor.elements) + ", attributes " +
+         std::to_string(floor.attributes) + ", whitespace-only texts " + std::to_string(floor.whitespaceTexts) + ")");
+  Report(bench::FormatStage("floor", floor.stage, nodes) + "  [forked child, run first]");
+
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  QApplication application(qtArgc, qtArgv);
+  bench::StageResult total, paint, load, fill, expand;
+  int64_t traceBytes = -1;
+  try {
+    {
+      TForm1 form;
+      form.show();
+      QApplication::processEvents();
+      const bench::StageTimer timer;
+      form.LoadXMLFile(file);
+      total = timer.Stop();
+      traceBytes = FileSize(tracePath);
+      const bench::StageTimer paintTimer;
+      Paint(form);
+      paint = paintTimer.Stop();
+      Report(Counters(form));
+    }
+    {
+      TForm1 form;
+      viewer::TXMLTreeModel& model = *form.TreeModel();
+      const bench::StageTimer loadTimer;
+      form.XMLDocument1->LoadFromFile(rtl::NarrowToWide(file));
+      load = loadTimer.Stop();
+      const bench::StageTimer fillTimer;
+      model.BeginUpdate();
+      const int fileItem = model.AddItem(viewer::TXMLTreeModel::kNoItem, u"file");
+      model.SetImageIndex(fileItem, 0);
+      form.AddNodeItems(fileItem, form.XMLDocument1->GetDocumentElement(), ikRoot);
+      model.EndUpdate();
+      std::fflush(stdout);
+      fill = fillTimer.Stop();
+      const bench::StageTimer expandTimer;
+      model.ExpandAll();
+      expand = expandTimer.Stop();
+    }
+  } catch (...) {
+    Die("load failed: " + Message(std::current_exception()));
+  }
+  Report(bench::FormatStage("load", load, nodes) + "  [TXMLDocument::LoadFromFile]");
+  Report(bench::FormatStage("fill", fill, nodes) + "  [walk and tree fill, trace]");
+  Report(bench::FormatStage("expand", expand, nodes) + "  [ExpandAll]");
+  Report(bench::FormatStage("total", total, nodes) + "  [LoadXMLFile, trace to file]");
+  Report(bench::FormatStage("paint", paint, nodes) + "  [first layout and paint after the load]");
+  Report("trace " + std::to_string(traceBytes) + " bytes from LoadXMLFile" + (keepTrace ? " in " + tracePath : ""));
+  if (!keepTrace) std::remove(tracePath.c_str());
+
+  char line[128];
+  std::snprintf(line, sizeof line, "ratio-cpu time=%.2f", floor.stage.cpu > 0 ? total.cpu / floor.stage.cpu : 0.0);
+  Report(line);
+  std::snprintf(line, sizeof line, "ratio time=%.2f memory=%.2f", floor.stage.wall > 0 ? total.wall / floor.stage.wall : 0.0,
+                floor.stage.Added() > 0 ? static_cast<double>(total.Added()) / static_cast<double>(floor.stage.Added()) : 0.0);
+  Report(line);
+  return 0;
+}
