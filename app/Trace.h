@@ -1,0 +1,18 @@
+// The load trace on standard output.
+#pragma once
+
+#include <string_view>
+
+namespace viewer {
+
+// Writes text and a line break to standard output. Raises rtl::EInOutError
+// when the stream reports an error (the error state is cleared, so a later
+// load tries again).
+void WriteTraceLine(std::string_view text);
+// Flushes standard output; raises rtl::EInOutError when that fails.
+void FlushTrace();
+// Flushes standard output and clears its error state, ignoring failures; for
+// paths that are already failing.
+void FlushTraceQuietly() noexcept;
+
+}  // namespace viewer

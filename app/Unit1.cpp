@@ -1,0 +1,331 @@
+#include "app/Unit1.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <sys/stat.h>
+
+#include <mutex>
+#include <vector>
+
+#include "app/AppConst.h"
+#include "app/Application.h"
+#include "app/Trace.h"
+#include "app/Unit1_xfm.h"
+#include "app/XMLTreeModel.h"
+#include "app/XMLTreeView.h"
+#include "rtl/Exception.h"
+#include "rtl/Filer.h"
+#include "rtl/TextConv.h"
+#include "rtl/Variant.h"
+#include "ui_Unit1.h"
+#include "xml/XMLDoc.h"
+#include "xml/XMLIntf.h"
+
+namespace {
+
+constexpr int kCounterLabelHeight = 19;
+
+// Shows the busy cursor from construction to destruction, on every path.
+class TBusyCursor {
+ public:
+  TBusyCursor() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+      active_ = true;
+    }
+  }
+  ~TBusyCursor() {
+    if (active_) QApplication::restoreOverrideCursor();
+  }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+ private:
+  bool active_ = false;
+};
+
+// Brackets the bulk filling of the tree, so the view takes the items in
+// one go, also when the walk fails half-way.
+class TTreeFill {
+ public:
+  explicit TTreeFill(viewer::TXMLTreeModel& model) : model_(model) { model_.BeginUpdate(); }
+  ~TTreeFill() { model_.EndUpdate(); }
+  TTreeFill(const TTreeFill&) = delete;
+  TTreeFill& operator=(const TTreeFill&) = delete;
+
+ private:
+  viewer::TXMLTreeModel& model_;
+};
+
+// Flushes the trace when a load ends by an exception; the success path
+// flushes itself and reports a failure.
+class TTraceFlush {
+ public:
+  TTraceFlush() = default;
+  ~TTraceFlush() {
+    if (!done_) viewer::FlushTraceQuietly();
+  }
+  void Flush() {
+    done_ = true;
+    viewer::FlushTrace();
+  }
+  TTraceFlush(const TTraceFlush&) = delete;
+  TTraceFlush& operator=(const TTraceFlush&) = delete;
+
+ private:
+  bool done_ = false;
+};
+
+// A regular file (after following links). Directories, devices and pipes
+// are not loadable documents.
+bool FileExists(const rtl::AnsiString& name) {
+  struct stat info;
+  return !name.empty() && ::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The part after the last path separator.
+rtl::AnsiString ExtractFileName(const rtl::AnsiString& name) {
+  const size_t slash = name.find_last_of('/');
+  return slash == rtl::AnsiString::npos ? name : name.substr(slash + 1);
+}
+
+// The node's value as item text: null shows as empty text.
+rtl::WideString NodeValueText(IXMLNode& node) {
+  const rtl::OleVariant value = node.GetNodeValue();
+  return value.IsNull() ? rtl::WideString() : value.ToWideString();
+}
+
+void TraceChildCount(int32_t count) { viewer::WriteTraceLine(rtl::Format(SChildNodesCountTrace, {count})); }
+
+void TraceNodeName(const rtl::WideString& name) {
+  viewer::WriteTraceLine(rtl::Format(SNodeNameTrace, {rtl::WideToNarrow(name)}));
+}
+
+void ShowCounter(QLabel* label, int32_t value) {
+  label->setText(QString::number(value));
+  label->resize(label->sizeHint().width(), kCounterLabelHeight);
+}
+
+}  // namespace
+
+void RegisterUnit1Classes() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (!rtl::FindComponentClass("TXMLDocument")) rtl::RegisterComponentClass<TXMLDocument>("TXMLDocument");
+  });
+}
+
+const char* Unit1FormDescription() { return kUnit1Form; }
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent), rtl::TComponent(nullptr), ui_(std::make_unique<Ui::Form1>()) {
+  RegisterUnit1Classes();
+  rtl::ReadForm(Unit1FormDescription(), this);
+  XMLDocument1 = dynamic_cast<TXMLDocument*>(FindComponent("XMLDocument1"));
+
+  ui_->setupUi(this);
+  TreeView1 = ui_->TreeView1;
+  GroupBox1 = ui_->GroupBox1;
+  Image1 = ui_->Image1;
+  Image2 = ui_->Image2;
+  Image3 = ui_->Image3;
+  Image4 = ui_->Image4;
+  Image5 = ui_->Image5;
+  Image6 = ui_->Image6;
+  Label1 = ui_->Label1;
+  Label2 = ui_->Label2;
+  Label3 = ui_->Label3;
+  Label4 = ui_->Label4;
+  Label5 = ui_->Label5;
+  Label6 = ui_->Label6;
+  Label7 = ui_->Label7;
+  Label8 = ui_->Label8;
+  Label9 = ui_->Label9;
+  Label10 = ui_->Label10;
+  Label11 = ui_->Label11;
+  Label12 = ui_->Label12;
+  OpenDialog1 = new QFileDialog(this);
+  viewer::FillKindImages(ImageList1);
+  Button1 = ui_->Button1;
+  Label13 = ui_->Label13;
+
+  // The form's own position; the generated setup only sizes the window.
+  move(208, 197);
+  setFixedSize(size());
+  // Captions size themselves to their text like the counters: their widths
+  // in the form were measured in the designer's font, which this one is not.
+  for (QLabel* caption : {Label1, Label2, Label3, Label4, Label5, Label6})
+    caption->resize(caption->sizeHint().width(), caption->height());
+  // The toolkit's own dialog, the same on every desktop (and answerable by
+  // tests); no filter list, any name may be typed.
+  OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
+  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog1->setFileMode(QFileDialog::AnyFile);
+  ExecuteOpenDialog = [](QFileDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+
+  QLabel* const rowIcons[] = {Image1, Image2, Image3, Image4, Image5, Image6};
+  for (int i = 0; i < viewer::kKindIconCount; ++i)
+    rowIcons[i]->setPixmap(viewer::MakeKindIcon(i, viewer::IconBackground::Transparent));
+
+  treeModel_ = new viewer::TXMLTreeModel(this);
+  treeModel_->SetImages(&ImageList1);
+  TreeView1->SetTreeModel(treeModel_);
+  TreeView1->setFocus(Qt::OtherFocusReason);
+
+  // Handlers run guarded: an exception must not unwind through the toolkit's
+  // signal delivery.
+  connect(Button1, &QPushButton::clicked, this, [this] { TApplication::Guard([this] { Button1Click(Button1); }); });
+
+  FormCreate(this);
+}
+
+TForm1::~TForm1() {
+  // The document goes before the widgets, while the window is still whole.
+  DestroyComponents();
+}
+
+void TForm1::FormCreate(QObject*) {
+  FXMLFileCount = 0;
+  FRootCount = 0;
+  FElementCount = 0;
+  FTextCount = 0;
+  FAttributeCount = 0;
+  FAttrValueCount = 0;
+  WriteCounters();
+}
+
+void TForm1::WriteCounters() {
+  ShowCounter(Label7, FXMLFileCount);
+  ShowCounter(Label8, FRootCount);
+  ShowCounter(Label9, FElementCount);
+  ShowCounter(Label10, FTextCount);
+  ShowCounter(Label11, FAttributeCount);
+  ShowCounter(Label12, FAttrValueCount);
+}
+
+void TForm1::Button1Click(QObject*) {
+  OpenDialog1->setDirectory(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+  if (!ExecuteOpenDialog(*OpenDialog1)) return;
+  const QStringList chosen = OpenDialog1->selectedFiles();
+  if (chosen.isEmpty()) return;
+  const rtl::AnsiString fileName = rtl::WideToNarrow(chosen.first().toStdU16String());
+  if (!FileExists(fileName)) return;
+  LoadXMLFile(fileName);
+}
+
+TForm1::TTreeNode TForm1::AddItem(TTreeNode parent, rtl::WideStringView text, int imageIndex) {
+  const TTreeNode item = treeModel_->AddItem(parent, text);
+  treeModel_->SetImageIndex(item, imageIndex);
+  return item;
+}
+
+void TForm1::LoadXMLFile(const rtl::AnsiString& FileName) {
+  TBusyCursor busy;
+  TTraceFlush trace;
+  treeModel_->Clear();
+  XMLDocument1->LoadFromFile(rtl::NarrowToWide(FileName));
+  FXMLFileCount = 0;
+  FRootCount = 0;
+  FElementCount = 0;
+  FTextCount = 0;
+  FAttributeCount = 0;
+  FAttrValueCount = 0;
+  {
+    TTreeFill fill(*treeModel_);
+    if (!XMLDocument1->IsEmptyDocument()) {
+      const TTreeNode fileItem = AddItem(viewer::TXMLTreeModel::kNoItem,
+                                         rtl::NarrowToWide(ExtractFileName(FileName)), 0);
+      FXMLFileCount = 1;
+      // A successful parse always yields a document element; should a
+      // document ever have children but none, the file item stands alone.
+      if (const rtl::ComPtr<IXMLNode> root = XMLDocument1->GetDocumentElement())
+        AddNodeItems(fileItem, root, ikRoot);
+    }
+  }
+  trace.Flush();
+  treeModel_->ExpandAll();
+  WriteCounters();
+}
+
+// The walk is defined recursively: each node of kind ikChildrenOnly, ikRoot
+// or ikElement lists its children, and a child may start such a walk of its
+// own before the next sibling is taken. Document depth is unbounded, so the
+// pending child loops live on an explicit stack instead of the call stack;
+// each frame is one suspended loop, resumed where the nested walk returned.
+void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Node, TItemKind Kind) {
+  struct ChildLoop {
+    rtl::ComPtr<IXMLNode> node;
+    TTreeNode item;
+    int32_t next;
+    int32_t count;
+  };
+  std::vector<ChildLoop> loops;
+
+  // Step 1 for one node, and for the kinds that walk children, the start of
+  // its child loop. The leaf kinds end here.
+  const auto enter = [&](TTreeNode parent, const rtl::ComPtr<IXMLNode>& node, TItemKind kind) {
+    TTreeNode current = parent;
+    switch (kind) {
+      case ikChildrenOnly:
+        break;
+      case ikRoot:
+        current = AddItem(parent, node->GetNodeName(), 1);
+        FRootCount = 1;
+        break;
+      case ikElement:
+        current = AddItem(parent, node->GetNodeName(), 2);
+        ++FElementCount;
+        break;
+      case ikText:
+        AddItem(parent, NodeValueText(*node), 3);
+        ++FTextCount;
+        return;
+      case ikAttribute: {
+        const TTreeNode attribute = AddItem(parent, node->GetNodeName(), 4);
+        ++FAttributeCount;
+        AddItem(attribute, NodeValueText(*node), 5);
+        ++FAttrValueCount;
+        return;
+      }
+      case ikAttrValue:
+        AddItem(parent, NodeValueText(*node), 5);
+        ++FAttrValueCount;
+        return;
+    }
+    if (node->HasChildNodes()) {
+      TraceChildCount(node->GetChildNodes()->GetCount());
+      loops.push_back({node, current, 0, node->GetChildNodes()->GetCount()});
+    }
+  };
+
+  enter(ParentItem, Node, Kind);
+  while (!loops.empty()) {
+    ChildLoop& loop = loops.back();
+    if (loop.next >= loop.count) {
+      loops.pop_back();
+      continue;
+    }
+    const int32_t i = loop.next++;
+    const TTreeNode current = loop.item;
+    const rtl::ComPtr<IXMLNode> child = loop.node->GetChildNodes()->Get(i);
+    const rtl::ComPtr<IXMLNodeList> attributes = child->GetAttributeNodes();
+    TraceNodeName(child->GetNodeName());
+    // `loop` may dangle from here on: enter() can grow the stack.
+    if (attributes->GetCount() > 0) {
+      const TTreeNode element = AddItem(current, child->GetNodeName(), 2);
+      ++FElementCount;
+      const int32_t attributeCount = attributes->GetCount();
+      for (int32_t j = 0; j < attributeCount; ++j) enter(element, attributes->Get(j), ikAttribute);
+      enter(element, child, ikChildrenOnly);
+    } else if (child->IsTextElement()) {
+      const TTreeNode element = AddItem(current, child->GetNodeName(), 2);
+      ++FElementCount;
+      enter(element, child, ikText);
+    } else {
+      enter(current, child, ikElement);
+    }
+  }
+}

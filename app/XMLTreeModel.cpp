@@ -1,0 +1,231 @@
+#include "app/XMLTreeModel.h"
+
+#include <QString>
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+#include "app/Icons.h"
+
+namespace viewer {
+
+namespace {
+
+constexpr const char* kNotUpdating = "tree items can only be added between BeginUpdate and EndUpdate";
+constexpr const char* kOutOfOrder = "a tree item must be added under the last added item or one of its ancestors";
+constexpr const char* kBadItem = "tree item index out of range";
+constexpr const char* kTooManyItems = "too many tree items";
+
+}  // namespace
+
+TXMLTreeModel::TXMLTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
+
+TXMLTreeModel::~TXMLTreeModel() = default;
+
+size_t TXMLTreeModel::Slot(int item) const {
+  if (item < 0 || static_cast<size_t>(item) >= items_.size()) throw std::out_of_range(kBadItem);
+  return static_cast<size_t>(item);
+}
+
+void TXMLTreeModel::SetImages(const TImageList* images) {
+  beginResetModel();
+  icons_.clear();
+  if (images)
+    for (int i = 0; i < images->Count(); ++i) icons_.append(QIcon(images->Get(i)));
+  endResetModel();
+}
+
+void TXMLTreeModel::Clear() {
+  beginResetModel();
+  items_.clear();
+  items_.shrink_to_fit();
+  texts_.clear();
+  texts_.shrink_to_fit();
+  path_.clear();
+  rows_.clear();
+  rows_.shrink_to_fit();
+  endResetModel();
+}
+
+void TXMLTreeModel::BeginUpdate() {
+  if (updates_++ == 0) beginResetModel();
+}
+
+void TXMLTreeModel::EndUpdate() {
+  if (updates_ == 0) return;
+  if (--updates_ > 0) return;
+  ComputeSubtreeEnds();
+  RebuildRows();
+  endResetModel();
+}
+
+int TXMLTreeModel::AddItem(int parent, rtl::WideStringView text) {
+  if (updates_ == 0) throw std::logic_error(kNotUpdating);
+  if (items_.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max()) ||
+      text.size() > std::numeric_limits<uint32_t>::max())
+    throw std::length_error(kTooManyItems);
+  int32_t depth = 0;
+  if (parent != kNoItem) {
+    const Item& p = items_[Slot(parent)];
+    if (static_cast<size_t>(p.depth) >= path_.size() || path_[static_cast<size_t>(p.depth)] != parent)
+      throw std::logic_error(kOutOfOrder);
+    depth = p.depth + 1;
+  }
+  const int32_t id = static_cast<int32_t>(items_.size());
+  Item item;
+  item.textOffset = texts_.size();
+  item.textLength = static_cast<uint32_t>(text.size());
+  item.parent = parent;
+  item.end = id + 1;
+  item.depth = depth;
+  texts_.append(text);
+  items_.push_back(item);
+  path_.resize(static_cast<size_t>(depth));
+  path_.push_back(id);
+  return id;
+}
+
+void TXMLTreeModel::SetImageIndex(int item, int index) {
+  items_[Slot(item)].image = static_cast<int8_t>(std::clamp(index, -1, 127));
+  if (updates_ == 0) {
+    const int row = RowOfItem(item);
+    if (row >= 0) emit dataChanged(createIndex(row, 0), createIndex(row, 0));
+  }
+}
+
+rtl::WideString TXMLTreeModel::Text(int item) const {
+  const Item& it = items_[Slot(item)];
+  return texts_.substr(it.textOffset, it.textLength);
+}
+
+bool TXMLTreeModel::HasChildren(int item) const {
+  const size_t slot = Slot(item);
+  return slot + 1 < items_.size() && items_[slot + 1].parent == item;
+}
+
+std::vector<int> TXMLTreeModel::Children(int item) const {
+  std::vector<int> children;
+  const size_t slot = Slot(item);
+  const int depth = items_[slot].depth;
+  for (size_t i = slot + 1; i < items_.size() && items_[i].depth > depth; ++i)
+    if (items_[i].parent == item) children.push_back(static_cast<int>(i));
+  return children;
+}
+
+std::vector<int> TXMLTreeModel::TopLevelItems() const {
+  std::vector<int> top;
+  for (size_t i = 0; i < items_.size(); ++i)
+    if (items_[i].parent == kNoItem) top.push_back(static_cast<int>(i));
+  return top;
+}
+
+void TXMLTreeModel::ComputeSubtreeEnds() {
+  // Children come after their parents, so one backward pass carries each
+  // subtree's end up to its parent.
+  for (size_t i = items_.size(); i-- > 0;) {
+    Item& it = items_[i];
+    it.end = std::max(it.end, static_cast<int32_t>(i + 1));
+    if (it.parent != kNoItem) {
+      Item& p = items_[static_cast<size_t>(it.parent)];
+      p.end = std::max(p.end, it.end);
+    }
+  }
+}
+
+void TXMLTreeModel::RebuildRows() {
+  rows_.clear();
+  const int32_t count = static_cast<int32_t>(items_.size());
+  for (int32_t i = 0; i < count;) {
+    rows_.push_back(i);
+    i = items_[static_cast<size_t>(i)].expanded ? i + 1 : items_[static_cast<size_t>(i)].end;
+  }
+}
+
+void TXMLTreeModel::ExpandAll() {
+  beginResetModel();
+  for (size_t i = 0; i < items_.size(); ++i) items_[i].expanded = HasChildren(static_cast<int>(i));
+  RebuildRows();
+  endResetModel();
+}
+
+void TXMLTreeModel::SetExpanded(int item, bool expanded) {
+  Item& it = items_[Slot(item)];
+  if (!HasChildren(item) || it.expanded == expanded) return;
+  const int row = updates_ == 0 ? RowOfItem(item) : -1;
+  if (row < 0) {
+    it.expanded = expanded;
+    return;
+  }
+  if (expanded) {
+    std::vector<int32_t> shown;
+    for (int32_t i = item + 1; i < it.end;) {
+      shown.push_back(i);
+      const Item& c = items_[static_cast<size_t>(i)];
+      i = c.expanded ? i + 1 : c.end;
+    }
+    beginInsertRows(QModelIndex(), row + 1, row + static_cast<int>(shown.size()));
+    it.expanded = true;
+    rows_.insert(rows_.begin() + row + 1, shown.begin(), shown.end());
+    endInsertRows();
+  } else {
+    const auto first = rows_.begin() + row + 1;
+    const auto last = std::lower_bound(first, rows_.end(), it.end);
+    beginRemoveRows(QModelIndex(), row + 1, row + static_cast<int>(last - first));
+    it.expanded = false;
+    rows_.erase(first, last);
+    endRemoveRows();
+  }
+  const QModelIndex changed = createIndex(row, 0);
+  emit dataChanged(changed, changed, {ExpandedRole});
+}
+
+int TXMLTreeModel::RowOfItem(int item) const {
+  const auto pos = std::lower_bound(rows_.begin(), rows_.end(), item);
+  if (pos == rows_.end() || *pos != item) return -1;
+  return static_cast<int>(pos - rows_.begin());
+}
+
+int TXMLTreeModel::ItemAtRow(int row) const {
+  if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return kNoItem;
+  return rows_[static_cast<size_t>(row)];
+}
+
+QModelIndex TXMLTreeModel::index(int row, int column, const QModelIndex& parent) const {
+  if (!hasIndex(row, column, parent)) return QModelIndex();
+  return createIndex(row, column);
+}
+
+QModelIndex TXMLTreeModel::parent(const QModelIndex&) const { return QModelIndex(); }
+
+int TXMLTreeModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return static_cast<int>(rows_.size());
+}
+
+int TXMLTreeModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 1; }
+
+QVariant TXMLTreeModel::data(const QModelIndex& index, int role) const {
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return QVariant();
+  const int item = ItemAtRow(index.row());
+  const Item& it = items_[static_cast<size_t>(item)];
+  switch (role) {
+    case Qt::DisplayRole:
+      return QString::fromUtf16(texts_.data() + it.textOffset, static_cast<qsizetype>(it.textLength));
+    case Qt::DecorationRole:
+      if (it.image >= 0 && it.image < icons_.size()) return icons_[it.image];
+      return QVariant();
+    case ImageIndexRole: return static_cast<int>(it.image);
+    case DepthRole: return static_cast<int>(it.depth);
+    case HasChildrenRole: return HasChildren(item);
+    case ExpandedRole: return static_cast<bool>(it.expanded);
+    case ItemRole: return item;
+    default: return QVariant();
+  }
+}
+
+Qt::ItemFlags TXMLTreeModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+}  // namespace viewer

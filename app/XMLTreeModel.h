@@ -1,0 +1,117 @@
+// The document tree as the window shows it: a compact store of items in the
+// order they were added, presented to the view as the flat list of rows that
+// are visible under the current expansion.
+//
+// Items are always added under the last added item or one of its ancestors,
+// so the store's order is the tree's pre-order and every subtree is one
+// contiguous range of items. That keeps filling, expanding and mapping rows
+// linear and free of recursion however deep the tree is; the view draws the
+// nesting from each row's depth.
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QIcon>
+#include <QList>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "rtl/Types.h"
+
+namespace viewer {
+
+class TImageList;
+
+class TXMLTreeModel : public QAbstractItemModel {
+  Q_OBJECT
+
+ public:
+  enum Role {
+    ImageIndexRole = Qt::UserRole + 1,  // int, -1 when not set
+    DepthRole,                          // int, 0 for top-level items
+    HasChildrenRole,                    // bool
+    ExpandedRole,                       // bool
+    ItemRole,                           // int, the item behind the row
+  };
+  static constexpr int kNoItem = -1;
+
+  explicit TXMLTreeModel(QObject* parent = nullptr);
+  ~TXMLTreeModel() override;
+
+  // Pictures for the decoration role; null shows none. Not owned.
+  void SetImages(const TImageList* images);
+
+  // Removes every item.
+  void Clear();
+  // Items added between BeginUpdate and EndUpdate reach the views at
+  // EndUpdate, in one reset; the calls nest. New items start collapsed.
+  void BeginUpdate();
+  void EndUpdate();
+  bool Updating() const { return updates_ > 0; }
+
+  // Adds an item as the last child of parent (kNoItem: a top-level item) and
+  // returns it. Raises std::logic_error outside BeginUpdate/EndUpdate, and
+  // when parent is neither the last added item nor one of its ancestors.
+  int AddItem(int parent, rtl::WideStringView text);
+  // Sets the item's image index and selected-image index (always equal).
+  void SetImageIndex(int item, int index);
+
+  int ItemCount() const { return static_cast<int>(items_.size()); }
+  // Parent item, or kNoItem for a top-level item.
+  int Parent(int item) const { return items_[Slot(item)].parent; }
+  int Depth(int item) const { return items_[Slot(item)].depth; }
+  // -1 when never set.
+  int ImageIndex(int item) const { return items_[Slot(item)].image; }
+  rtl::WideString Text(int item) const;
+  // Children in order (walks the item's subtree).
+  std::vector<int> Children(int item) const;
+  // The top-level items in order.
+  std::vector<int> TopLevelItems() const;
+  bool HasChildren(int item) const;
+  bool IsExpanded(int item) const { return items_[Slot(item)].expanded; }
+
+  // Expands every item that has children.
+  void ExpandAll();
+  // Expands or collapses one item; its descendants keep their own state.
+  void SetExpanded(int item, bool expanded);
+
+  // Row of the item in the flat list, or -1 while a collapsed ancestor hides it.
+  int RowOfItem(int item) const;
+  // Item shown in the row, or kNoItem outside 0..rowCount()-1.
+  int ItemAtRow(int row) const;
+
+  // QAbstractItemModel: one column of visible rows, no nested indexes.
+  QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ private:
+  struct Item {
+    uint64_t textOffset = 0;
+    uint32_t textLength = 0;
+    int32_t parent = kNoItem;
+    // One past the last item of the subtree; valid outside updates.
+    int32_t end = 0;
+    int32_t depth = 0;
+    int8_t image = -1;
+    bool expanded = false;
+  };
+
+  size_t Slot(int item) const;
+  void RebuildRows();
+  void ComputeSubtreeEnds();
+
+  std::vector<Item> items_;
+  std::u16string texts_;
+  // The path from a top-level item to the last added item, by depth.
+  std::vector<int32_t> path_;
+  // Items of the visible rows, ascending.
+  std::vector<int32_t> rows_;
+  QList<QIcon> icons_;
+  int updates_ = 0;
+};
+
+}  // namespace viewer
