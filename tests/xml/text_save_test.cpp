@@ -81,6 +81,19 @@ TEST_P(DocSaveTest, NamedTargetLeavesFileNameAndTheOriginalAlone) {
   EXPECT_NE(ReadFileBytes(other).find("added=\"yes\""), std::string::npos);
 }
 
+TEST_P(DocSaveTest, SavingWithoutAnyFileNameIsRefused) {
+  auto text = NewDocument(GetParam());
+  text->LoadFromXML(W("<r/>"));
+  text->GetDocumentElement()->SetAttribute(u"k", OleVariant(u"v"));
+  try {
+    text->SaveToFile(u"");
+    ADD_FAILURE() << "no exception";
+  } catch (const EXMLDocError& e) {
+    EXPECT_STREQ(e.what(), "FileName cannot be blank");
+  }
+  EXPECT_TRUE(text->GetModified());
+}
+
 TEST_P(DocSaveTest, SavingIntoAMissingFolderFailsCleanly) {
   Modify();
   ExpectSaveFails(dir.File("missing/deeper/out.xml"));
