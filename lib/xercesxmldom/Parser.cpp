@@ -4,12 +4,17 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
+#include <unordered_map>
+
+#include <xercesc/dom/impl/DOMAttrImpl.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLElementDecl.hpp>
+#include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
@@ -61,6 +66,13 @@ BoundedMemoryManager gParserMemory;
 
 // Thrown from parser callbacks to stop a parse whose failure is recorded.
 struct Abort {};
+
+// The scanner copies the security manager's expansion limit when a parse
+// starts; the limit that bounds a document's output depends on the sizes
+// of its entities, known only after its DTD.
+struct ScannerAccess : xc::XMLScanner {
+  static XMLSize_t xc::XMLScanner::*ExpansionLimit() { return &ScannerAccess::fEntityExpansionLimit; }
+};
 
 bool IsXmlSpace(XMLCh c) { return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D; }
 
@@ -225,7 +237,11 @@ class TreeBuilder final : public xc::XercesDOMParser {
  public:
   TreeBuilder(const ParseSettings& s, ErrorRecorder& errors)
       : XercesDOMParser(nullptr, &gParserMemory), settings_(s), errors_(errors) {
-    setDoNamespaces(true);
+    // Xerces resolves every prefix by walking the whole element stack, which
+    // makes deep documents quadratic. Without validation (which needs the
+    // scanner's namespaces for schemas) the builder binds namespaces itself.
+    ownNamespaces_ = !s.validate;
+    setDoNamespaces(!ownNamespaces_);
     setCreateEntityReferenceNodes(false);
     setCreateCommentNodes(true);
     setIncludeIgnorableWhitespace(s.preserveWhiteSpace);
@@ -269,16 +285,27 @@ class TreeBuilder final : public xc::XercesDOMParser {
       }
     }
     if (entityDepth_ > 0) CountEntityOutput(16);
-    // Pushed before the base call: for an empty element it calls endElement
-    // itself, which pops.
+    // Pushed before the element is made: for an empty element endElement
+    // runs right away and pops.
     spaceStack_.push_back(preserve);
-    XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+    if (!ownNamespaces_) {
+      XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
+      if (attrCount > 1) RecordAttributeOrder(attrList, attrCount);
+      return;
+    }
+    xc::DOMElement* element = MakeElement(elemDecl, attrList, attrCount);
+    fCurrentParent->appendChild(element);
+    fCurrentParent = element;
+    fCurrentNode = element;
+    fWithinElement = true;
     if (attrCount > 1) RecordAttributeOrder(attrList, attrCount);
+    if (isEmpty) endElement(elemDecl, urlId, isRoot, elemPrefix);
   }
 
   void endElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
                   const XMLCh* const elemPrefix) override {
     XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    if (ownNamespaces_) PopBindings();
     bool preserve = spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back();
     if (!spaceStack_.empty()) spaceStack_.pop_back();
     if (preserve) return;
@@ -302,6 +329,20 @@ class TreeBuilder final : public xc::XercesDOMParser {
     XercesDOMParser::docCharacters(chars, length, cdataSection);
   }
 
+  void entityDecl(const xc::DTDEntityDecl& decl, const bool isPEDecl, const bool isIgnored) override {
+    XercesDOMParser::entityDecl(decl, isPEDecl, isIgnored);
+    if (!isPEDecl && !isIgnored && !decl.isExternal() && decl.getName())
+      entityValues_.emplace(decl.getName(), decl.getValue() ? decl.getValue() : u"");
+  }
+  void endIntSubset() override {
+    XercesDOMParser::endIntSubset();
+    TightenExpansionLimit();
+  }
+  void endExtSubset() override {
+    XercesDOMParser::endExtSubset();
+    TightenExpansionLimit();
+  }
+
   void startEntityReference(const xc::XMLEntityDecl& entDecl) override {
     ++entityDepth_;
     XercesDOMParser::startEntityReference(entDecl);
@@ -313,8 +354,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   const xc::Locator* Where() const { return getScanner() ? getScanner()->getLocator() : nullptr; }
 
-  [[noreturn]] void Stop(const char16_t* reason) {
-    errors_.Record(reason, Where());
+  [[noreturn]] void Stop(std::u16string reason) {
+    errors_.Record(std::move(reason), Where());
     throw Abort{};
   }
 
@@ -324,6 +365,127 @@ class TreeBuilder final : public xc::XercesDOMParser {
   void CountEntityOutput(uint64_t n) {
     entityChars_ += n;
     if (entityChars_ > kMaxEntityChars) Stop(msg::kEntityExpansion);
+  }
+
+  // Lets the scanner expand at most kMaxEntityChars characters: with the
+  // largest entity expanding to S characters, S * limit stays under it.
+  // This bounds expansions inside attribute values too, which the scanner
+  // builds before any callback sees them.
+  void TightenExpansionLimit() {
+    constexpr uint64_t kHuge = uint64_t(1) << 62;
+    std::unordered_map<std::u16string, uint64_t> sizes;
+    std::unordered_map<std::u16string, bool> visiting;
+    // Iterative depth-first evaluation would be overkill: entity values
+    // nest only as deep as the DTD declares them, and a cycle is cut.
+    std::function<uint64_t(const std::u16string&)> sizeOf = [&](const std::u16string& name) -> uint64_t {
+      if (auto it = sizes.find(name); it != sizes.end()) return it->second;
+      auto v = entityValues_.find(name);
+      if (v == entityValues_.end()) return 0;
+      if (visiting[name]) return kHuge;
+      visiting[name] = true;
+      uint64_t total = 0;
+      const std::u16string& text = v->second;
+      for (size_t i = 0; i < text.size(); ++i) {
+        size_t semi;
+        if (text[i] == u'&' && (semi = text.find(u';', i)) != std::u16string::npos && text[i + 1] != u'#') {
+          total += sizeOf(text.substr(i + 1, semi - i - 1));
+          i = semi;
+        } else {
+          ++total;
+        }
+        if (total > kHuge) total = kHuge;
+      }
+      visiting[name] = false;
+      sizes[name] = total;
+      return total;
+    };
+    uint64_t largest = 1;
+    for (auto& [name, value] : entityValues_) largest = std::max(largest, sizeOf(name));
+    uint64_t limit = std::clamp<uint64_t>(kMaxEntityChars / largest, 1, kMaxEntityExpansions);
+    if (xc::XMLScanner* scanner = getScanner()) scanner->*ScannerAccess::ExpansionLimit() = static_cast<XMLSize_t>(limit);
+  }
+
+  // ---- namespaces
+
+  static constexpr char16_t kXmlNs[] = u"http://www.w3.org/XML/1998/namespace";
+  static constexpr char16_t kXmlnsNs[] = u"http://www.w3.org/2000/xmlns/";
+
+  static bool IsNamespaceDecl(const XMLCh* qname, const XMLCh** prefix) {
+    if (!xc::XMLString::startsWith(qname, u"xmlns")) return false;
+    if (qname[5] == 0) {
+      *prefix = u"";
+      return true;
+    }
+    if (qname[5] != u':') return false;
+    *prefix = qname + 6;
+    return true;
+  }
+
+  void Bind(std::u16string prefix, const XMLCh* uri) {
+    if (!*uri && !prefix.empty()) Stop(FormatMsg(msg::kEmptyPrefixBinding, prefix));
+    scopes_[prefix].emplace_back(uri);
+    undo_.push_back(std::move(prefix));
+  }
+
+  void PopBindings() {
+    if (undoMarks_.empty()) return;
+    size_t mark = undoMarks_.back();
+    undoMarks_.pop_back();
+    while (undo_.size() > mark) {
+      scopes_[undo_.back()].pop_back();
+      undo_.pop_back();
+    }
+  }
+
+  // The namespace of a qualified name; null for none. Fails for an unbound
+  // prefix.
+  const XMLCh* NamespaceOf(const XMLCh* qname, bool isAttribute) {
+    const XMLCh* colon = xc::XMLString::findAny(qname, u":");
+    if (!colon) {
+      if (isAttribute) return nullptr;
+      auto it = scopes_.find(std::u16string());
+      if (it == scopes_.end() || it->second.empty() || it->second.back().empty()) return nullptr;
+      return it->second.back().c_str();
+    }
+    std::u16string prefix(qname, static_cast<size_t>(colon - qname));
+    if (prefix == u"xml") return kXmlNs;
+    auto it = scopes_.find(prefix);
+    if (it == scopes_.end() || it->second.empty()) Stop(FormatMsg(msg::kUnboundPrefix, prefix));
+    return it->second.back().c_str();
+  }
+
+  xc::DOMElement* MakeElement(const xc::XMLElementDecl& elemDecl, const xc::RefVectorOf<xc::XMLAttr>& attrList,
+                              XMLSize_t attrCount) {
+    undoMarks_.push_back(undo_.size());
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+      const xc::XMLAttr* a = attrList.elementAt(i);
+      const XMLCh* prefix = nullptr;
+      if (IsNamespaceDecl(a->getQName(), &prefix)) Bind(prefix, a->getValue());
+    }
+    const XMLCh* qname = elemDecl.getFullName();
+    xc::DOMElement* element = nullptr;
+    try {
+      element = fDocument->createElementNS(NamespaceOf(qname, false), qname);
+    } catch (const xc::DOMException&) {
+      Stop(FormatMsg(msg::kBadQualifiedName, qname));
+    }
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+      const xc::XMLAttr* a = attrList.elementAt(i);
+      const XMLCh* aq = a->getQName();
+      const XMLCh* prefix = nullptr;
+      const XMLCh* ns = IsNamespaceDecl(aq, &prefix) ? kXmlnsNs : NamespaceOf(aq, true);
+      xc::DOMAttr* attr = nullptr;
+      try {
+        attr = fDocument->createAttributeNS(ns, aq);
+      } catch (const xc::DOMException&) {
+        Stop(FormatMsg(msg::kBadQualifiedName, aq));
+      }
+      attr->setValue(a->getValue());
+      if (element->setAttributeNodeNS(attr)) Stop(FormatMsg(msg::kDuplicateAttribute, aq));
+      if (a->getType() == xc::XMLAttDef::ID) element->setIdAttributeNode(attr, true);
+      if (!a->getSpecified()) static_cast<xc::DOMAttrImpl*>(attr)->setSpecified(false);
+    }
+    return element;
   }
 
   void RecordAttributeOrder(const xc::RefVectorOf<xc::XMLAttr>& attrList, XMLSize_t attrCount) {
@@ -347,6 +509,14 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   const ParseSettings& settings_;
   ErrorRecorder& errors_;
+  bool ownNamespaces_ = true;
+  // Replacement texts of the internal general entities, by name.
+  std::unordered_map<std::u16string, std::u16string> entityValues_;
+  // Prefix ("" for the default namespace) -> URIs bound, innermost last.
+  std::unordered_map<std::u16string, std::vector<std::u16string>> scopes_;
+  // Prefixes bound, in order, and per open element where its own start.
+  std::vector<std::u16string> undo_;
+  std::vector<size_t> undoMarks_;
   bool declSeen_ = false;
   std::vector<bool> spaceStack_;
   uint32_t entityDepth_ = 0;

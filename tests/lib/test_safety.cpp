@@ -1,0 +1,183 @@
+// Hostile and extreme input: expansion bombs, attribute floods and very
+// deep documents must fail or succeed in bounded time without crashing.
+#include <chrono>
+
+#include "LibTest.h"
+
+using namespace libtest;
+
+namespace {
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+std::u16string W(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+bool MentionsEntityExpansion(std::string why) {
+  for (char& c : why) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return why.find("entity expansion") != std::string::npos;
+}
+
+// Loads text and returns the parse failure ("" when it loaded).
+std::string LoadFailure(const std::string& xml, double* seconds) {
+  auto d = NewDoc();
+  auto t0 = std::chrono::steady_clock::now();
+  bool ok = LoadInto(d.get(), W(xml));
+  *seconds = Seconds(t0);
+  return ok ? "" : ErrorOf(d.get()).reason;
+}
+
+std::string Deep(int levels) {
+  std::string s;
+  s.reserve(static_cast<size_t>(levels) * 8);
+  for (int i = 0; i < levels; ++i) s += "<e>";
+  s += "x";
+  for (int i = 0; i < levels; ++i) s += "</e>";
+  return s;
+}
+
+}  // namespace
+
+TEST(LibSafety, ExponentialEntityExpansionIsRefused) {
+  std::string xml = "<!DOCTYPE r [<!ENTITY l0 \"lol\">";
+  for (int i = 1; i <= 10; ++i) {
+    xml += "<!ENTITY l" + std::to_string(i) + " \"";
+    for (int k = 0; k < 10; ++k) xml += "&l" + std::to_string(i - 1) + ";";
+    xml += "\">";
+  }
+  xml += "]><r>&l10;</r>";
+  double secs = 0;
+  std::string why = LoadFailure(xml, &secs);
+  EXPECT_TRUE(MentionsEntityExpansion(why)) << "a billion characters must not load: " << why;
+  EXPECT_LT(secs, 20.0);
+
+  // The same in an attribute value.
+  xml.replace(xml.find("<r>&l10;</r>"), std::string::npos, "<r a=\"&l10;\"/>");
+  why = LoadFailure(xml, &secs);
+  EXPECT_TRUE(MentionsEntityExpansion(why)) << why;
+  EXPECT_LT(secs, 20.0);
+}
+
+TEST(LibSafety, QuadraticEntityExpansionIsRefused) {
+  // One 10,000-character entity referenced 40,000 times: 130 KB of input
+  // for 400 million characters of output.
+  std::string entity(10000, 'x');
+  std::string refs;
+  for (int i = 0; i < 40000; ++i) refs += "&a;";
+  std::string head = "<!DOCTYPE r [<!ENTITY a \"" + entity + "\">]>";
+  double secs = 0;
+  std::string why = LoadFailure(head + "<r>" + refs + "</r>", &secs);
+  EXPECT_TRUE(MentionsEntityExpansion(why)) << why;
+  EXPECT_LT(secs, 20.0);
+
+  why = LoadFailure(head + "<r a=\"" + refs + "\"/>", &secs);
+  EXPECT_TRUE(MentionsEntityExpansion(why)) << "in an attribute value: " << why;
+  EXPECT_LT(secs, 20.0);
+
+  // Modest use of entities still loads.
+  std::string some;
+  for (int i = 0; i < 100; ++i) some += "&a;";
+  why = LoadFailure(head + "<r>" + some + "</r>", &secs);
+  EXPECT_EQ(why, "");
+}
+
+TEST(LibSafety, AttributeFloodIsBounded) {
+  std::string xml = "<r";
+  for (int i = 0; i < 50000; ++i) xml += " a" + std::to_string(i) + "=\"v\"";
+  xml += "/>";
+  double secs = 0;
+  std::string why = LoadFailure(xml, &secs);
+  EXPECT_EQ(why, "Too many attributes on one element");
+  EXPECT_LT(secs, 20.0);
+
+  // Hundreds are fine.
+  std::string ok = "<r";
+  for (int i = 0; i < 500; ++i) ok += " a" + std::to_string(i) + "=\"v\"";
+  ok += "/>";
+  EXPECT_EQ(LoadFailure(ok, &secs), "");
+}
+
+TEST(LibSafety, DeepDocumentLoadsSavesClonesAndReleases) {
+  const int levels = 100000;
+  const std::string xml = Deep(levels);
+  auto d = NewDoc();
+  ASSERT_TRUE(LoadInto(d.get(), W(xml))) << ErrorOf(d.get()).reason;
+
+  // Text forms are written without recursion.
+  EXPECT_EQ(XML8(Root(d.get()).get()), xml);
+  WideString text;
+  DOMCheck(Persist(d.get())->GetDocumentText(&text), "GetDocumentText");
+  EXPECT_EQ(text.size(), xml.size() + 1);
+  rtl::TStringStream out;
+  DOMCheck(Persist(d.get())->SaveToStream(&out), "SaveToStream");
+  EXPECT_EQ(out.DataString(), xml + "\n");
+  ComPtr<IDOMNodeExtension> ext = ComPtr<IDOMElement>(Root(d.get())).try_query<IDOMNodeExtension>();
+  DOMCheck(ext->GetText(&text), "GetText");
+  EXPECT_EQ(text, u"x");
+
+  // Deep clones of the element and of the whole document.
+  ComPtr<IDOMNode> clone;
+  DOMCheck(Root(d.get())->CloneNode(-1, clone.put()), "CloneNode");
+  EXPECT_EQ(XML8(clone.get()), xml);
+  ComPtr<IDOMNode> docClone;
+  DOMCheck(d->CloneNode(-1, docClone.put()), "CloneNode");
+  EXPECT_EQ(XML8(docClone.get()), xml + "\n");
+  DOMCheck(Root(d.get())->Normalize(), "Normalize");
+
+  // Releasing the clones and the document does not recurse either.
+  clone = nullptr;
+  docClone = nullptr;
+  d = nullptr;
+  SUCCEED();
+}
+
+TEST(LibSafety, DeepDocumentSurvivesAMillionLevels) {
+  const std::string xml = Deep(1000000);
+  auto d = NewDoc();
+  ASSERT_TRUE(LoadInto(d.get(), W(xml))) << ErrorOf(d.get()).reason;
+  rtl::TStringStream out;
+  DOMCheck(Persist(d.get())->SaveToStream(&out), "SaveToStream");
+  EXPECT_EQ(out.DataString().size(), xml.size() + 1);
+  // Dropping a removed deep subtree and the document must not crash.
+  auto root = Root(d.get());
+  ComPtr<IDOMNode> inner = Child(root.get(), 0);
+  ComPtr<IDOMNode> removed;
+  DOMCheck(root->RemoveChild(inner.get(), removed.put()), "RemoveChild");
+  inner = nullptr;
+  removed = nullptr;
+  root = nullptr;
+  d = nullptr;
+  SUCCEED();
+}
+
+TEST(LibSafety, CyclesAreRefusedWithHierarchyRequestError) {
+  auto d = Parse(u"<a><b><c/></b></a>");
+  auto a = Root(d.get());
+  ComPtr<IDOMNode> b = Child(a.get(), 0);
+  ComPtr<IDOMNode> c = Child(b.get(), 0);
+  EXPECT_EQ(FailureText(a->AppendChild(a.get(), nullptr)), "Hierarchy request error");
+  EXPECT_EQ(FailureText(c->AppendChild(a.get(), nullptr)), "Hierarchy request error");
+  EXPECT_EQ(FailureText(c->InsertBefore(b.get(), nullptr, nullptr)), "Hierarchy request error");
+  ComPtr<IDOMElement> x;
+  DOMCheck(d->CreateElement(u"x", x.put()), "CreateElement");
+  DOMCheck(c->AppendChild(x.get(), nullptr), "AppendChild");
+  EXPECT_EQ(FailureText(c->ReplaceChild(b.get(), x.get(), nullptr)), "Hierarchy request error");
+  // The tree is unchanged and still serialises.
+  EXPECT_EQ(XML8(a.get()), "<a><b><c><x/></c></b></a>");
+}
+
+TEST(LibSafety, WrappersOutliveTheirDocument) {
+  ComPtr<IDOMNode> leaf;
+  ComPtr<IDOMNodeList> list;
+  {
+    auto d = Parse(u"<a><b>text</b><c/></a>");
+    leaf = Child(Child(Root(d.get()).get(), 0).get(), 0);
+    list = Children(Root(d.get()).get());
+  }
+  EXPECT_EQ(Value(leaf.get()), u"text");
+  EXPECT_EQ(Length(list.get()), 2);
+  ComPtr<IDOMDocument> owner;
+  DOMCheck(leaf->GetOwnerDocument(owner.put()), "GetOwnerDocument");
+  EXPECT_EQ(Name(Root(owner.get()).get()), u"a");
+}
