@@ -147,6 +147,28 @@ TEST_P(DocTextTest, SchemaLocationFallsBackToNoNamespaceSchemaLocation) {
   EXPECT_EQ(doc->GetSchemaLocation(), u"");
 }
 
+TEST_P(DocTextTest, ADocumentTypesSystemIdentifierWinsOverTheSchemaAttributes) {
+  TScratchDir dir;
+  WriteFileBytes(dir.File("r.dtd"), "<!ELEMENT r EMPTY>\n");
+  std::string file = dir.File("doc.xml");
+  WriteFileBytes(file,
+                 "<?xml version=\"1.0\"?>\n<!DOCTYPE r SYSTEM \"r.dtd\">\n"
+                 "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                 "xsi:schemaLocation='urn:a a.xsd' xsi:noNamespaceSchemaLocation='b.xsd'/>");
+  auto doc = NewDoc();
+  doc->LoadFromFile(W(file));
+  EXPECT_EQ(doc->GetSchemaLocation(), u"r.dtd");
+
+  // A document type without a system identifier ends the search there only
+  // for the document type; the element's attributes still count.
+  WriteFileBytes(file,
+                 "<!DOCTYPE r [<!ELEMENT r EMPTY>]>"
+                 "<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                 "xsi:noNamespaceSchemaLocation='b.xsd'/>");
+  doc->LoadFromFile(W(file));
+  EXPECT_EQ(doc->GetSchemaLocation(), u"b.xsd");
+}
+
 INSTANTIATE_TEST_SUITE_P(Vendors, DocTextTest,
                          ::testing::Values(RealVendorDesc(), testvendor::kTestVendorDesc),
                          [](const auto& info) {
