@@ -170,6 +170,8 @@ NodeCore* CoreOf(rtl::IInterface* n);
 // Like CoreOf, but fails (WRONG_DOCUMENT_ERR) for foreign objects; null
 // stays null.
 xc::DOMNode* NodeOf(IDOMNode* n);
+// Like NodeOf, but a null node fails (NOT_FOUND_ERR): Xerces would crash.
+xc::DOMNode* RequireNode(IDOMNode* n);
 
 // A new counted wrapper for node (null for null).
 IDOMNode* Wrap(XDoc* doc, xc::DOMNode* node);

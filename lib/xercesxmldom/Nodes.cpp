@@ -110,7 +110,7 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
   }
   HResult SetNamedItem(IDOMNode* arg, IDOMNode** r) override {
     return Guard([&] {
-      xc::DOMNode* old = map_->setNamedItem(NodeOf(arg));
+      xc::DOMNode* old = map_->setNamedItem(RequireNode(arg));
       doc_->Touch();
       if (r) *r = Wrap(doc_.get(), old);
     });
@@ -130,7 +130,7 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
   }
   HResult SetNamedItemNS(IDOMNode* arg, IDOMNode** r) override {
     return Guard([&] {
-      xc::DOMNode* old = map_->setNamedItemNS(NodeOf(arg));
+      xc::DOMNode* old = map_->setNamedItemNS(RequireNode(arg));
       doc_->Touch();
       if (r) *r = Wrap(doc_.get(), old);
     });
@@ -239,6 +239,12 @@ NodeCore* CoreOf(rtl::IInterface* n) {
   // The caller holds n, which keeps the core alive.
   n->Release();
   return static_cast<NodeCore*>(p);
+}
+
+xc::DOMNode* RequireNode(IDOMNode* n) {
+  xc::DOMNode* node = NodeOf(n);
+  if (!node) Fail(xc::DOMException::NOT_FOUND_ERR);
+  return node;
 }
 
 xc::DOMNode* NodeOf(IDOMNode* n) {

@@ -240,10 +240,20 @@ class Serializer {
           xc::DOMNamedNodeMap* m = e->getAttributes();
           for (XMLSize_t i = 0, len = m->getLength(); i < len; ++i) attrs_.push_back(m->item(i));
         }
+        marks_.push_back(bindings_.size());
+        for (xc::DOMNode* a : attrs_) {
+          if (IsDeclaration(a)) bindings_.push_back({LocalOrEmpty(a), a->getNodeValue()});
+        }
         for (xc::DOMNode* a : attrs_) {
           Raw(u" ");
           Attribute(a);
         }
+        // Nodes made by namespace-aware calls may lack the declarations
+        // that the text needs to read back the same.
+        // Nodes made without namespaces (no local name) are left as they are.
+        if (n->getLocalName()) Declare(n->getPrefix(), n->getNamespaceURI(), true);
+        for (xc::DOMNode* a : attrs_)
+          if (!IsDeclaration(a) && a->getNamespaceURI()) Declare(a->getPrefix(), a->getNamespaceURI(), false);
         if (HasContent(n)) Raw(u">");
         break;
       }
@@ -309,14 +319,63 @@ class Serializer {
   }
 
   void CloseEmpty(xc::DOMNode* n) {
-    if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) Raw(u"/>");
+    if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
+      Raw(u"/>");
+      PopScope();
+    }
   }
   void Close(xc::DOMNode* n) {
     if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
       Raw(u"</");
       Raw(n->getNodeName());
       Raw(u">");
+      PopScope();
     }
+  }
+
+  static constexpr char16_t kXmlnsNs[] = u"http://www.w3.org/2000/xmlns/";
+
+  static bool IsDeclaration(xc::DOMNode* a) {
+    const XMLCh* ns = a->getNamespaceURI();
+    if (ns) return xc::XMLString::equals(ns, kXmlnsNs);
+    const XMLCh* name = a->getNodeName();
+    return xc::XMLString::equals(name, u"xmlns") || xc::XMLString::startsWith(name, u"xmlns:");
+  }
+  // The prefix a declaration binds ("" for the default namespace).
+  static const XMLCh* LocalOrEmpty(xc::DOMNode* decl) {
+    const XMLCh* name = decl->getNodeName();
+    return name[5] == u':' ? name + 6 : u"";
+  }
+
+  // Writes a declaration when prefix is not bound to uri in scope; an
+  // element without namespace under a default one undeclares it.
+  void Declare(const XMLCh* prefix, const XMLCh* uri, bool element) {
+    if (!prefix) prefix = u"";
+    if (!uri) uri = u"";
+    if (xc::XMLString::equals(prefix, u"xml") || xc::XMLString::equals(prefix, u"xmlns")) return;
+    if (!*prefix) {
+      if (element && !xc::XMLString::equals(Bound(u""), uri)) Bind(u"", uri);
+      return;
+    }
+    if (*uri && !xc::XMLString::equals(Bound(prefix), uri)) Bind(prefix, uri);
+  }
+  const XMLCh* Bound(const XMLCh* prefix) const {
+    for (size_t i = bindings_.size(); i-- > 0;)
+      if (xc::XMLString::equals(bindings_[i].first, prefix)) return bindings_[i].second ? bindings_[i].second : u"";
+    return u"";
+  }
+  void Bind(const XMLCh* prefix, const XMLCh* uri) {
+    bindings_.push_back({prefix, uri});
+    Raw(*prefix ? u" xmlns:" : u" xmlns");
+    Raw(prefix);
+    Raw(u"=\"");
+    Escaped(uri, true);
+    Raw(u"\"");
+  }
+  void PopScope() {
+    if (marks_.empty()) return;
+    bindings_.resize(marks_.back());
+    marks_.pop_back();
   }
 
   void Attribute(xc::DOMNode* a) {
@@ -431,6 +490,10 @@ class Serializer {
   std::function<void(const char16_t*, size_t)> flush_;
   std::u16string buf_;
   std::vector<xc::DOMNode*> attrs_;
+  // Namespace bindings in scope (prefix, URI), innermost last, and where
+  // each open element's own start.
+  std::vector<std::pair<const XMLCh*, const XMLCh*>> bindings_;
+  std::vector<size_t> marks_;
 };
 
 // The encoding named in an XML declaration at the start of 8-bit text.
