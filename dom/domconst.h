@@ -37,6 +37,8 @@ inline constexpr const char* SDOMOperationFailed =
 inline constexpr const char* SErrorLoadingLib = "Error loading library \"%s\": \"%s\"";
 inline constexpr const char* SMissingEntryPoint =
     "Library \"%s\" does not export the entry point \"%s\": \"%s\"";
+// The loader found the entry point's name, bound to a null address.
+inline constexpr const char* SEntryPointIsNull = "the entry point's address is null";
 inline constexpr const char* SUnsupportedMember =
     "Property or Method \"%s\" is not supported by DOM Vendor \"%s\"";
 inline constexpr const char* STransformNodeSource =

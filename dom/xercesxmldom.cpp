@@ -69,7 +69,7 @@ void* FindEntry(void* handle, const char* entry, std::string* error) {
   dlerror();
   void* p = dlsym(handle, entry);
   std::string e = LoaderError();
-  if (!p && error) *error = e.empty() ? std::string("null symbol") : std::move(e);
+  if (!p && error) *error = e.empty() ? std::string(SEntryPointIsNull) : std::move(e);
   return p;
 }
 
