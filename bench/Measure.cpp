@@ -76,8 +76,8 @@ std::string FormatStage(const char* name, const StageResult& r, uint64_t nodes) 
   const double perNode = nodes ? 1e9 / static_cast<double>(nodes) : 0;
   char line[256];
   std::snprintf(line, sizeof line,
-                "%-8s time=%.3fs cpu=%.3fs peak=%.1fMB added=%.1fMB ns/node=%.0f bytes/node=%.0f", name, r.wall,
-                r.cpu, Mb(r.peakRss), Mb(r.Added()), r.wall * perNode,
+                "%-8s time=%.3fs cpu=%.3fs peak=%.1fMB added=%.1fMB ns/node=%.0f cpu-ns/node=%.0f bytes/node=%.0f",
+                name, r.wall, r.cpu, Mb(r.peakRss), Mb(r.Added()), r.wall * perNode, r.cpu * perNode,
                 static_cast<double>(r.Added()) * perNode / 1e9);
   return line;
 }

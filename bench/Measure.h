@@ -46,7 +46,7 @@ class StageTimer {
   int64_t baseRss_;
 };
 
-// "name time=..s cpu=..s peak=..MB added=..MB" plus the cost per node.
+// "name time=..s cpu=..s peak=..MB added=..MB" plus the costs per node.
 std::string FormatStage(const char* name, const StageResult& r, uint64_t nodes);
 
 }  // namespace bench
