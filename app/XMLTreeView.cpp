@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "app/XMLTreeModel.h"
 
@@ -29,8 +30,11 @@ class TTreeRowDelegate : public QStyledItemDelegate {
       if (index.data(TXMLTreeModel::ExpandedRole).toBool()) branch.state |= QStyle::State_Open;
       view_->style()->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, painter, view_);
     }
+    // Selection and focus frame hug the icon and text, as in a classic tree,
+    // rather than running to the column's end.
     QStyleOptionViewItem rest = option;
     rest.rect.setLeft(option.rect.x() + indent + step);
+    rest.rect.setWidth(std::min(rest.rect.width(), QStyledItemDelegate::sizeHint(option, index).width()));
     QStyledItemDelegate::paint(painter, rest, index);
   }
 
