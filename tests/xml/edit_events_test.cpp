@@ -110,6 +110,19 @@ TEST_P(EditEventsTest, AutoCreationAddsOneBeforeEventAheadOfTheInsertion) {
   EXPECT_EQ(root->GetChildNodes()->GetCount(), 2);
 }
 
+TEST_P(EditEventsTest, AutoCreationWithIndentationAlsoReportsTheFormatting) {
+  Load("<r/>");
+  doc->SetOptions(doc->GetOptions() + TXMLDocOptions{doNodeAutoIndent});
+  root->GetChildNodes()->GetNode(OleVariant(u"x"));
+  Strings expected{"before:ncInsertChild:r"};
+  for (int i = 0; i < 4; ++i) {  // line break, indentation, x, line break
+    expected.push_back("before:ncInsertChild:r");
+    expected.push_back("after:ncInsertChild:r");
+  }
+  EXPECT_EQ(log->Events, expected);
+  EXPECT_EQ(DOMChildCount(root), 4);
+}
+
 TEST_P(EditEventsTest, AutoCreatedAttributesAreAddedThroughTheList) {
   Load("<r/>");
   auto attr = root->GetAttributeNodes()->GetNode(OleVariant(u"k"));
@@ -223,6 +236,7 @@ TEST_P(EditEventsTest, BadNamesAreRefusedByTheDOM) {
 
   message = DOMErrorOf([&] { root->SetAttribute(u"1k", OleVariant(u"v")); });
   EXPECT_EQ(message, DOMErrorMessages[5 - 1]);
+  EXPECT_EQ(log->Events, Strings{"before:ncAddAttribute:r"});
   EXPECT_EQ(root->GetAttributeNodes()->GetCount(), 0);
   EXPECT_EQ(DOMAttrCount(root), 0);
 
