@@ -99,6 +99,14 @@ std::u16string Utf8ToUtf16(std::string_view s);
 
 inline WordBool WB(bool b) { return rtl::ToWordBool(b); }
 
+// Load states of a document, as GetAsyncLoadState returns them and as the
+// asynchronous load handler receives them: 0 nothing loaded yet, 1 loading,
+// 4 completed (successfully or not; the load result and IDOMParseError tell
+// which). Loads are synchronous: with the async option set, the handler is
+// called with 1 and then 4 while the load call runs; without it the handler
+// is not called.
+enum : int32_t { kLoadStateNone = 0, kLoadStateLoading = 1, kLoadStateCompleted = 4 };
+
 // ---------------------------------------------------------------------------
 // Document holder
 

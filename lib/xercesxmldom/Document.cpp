@@ -14,12 +14,6 @@ namespace {
 
 std::atomic<int32_t> gLiveDocs{0};
 
-// Load states reported by GetAsyncLoadState and to the asynchronous load
-// handler: 0 nothing loaded yet, 1 loading, 4 completed (successfully or
-// not). Loads are synchronous; with the async option set the handler sees 1
-// and then 4 during the load call.
-enum : int32_t { kLoadStateNone = 0, kLoadStateLoading = 1, kLoadStateCompleted = 4 };
-
 // A snapshot of the failure of one load, handed out through
 // QueryInterface(IDOMParseError) on the document.
 class TParseError final : public rtl::TInterfacedObject<IDOMParseError> {

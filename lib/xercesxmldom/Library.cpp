@@ -1,5 +1,7 @@
 // Entry points of the library, the callbacks the program installs, the
 // failure path and Xerces start-up and shutdown.
+#include <dlfcn.h>
+
 #include <exception>
 #include <mutex>
 
@@ -194,8 +196,15 @@ XDOM_EXPORT void GetDOMImplementation(IDOMImplementation** result) {
 XDOM_EXPORT void DoneXML() {
   try {
     // Documents the program still holds would be released after Xerces is
-    // gone; then leave Xerces up (the process is ending anyway).
-    if (!xdom::gXercesUp || xdom::XDoc::LiveCount() > 0) return;
+    // gone, or after the library is unloaded: leave Xerces up and keep the
+    // library mapped (the process is ending anyway).
+    if (xdom::XDoc::LiveCount() > 0) {
+      Dl_info self;
+      if (dladdr(reinterpret_cast<void*>(&DoneXML), &self) && self.dli_fname)
+        dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+      return;
+    }
+    if (!xdom::gXercesUp) return;
     xdom::ShutdownTransformer();
     xdom::xc::XMLPlatformUtils::Terminate();
     xdom::gXercesUp = false;

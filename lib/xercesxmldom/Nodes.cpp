@@ -221,9 +221,15 @@ std::u16string LocalPart(WideStringView name) {
   return std::u16string(colon == WideStringView::npos ? name : name.substr(colon + 1));
 }
 
+// Entity references (read-only copies of their entity) and attributes
+// (whose text children come along anyway) are copied whole, not walked.
+bool CopiedWhole(xc::DOMNode* n) {
+  auto t = n->getNodeType();
+  return t == xc::DOMNode::ENTITY_REFERENCE_NODE || t == xc::DOMNode::ATTRIBUTE_NODE;
+}
+
 xc::DOMNode* ShallowCopy(xc::DOMDocument* target, xc::DOMNode* src) {
-  // Entity references are read-only copies of their entity: take them whole.
-  bool whole = src->getNodeType() == xc::DOMNode::ENTITY_REFERENCE_NODE;
+  bool whole = CopiedWhole(src);
   if (src->getOwnerDocument() == target) return src->cloneNode(whole);
   return target->importNode(src, whole);
 }
@@ -378,13 +384,13 @@ xc::DOMNode* ReplaceChild(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* 
 
 xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src) {
   xc::DOMNode* root = ShallowCopy(target, src);
-  if (src->getNodeType() == xc::DOMNode::ENTITY_REFERENCE_NODE) return root;
+  if (CopiedWhole(src)) return root;
   xc::DOMNode* s = src->getFirstChild();
   xc::DOMNode* parentCopy = root;
   while (s) {
     xc::DOMNode* c = ShallowCopy(target, s);
     parentCopy->appendChild(c);
-    if (s->getFirstChild() && s->getNodeType() != xc::DOMNode::ENTITY_REFERENCE_NODE) {
+    if (s->getFirstChild() && !CopiedWhole(s)) {
       parentCopy = c;
       s = s->getFirstChild();
       continue;

@@ -253,18 +253,32 @@ TEST(LibNodes, TextOfNodesAndSettingIt) {
 TEST(LibNodes, SiblingNavigation) {
   auto d = Parse(u"<r><a/><b/><c/></r>");
   auto r = Root(d.get());
-  ComPtr<IDOMNode> n;
-  DOMCheck(r->GetFirstChild(n.put()), "GetFirstChild");
-  EXPECT_EQ(Name(n.get()), u"a");
-  DOMCheck(n->GetNextSibling(n.put()), "GetNextSibling");
-  EXPECT_EQ(Name(n.get()), u"b");
-  DOMCheck(r->GetLastChild(n.put()), "GetLastChild");
-  EXPECT_EQ(Name(n.get()), u"c");
-  DOMCheck(n->GetPreviousSibling(n.put()), "GetPreviousSibling");
-  EXPECT_EQ(Name(n.get()), u"b");
-  DOMCheck(r->GetNextSibling(n.put()), "GetNextSibling");
-  EXPECT_FALSE(n);
-  ComPtr<IDOMDocument> none;
-  DOMCheck(d->GetOwnerDocument(none.put()), "GetOwnerDocument");
-  EXPECT_FALSE(none) << "a document has no owner";
+  ComPtr<IDOMNode> first, second, last, beforeLast, none;
+  DOMCheck(r->GetFirstChild(first.put()), "GetFirstChild");
+  EXPECT_EQ(Name(first.get()), u"a");
+  DOMCheck(first->GetNextSibling(second.put()), "GetNextSibling");
+  EXPECT_EQ(Name(second.get()), u"b");
+  DOMCheck(r->GetLastChild(last.put()), "GetLastChild");
+  EXPECT_EQ(Name(last.get()), u"c");
+  DOMCheck(last->GetPreviousSibling(beforeLast.put()), "GetPreviousSibling");
+  EXPECT_EQ(Name(beforeLast.get()), u"b");
+  DOMCheck(r->GetNextSibling(none.put()), "GetNextSibling");
+  EXPECT_FALSE(none);
+  ComPtr<IDOMDocument> noOwner;
+  DOMCheck(d->GetOwnerDocument(noOwner.put()), "GetOwnerDocument");
+  EXPECT_FALSE(noOwner) << "a document has no owner";
+}
+
+TEST(LibNodes, AttributesCloneAndImportWithTheirValueOnce) {
+  auto d = Parse(u"<r a=\"v\"/>");
+  ComPtr<IDOMAttr> a;
+  DOMCheck(Root(d.get())->GetAttributeNode(u"a", a.put()), "GetAttributeNode");
+  ComPtr<IDOMNode> copy;
+  DOMCheck(a->CloneNode(-1, copy.put()), "CloneNode");
+  EXPECT_EQ(Value(copy.get()), u"v");
+  EXPECT_EQ(ChildCount(copy.get()), 1);
+  auto other = NewDoc();
+  DOMCheck(other->ImportNode(a.get(), -1, copy.put()), "ImportNode");
+  EXPECT_EQ(Value(copy.get()), u"v");
+  EXPECT_EQ(ChildCount(copy.get()), 1);
 }
