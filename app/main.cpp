@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   TApplication application(argc, argv);
-  int result = 0;
+  // Stays non-zero when the window cannot even be created.
+  int result = 1;
   TApplication::Guard([&] {
     TForm1 Form1;
     Form1.show();

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTimer>
 
@@ -301,28 +302,41 @@ TEST_F(Load, HundredThousandLevelsDeep) {
   EXPECT_TRUE(trace == expected);
 }
 
-// Answers the open dialog once it shows, by running answer on it. Should
-// the answer leave the dialog open, it is cancelled so the test cannot hang,
-// and the returned flag tells.
-std::shared_ptr<bool> AnswerDialog(TForm1& form, std::function<void(QFileDialog&)> answer) {
+// Answers the open dialog once it shows: answer runs on every tick while the
+// dialog is open until it reports that it is done (the dialog settles a
+// selection in another directory asynchronously). A dialog still open after
+// a few seconds is cancelled so the test cannot hang; the flag tells.
+std::shared_ptr<bool> AnswerDialog(TForm1& form, std::function<bool(QFileDialog&)> answer) {
   auto leftOpen = std::make_shared<bool>(false);
+  auto ticks = std::make_shared<int>(0);
+  auto done = std::make_shared<bool>(false);
   auto* timer = new QTimer(&form);
-  auto answered = std::make_shared<int>(0);
-  QObject::connect(timer, &QTimer::timeout, &form, [&form, answer, answered, leftOpen, timer] {
+  QObject::connect(timer, &QTimer::timeout, &form, [&form, answer, ticks, done, leftOpen, timer] {
     QFileDialog& dialog = *form.OpenDialog1;
     if (!dialog.isVisible()) {
-      if (*answered > 0) timer->deleteLater();
+      if (*ticks > 0) timer->deleteLater();
       return;
     }
-    if ((*answered)++ == 0) {
-      answer(dialog);
-    } else if (*answered > 20) {
+    if (++*ticks > 300) {
       *leftOpen = true;
       dialog.reject();
+    } else if (!*done) {
+      *done = answer(dialog);
     }
   });
   timer->start(10);
   return leftOpen;
+}
+
+// Types the file's name into the dialog, in the file's directory, and
+// accepts once the dialog reports that file as chosen.
+bool Choose(QFileDialog& dialog, const std::string& path) {
+  const QFileInfo info(QString::fromStdString(path));
+  if (dialog.directory().absolutePath() != info.absolutePath()) dialog.setDirectory(info.absolutePath());
+  dialog.selectFile(info.fileName());
+  if (dialog.selectedFiles().value(0) != info.absoluteFilePath()) return false;
+  static_cast<QDialog&>(dialog).accept();
+  return true;
 }
 
 TEST_F(Load, ButtonOpensTheDialogInTheProgramDirectoryAndLoadsTheChoice) {
@@ -330,10 +344,9 @@ TEST_F(Load, ButtonOpensTheDialogInTheProgramDirectoryAndLoadsTheChoice) {
   QString shownDirectory;
   bool wasVisible = false;
   const auto leftOpen = AnswerDialog(form, [&](QFileDialog& dialog) {
-    shownDirectory = dialog.directory().absolutePath();
+    if (shownDirectory.isEmpty()) shownDirectory = dialog.directory().absolutePath();
     wasVisible = dialog.isVisible();
-    dialog.selectFile(QString::fromStdString(path));
-    static_cast<QDialog&>(dialog).accept();
+    return Choose(dialog, path);
   });
   const std::string trace = apptest::CaptureStdout([&] { form.Button1->click(); });
   EXPECT_TRUE(wasVisible) << "the real dialog ran";
@@ -349,7 +362,10 @@ TEST_F(Load, CancelledDialogOrMissingFileChangesNothing) {
   const Rows kept = Items();
   const Counters counts = Labels();
 
-  const auto cancelLeftOpen = AnswerDialog(form, [](QFileDialog& dialog) { dialog.reject(); });
+  const auto cancelLeftOpen = AnswerDialog(form, [](QFileDialog& dialog) {
+    dialog.reject();
+    return true;
+  });
   std::string trace = apptest::CaptureStdout([&] { form.Button1->click(); });
   EXPECT_FALSE(*cancelLeftOpen);
   EXPECT_EQ(trace, "");
@@ -357,10 +373,7 @@ TEST_F(Load, CancelledDialogOrMissingFileChangesNothing) {
   EXPECT_EQ(Labels(), counts);
 
   const std::string missing = dir.Path("nowhere.xml");
-  const auto missingLeftOpen = AnswerDialog(form, [&](QFileDialog& dialog) {
-    dialog.selectFile(QString::fromStdString(missing));
-    static_cast<QDialog&>(dialog).accept();
-  });
+  const auto missingLeftOpen = AnswerDialog(form, [&](QFileDialog& dialog) { return Choose(dialog, missing); });
   trace = apptest::CaptureStdout([&] { form.Button1->click(); });
   EXPECT_FALSE(*missingLeftOpen) << "a typed name that does not exist is accepted by the dialog";
   EXPECT_EQ(trace, "");
