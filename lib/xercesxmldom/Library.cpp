@@ -12,7 +12,6 @@
 #include <xercesc/util/XMLException.hpp>
 
 #include "lib/xercesxmldom/Common.h"
-#include "lib/xercesxmldom/Transform.h"
 
 namespace xdom {
 
@@ -205,7 +204,6 @@ XDOM_EXPORT void DoneXML() {
       return;
     }
     if (!xdom::gXercesUp) return;
-    xdom::ShutdownTransformer();
     xdom::xc::XMLPlatformUtils::Terminate();
     xdom::gXercesUp = false;
   } catch (...) {

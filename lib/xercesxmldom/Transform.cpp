@@ -1,4 +1,5 @@
-#include "lib/xercesxmldom/Transform.h"
+// The transforms of the node extension (declared in Nodes.h).
+#include "lib/xercesxmldom/Nodes.h"
 
 #include <sstream>
 
@@ -8,14 +9,22 @@
 #include <xercesc/util/XMLEntityResolver.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 
-#include "lib/xercesxmldom/Nodes.h"
 #include "lib/xercesxmldom/Writer.h"
 
 namespace xdom {
 
 namespace {
 
-bool gXalanUp = false;
+// Xalan is started for each transform and ended right after it: ending it
+// at library shutdown runs after its own static objects are destroyed
+// (the library is loaded after the program starts) and frees them twice.
+class XalanSession {
+ public:
+  XalanSession() { xalanc::XalanTransformer::initialize(); }
+  ~XalanSession() { xalanc::XalanTransformer::terminate(); }
+  XalanSession(const XalanSession&) = delete;
+  XalanSession& operator=(const XalanSession&) = delete;
+};
 
 // Transforms read nothing but their two documents: every external
 // resource (document(), includes, DTDs) is answered with empty content.
@@ -42,13 +51,10 @@ std::string Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
   if (source->getNodeType() != xc::DOMNode::DOCUMENT_NODE || !sheet ||
       sheet->node->getNodeType() != xc::DOMNode::DOCUMENT_NODE)
     Fail(kDOMErrorTransformSource);
-  if (!gXalanUp) {
-    xalanc::XalanTransformer::initialize();
-    gXalanUp = true;
-  }
   std::istringstream in(Utf8Of(doc));
   std::istringstream xsl(Utf8Of(sheet->doc.get()));
   std::ostringstream out;
+  XalanSession session;
   NothingOutside resolver;
   xalanc::XalanTransformer transformer;
   transformer.setXMLEntityResolver(&resolver);
@@ -57,19 +63,13 @@ std::string Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
   xalanc::XSLTResultTarget target(out);
   if (transformer.transform(inSource, xslSource, target) != 0) {
     const char* why = transformer.getLastError();
-    FailText(FormatMsg(msg::kTransformFailed, Utf8ToUtf16(why ? why : "")));
+    std::u16string reason = Utf8ToUtf16(why ? why : "");
+    FailText(FormatMsg(msg::kTransformFailed, reason));
   }
   return std::move(out).str();
 }
 
 }  // namespace
-
-void ShutdownTransformer() {
-  if (gXalanUp) {
-    xalanc::XalanTransformer::terminate();
-    gXalanUp = false;
-  }
-}
 
 namespace ops {
 
