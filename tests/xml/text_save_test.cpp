@@ -138,6 +138,16 @@ TEST_P(DocSaveTest, ReplacingKeepsTheFilesPermissions) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+TEST_P(DocSaveTest, ANewFileGetsTheUsualPermissions) {
+  mode_t mask = umask(022);
+  std::string other = dir.File("new.xml");
+  doc->SaveToFile(W(other));
+  umask(mask);
+  struct stat st{};
+  ASSERT_EQ(stat(other.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
 // Saving through a symbolic link updates the file it points to and keeps the
 // link.
 TEST_P(DocSaveTest, SavingThroughASymbolicLinkKeepsTheLink) {
