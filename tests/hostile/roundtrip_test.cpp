@@ -1,0 +1,47 @@
+// What the layers save must load again. Editing can move an element away
+// from the attribute that declared its prefix; the saved text must still
+// bind every prefix it uses, or the user's next load fails on their own file.
+#include <gtest/gtest.h>
+
+#include "HostileUtil.h"
+
+using namespace hostile;
+
+namespace {
+
+constexpr char kSource[] =
+    "<r xmlns:p=\"urn:p\" xmlns=\"urn:d\"><p:c p:k=\"v\"><d>t</d></p:c><e/></r>";
+
+// Saves doc and loads the text into a new document.
+ComPtr<IXMLDocumentIntf> SaveAndReload(const ComPtr<IXMLDocumentIntf>& doc) {
+  WideString saved;
+  doc->SaveToXML(saved);
+  auto again = NewDoc();
+  const std::string why = FailureOf([&] { again->LoadFromXML(saved); });
+  EXPECT_EQ(why, "") << N(saved);
+  return why.empty() ? again : nullptr;
+}
+
+}  // namespace
+
+TEST(RoundTrip, AChildMadeDocumentElementKeepsItsNamespaces) {
+  auto doc = NewDoc();
+  doc->LoadFromXML(W(kSource));
+  doc->SetDocumentElement(doc->GetDocumentElement()->GetChildNodes()->Get(0));
+  auto again = SaveAndReload(doc);
+  ASSERT_TRUE(again);
+  auto root = again->GetDocumentElement();
+  EXPECT_EQ(root->GetNamespaceURI(), u"urn:p");
+  EXPECT_EQ(root->GetAttributeNS(u"k", u"urn:p"), OleVariant(WideString(u"v")));
+  EXPECT_EQ(root->GetChildNodes()->Get(0)->GetNamespaceURI(), u"urn:d");
+}
+
+TEST(RoundTrip, RemovingADeclarationStillInUseKeepsTheSavedTextLoadable) {
+  auto doc = NewDoc();
+  doc->LoadFromXML(W(kSource));
+  auto root = doc->GetDocumentElement();
+  root->GetAttributeNodes()->Delete(u"xmlns:p");
+  auto again = SaveAndReload(doc);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->GetDocumentElement()->GetChildNodes()->Get(0)->GetNamespaceURI(), u"urn:p");
+}

@@ -1,0 +1,112 @@
+// The viewer's load command on hostile files: every failure reaches the
+// application's error handler with a showable message, the tree is empty,
+// the labels keep the previous counts, and the next load works.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+
+#include "HostileUtil.h"
+#include "app/Application.h"
+#include "app/Unit1.h"
+#include "app/XMLTreeModel.h"
+
+using namespace hostile;
+
+namespace {
+
+std::vector<std::string> Labels(const TForm1& form) {
+  std::vector<std::string> out;
+  for (QLabel* l : {form.Label7, form.Label8, form.Label9, form.Label10, form.Label11, form.Label12})
+    out.push_back(l->text().toStdString());
+  return out;
+}
+
+// Loads through the viewer as the button does: an error goes to the
+// application's handler. Returns the message shown, "" when none was.
+std::string ViewerLoad(TForm1& form, const std::string& file) {
+  std::string shown;
+  TApplication::ShowErrorHook = [&](const QString&, const QString& message) { shown = message.toStdString(); };
+  TApplication::Guard([&] { form.LoadXMLFile(file); });
+  TApplication::ShowErrorHook = nullptr;
+  return shown;
+}
+
+class Viewer : public ::testing::Test {
+ protected:
+  // A good first load whose counts must survive every failure after it.
+  void LoadGood() {
+    ASSERT_EQ(ViewerLoad(form, dir.Write("good.xml", "<a><b k='v'>t</b><c>u</c></a>")), "");
+    good = Labels(form);
+    ASSERT_EQ(good, (std::vector<std::string>{"1", "1", "3", "1", "1", "1"}));
+  }
+  void ExpectFailedLoad(const std::string& file, const char* what) {
+    SCOPED_TRACE(what);
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::string shown = ViewerLoad(form, file);
+    EXPECT_LT(SecondsSince(t0), 10.0);
+    EXPECT_TRUE(IsShowable(shown)) << "shown: \"" << shown << "\"";
+    EXPECT_EQ(form.TreeModel()->ItemCount(), 0);
+    EXPECT_EQ(Labels(form), good);
+  }
+  void ExpectNextLoadWorks() {
+    ASSERT_EQ(ViewerLoad(form, dir.Write("next.xml", "<x><y/></x>")), "");
+    EXPECT_EQ(Labels(form), (std::vector<std::string>{"1", "1", "1", "0", "0", "0"}));
+    EXPECT_EQ(form.TreeModel()->ItemCount(), 3);
+  }
+
+  TempDir dir;
+  TForm1 form;
+  std::vector<std::string> good;
+};
+
+}  // namespace
+
+TEST_F(Viewer, BrokenFilesKeepThePreviousCounts) {
+  LoadGood();
+  const std::pair<const char*, std::string> broken[] = {
+      {"empty", ""},
+      {"truncated", "<a><b>"},
+      {"binary", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)},
+      {"invalid UTF-8", "<a>\xC3\x28</a>"},
+      {"NUL bytes", std::string("<a>\0</a>", 8)},
+      {"bomb", "<!DOCTYPE a [<!ENTITY x \"" + std::string(100000, 'x') + "\">]><a>" +
+                   [] { std::string r; for (int i = 0; i < 2000; ++i) r += "&x;"; return r; }() + "</a>"},
+  };
+  for (const auto& [name, bytes] : broken) {
+    ExpectFailedLoad(dir.Write(std::string(name) + ".xml", bytes), name);
+    EXPECT_NE(Labels(form), std::vector<std::string>{}) << name;
+  }
+  ExpectNextLoadWorks();
+}
+
+TEST_F(Viewer, FilesThatCannotBeReadKeepThePreviousCounts) {
+  LoadGood();
+  ExpectFailedLoad(dir.Path(), "a directory");
+  ExpectFailedLoad(dir.File("deleted.xml"), "a file deleted after choosing");
+  {
+    SilentPipe pipe(dir.File("pipe.xml"), 10);
+    ExpectFailedLoad(pipe.Path(), "a pipe nobody writes");
+    EXPECT_FALSE(pipe.Rescued()) << "the viewer waited for a writer";
+  }
+  ExpectFailedLoad("/dev/zero", "a device");
+  ExpectNextLoadWorks();
+}
+
+TEST_F(Viewer, ExternalContentIsNotShown) {
+  WatchedPipe secret(dir.File("secret.txt"), "TOP-SECRET-CONTENT");
+  const std::string file = dir.Write(
+      "ext.xml", "<!DOCTYPE a [<!ENTITY x SYSTEM \"secret.txt\">]><a><b>&x;</b><c k=\"v\">&x;</c></a>");
+  const std::string shown = ViewerLoad(form, file);
+  EXPECT_FALSE(secret.Opened());
+  for (int item = 0; item < form.TreeModel()->ItemCount(); ++item)
+    EXPECT_EQ(N(form.TreeModel()->Text(item)).find("SECRET"), std::string::npos);
+  EXPECT_EQ(shown.find("SECRET"), std::string::npos) << shown;
+}
+
+int main(int argc, char** argv) {
+  if (!getenv("DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  TApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
