@@ -525,7 +525,7 @@ HResult TAttr::GetSpecified(WordBool* r) {
   return Guard([&] { *r = WB(attr()->getSpecified()); });
 }
 HResult TAttr::GetValue(WideString* r) {
-  return Guard([&] { Put(r, attr()->getValue()); });
+  return Guard([&] { Put(r, ops::ValueOf(node)); });
 }
 HResult TAttr::SetValue(WideStringView v) {
   return Guard([&] {

@@ -13,6 +13,16 @@ inline constexpr rtl::GUID kNodeCoreIID = {0x6A1D3F52, 0x7E0B, 0x4C11, {0x9B, 0x
 
 // Operations shared by every wrapper, on the Xerces node.
 namespace ops {
+// The node's value; an attribute's single text child is read directly
+// (Xerces' own attribute value costs a checked cast per call).
+inline const XMLCh* ValueOf(xc::DOMNode* node) {
+  if (node->getNodeType() == xc::DOMNode::ATTRIBUTE_NODE) {
+    xc::DOMNode* only = node->getFirstChild();
+    if (only && !only->getNextSibling() && only->getNodeType() == xc::DOMNode::TEXT_NODE)
+      return only->getNodeValue();
+  }
+  return node->getNodeValue();
+}
 IDOMNodeList* ChildList(XDoc* doc, xc::DOMNode* parent);
 IDOMNamedNodeMap* Attributes(XDoc* doc, xc::DOMNode* node);
 // Fills out with the element's attributes in document order; returns false
@@ -50,7 +60,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
     return Guard([&] { Put(r, node->getNodeName()); });
   }
   HResult GetNodeValue(WideString* r) override {
-    return Guard([&] { Put(r, node->getNodeValue()); });
+    return Guard([&] { Put(r, ops::ValueOf(node)); });
   }
   HResult SetNodeValue(WideStringView v) override {
     return Guard([&] {

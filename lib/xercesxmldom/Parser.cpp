@@ -10,6 +10,8 @@
 #include <unordered_map>
 
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
+#include <xercesc/dom/impl/DOMCasts.hpp>
+#include <xercesc/dom/impl/DOMParentNode.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
@@ -272,6 +274,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
   void startElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
                     const xc::RefVectorOf<xc::XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
                     const bool isRoot) override {
+    heldSpace_.clear();
     if (attrCount > kMaxAttributesPerElement) Stop(msg::kTooManyAttributes);
     bool preserve = spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back();
     for (XMLSize_t i = 0; i < attrCount; ++i) {
@@ -294,7 +297,13 @@ class TreeBuilder final : public xc::XercesDOMParser {
       return;
     }
     xc::DOMElement* element = MakeElement(elemDecl, attrList, attrCount);
-    fCurrentParent->appendChild(element);
+    // The public appendChild re-checks what the scanner guarantees (and
+    // walks the ancestors); Xerces' own builder appends this way. The
+    // document keeps track of its element itself, so it gets the full call.
+    if (fCurrentParent->getNodeType() == xc::DOMNode::ELEMENT_NODE)
+      xc::castToParentImpl(fCurrentParent)->appendChildFast(element);
+    else
+      fCurrentParent->appendChild(element);
     fCurrentParent = element;
     fCurrentNode = element;
     fWithinElement = true;
@@ -304,6 +313,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   void endElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
                   const XMLCh* const elemPrefix) override {
+    heldSpace_.clear();
     XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
     if (ownNamespaces_) PopBindings();
     bool preserve = spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back();
@@ -324,9 +334,35 @@ class TreeBuilder final : public xc::XercesDOMParser {
     }
   }
 
+  // White space that would start a text node is held back until the run
+  // shows other text (then it goes in first and merges as before) or markup
+  // ends it (then it is dropped), rather than made into a node and removed.
+  // The pass in endElement still removes whatever slips through.
   void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override {
     if (entityDepth_ > 0) CountEntityOutput(length);
+    if (cdataSection) {
+      heldSpace_.clear();
+    } else if (!InPreserve() && fCurrentNode && fCurrentNode->getNodeType() != xc::DOMNode::TEXT_NODE) {
+      bool space = true;
+      for (XMLSize_t i = 0; i < length && space; ++i) space = IsXmlSpace(chars[i]);
+      if (space) {
+        heldSpace_.append(chars, length);
+        return;
+      }
+      if (!heldSpace_.empty()) {
+        XercesDOMParser::docCharacters(heldSpace_.data(), heldSpace_.size(), false);
+        heldSpace_.clear();
+      }
+    }
     XercesDOMParser::docCharacters(chars, length, cdataSection);
+  }
+  void docComment(const XMLCh* const comment) override {
+    heldSpace_.clear();
+    XercesDOMParser::docComment(comment);
+  }
+  void docPI(const XMLCh* const target, const XMLCh* const data) override {
+    heldSpace_.clear();
+    XercesDOMParser::docPI(target, data);
   }
 
   void entityDecl(const xc::DTDEntityDecl& decl, const bool isPEDecl, const bool isIgnored) override {
@@ -366,6 +402,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
     entityChars_ += n;
     if (entityChars_ > kMaxEntityChars) Stop(msg::kEntityExpansion);
   }
+
+  bool InPreserve() const { return spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back(); }
 
   // Lets the scanner expand at most kMaxEntityChars characters: with the
   // largest entity expanding to S characters, S * limit stays under it.
@@ -519,6 +557,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
   std::vector<size_t> undoMarks_;
   bool declSeen_ = false;
   std::vector<bool> spaceStack_;
+  std::u16string heldSpace_;
   uint32_t entityDepth_ = 0;
   uint64_t entityChars_ = 0;
   std::vector<xc::DOMAttr*> scratch_;
