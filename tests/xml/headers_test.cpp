@@ -1,0 +1,2 @@
+// XMLDoc.h compiles on its own (included first, nothing before it).
+#include "xml/XMLDoc.h"

@@ -1,0 +1,2 @@
+// XMLConst.h compiles on its own (included first, nothing before it).
+#include "xml/XMLConst.h"
