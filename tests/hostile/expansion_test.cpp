@@ -15,7 +15,7 @@ using namespace hostile;
 namespace {
 
 // Time and memory a refused bomb may take, with room for the sanitizer build.
-constexpr double kBombSeconds = 30;
+constexpr double kBombSeconds = 60;
 constexpr long kBombPeakMB = 1024;
 
 std::string ExponentialBomb(std::string_view use, std::string_view moreDecls = {}) {

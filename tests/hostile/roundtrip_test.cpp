@@ -45,3 +45,26 @@ TEST(RoundTrip, RemovingADeclarationStillInUseKeepsTheSavedTextLoadable) {
   ASSERT_TRUE(again);
   EXPECT_EQ(again->GetDocumentElement()->GetChildNodes()->Get(0)->GetNamespaceURI(), u"urn:p");
 }
+
+TEST(RoundTrip, DeclarationValuesThatBreakTheTextAreRefusedOrHarmless) {
+  // Found by fuzzing: a version given as any text was written into the
+  // declaration as it was, and the saved file did not load again.
+  for (const char16_t* version : {u"<&>", u"1.0\"?><evil/><?x v=\"", u"?>", u""}) {
+    auto doc = NewDoc();
+    doc->LoadFromXML(W("<?xml version=\"1.0\"?><r>t</r>"));
+    const std::string why = FailureOf([&] { doc->SetVersion(version); });
+    if (!why.empty()) continue;  // refused: fine
+    auto again = SaveAndReload(doc);
+    ASSERT_TRUE(again) << N(version);
+    EXPECT_EQ(again->GetDocumentElement()->GetNodeName(), u"r");
+  }
+}
+
+TEST(RoundTrip, APrefixDeclaredForTheEmptyNamespaceIsRefusedOrHarmless) {
+  // XML 1.0 cannot bind a prefix to the empty namespace; such a
+  // declaration saved as it is makes the file unloadable.
+  auto doc = NewDoc();
+  doc->LoadFromXML(W("<r><c/></r>"));
+  const std::string why = FailureOf([&] { doc->GetDocumentElement()->DeclareNamespace(u"p", u""); });
+  if (why.empty()) EXPECT_TRUE(SaveAndReload(doc));
+}
