@@ -172,9 +172,10 @@ AnsiString TXMLDocument::SaveAsUTF8WithDecl() {
     WideString standalone;
     DOMCheck(decl->GetVersion(&version), "GetVersion");
     DOMCheck(decl->GetStandalone(&standalone), "GetStandalone");
+    // XML requires encoding before standalone in a declaration.
     AppendAttrText(attrs, XMLConst::SVersion, rtl::WideToNarrow(version));
-    AppendAttrText(attrs, XMLConst::SStandalone, rtl::WideToNarrow(standalone));
     AppendAttrText(attrs, XMLConst::SEncoding, XMLConst::SUTF8);
+    AppendAttrText(attrs, XMLConst::SStandalone, rtl::WideToNarrow(standalone));
   } else {
     attrs = BuildDeclText(GetXMLDeclNode(), kEncoding, rtl::AsciiToWide(XMLConst::SUTF8));
   }
