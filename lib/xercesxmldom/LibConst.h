@@ -18,6 +18,9 @@ inline constexpr char16_t kEntityExpansion[] = u"Entity expansion limit exceeded
 inline constexpr char16_t kTooManyAttributes[] = u"Too many attributes on one element";
 inline constexpr char16_t kUnboundPrefix[] = u"The prefix \"%s\" is not bound to a namespace";
 inline constexpr char16_t kEmptyPrefixBinding[] = u"The prefix \"%s\" cannot be bound to an empty namespace";
+inline constexpr char16_t kReservedBinding[] = u"The namespace declaration of \"%s\" is not allowed";
+inline constexpr char16_t kColonInName[] =
+    u"\"%s\": names of processing instructions, entities and notations cannot contain a colon";
 inline constexpr char16_t kDuplicateAttribute[] = u"Attribute \"%s\" is given twice";
 inline constexpr char16_t kBadQualifiedName[] = u"\"%s\" is not a valid qualified name";
 inline constexpr char16_t kValueTooLarge[] = u"A value of the document exceeds the parser's size limit";

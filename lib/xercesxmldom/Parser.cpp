@@ -16,6 +16,7 @@
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLElementDecl.hpp>
+#include <xercesc/framework/XMLNotationDecl.hpp>
 #include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
@@ -361,11 +362,13 @@ class TreeBuilder final : public xc::XercesDOMParser {
     XercesDOMParser::docComment(comment);
   }
   void docPI(const XMLCh* const target, const XMLCh* const data) override {
+    RefuseColon(target);
     heldSpace_.clear();
     XercesDOMParser::docPI(target, data);
   }
 
   void entityDecl(const xc::DTDEntityDecl& decl, const bool isPEDecl, const bool isIgnored) override {
+    RefuseColon(decl.getName());
     XercesDOMParser::entityDecl(decl, isPEDecl, isIgnored);
     if (!isPEDecl && !isIgnored && !decl.isExternal() && decl.getName())
       entityValues_.emplace(decl.getName(), decl.getValue() ? decl.getValue() : u"");
@@ -401,6 +404,17 @@ class TreeBuilder final : public xc::XercesDOMParser {
   void CountEntityOutput(uint64_t n) {
     entityChars_ += n;
     if (entityChars_ > kMaxEntityChars) Stop(msg::kEntityExpansion);
+  }
+
+  void notationDecl(const xc::XMLNotationDecl& decl, const bool isIgnored) override {
+    RefuseColon(decl.getName());
+    XercesDOMParser::notationDecl(decl, isIgnored);
+  }
+
+  // With namespaces these names are plain names (the scanner checks them
+  // only when it does namespaces itself).
+  void RefuseColon(const XMLCh* name) {
+    if (ownNamespaces_ && name && xc::XMLString::indexOf(name, u':') >= 0) Stop(FormatMsg(msg::kColonInName, name));
   }
 
   bool InPreserve() const { return spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back(); }
@@ -460,7 +474,12 @@ class TreeBuilder final : public xc::XercesDOMParser {
   }
 
   void Bind(std::u16string prefix, const XMLCh* uri) {
-    if (!*uri && !prefix.empty()) Stop(FormatMsg(msg::kEmptyPrefixBinding, prefix));
+    // Only XML 1.1 may undeclare a prefix; the reserved prefixes and
+    // namespaces may not be rebound.
+    if (!*uri && !prefix.empty() && decl.version != u"1.1") Stop(FormatMsg(msg::kEmptyPrefixBinding, prefix));
+    bool isXmlNs = xc::XMLString::equals(uri, kXmlNs);
+    if (prefix == u"xmlns" || xc::XMLString::equals(uri, kXmlnsNs) || (prefix == u"xml") != isXmlNs)
+      Stop(FormatMsg(msg::kReservedBinding, prefix.empty() ? std::u16string(u"xmlns") : u"xmlns:" + prefix));
     scopes_[prefix].emplace_back(uri);
     undo_.push_back(std::move(prefix));
   }
@@ -488,7 +507,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
     std::u16string prefix(qname, static_cast<size_t>(colon - qname));
     if (prefix == u"xml") return kXmlNs;
     auto it = scopes_.find(prefix);
-    if (it == scopes_.end() || it->second.empty()) Stop(FormatMsg(msg::kUnboundPrefix, prefix));
+    if (it == scopes_.end() || it->second.empty() || it->second.back().empty())
+      Stop(FormatMsg(msg::kUnboundPrefix, prefix));
     return it->second.back().c_str();
   }
 
@@ -519,7 +539,10 @@ class TreeBuilder final : public xc::XercesDOMParser {
         Stop(FormatMsg(msg::kBadQualifiedName, aq));
       }
       attr->setValue(a->getValue());
-      if (element->setAttributeNodeNS(attr)) Stop(FormatMsg(msg::kDuplicateAttribute, aq));
+      // Xerces may already have put the DTD's default in place (not
+      // specified); a specified one replaced means a true duplicate.
+      xc::DOMAttr* replaced = element->setAttributeNodeNS(attr);
+      if (replaced && replaced->getSpecified()) Stop(FormatMsg(msg::kDuplicateAttribute, aq));
       if (a->getType() == xc::XMLAttDef::ID) element->setIdAttributeNode(attr, true);
       if (!a->getSpecified()) static_cast<xc::DOMAttrImpl*>(attr)->setSpecified(false);
     }

@@ -496,6 +496,18 @@ class Serializer {
   std::vector<size_t> marks_;
 };
 
+// A name as an XML declaration may give it ([A-Za-z][A-Za-z0-9._-]*), and
+// short: anything else must not reach the converter library, whose fixed
+// name buffer a long non-ASCII "name" overruns.
+bool IsEncodingName(std::u16string_view s) {
+  if (s.empty() || s.size() > 64) return false;
+  auto letter = [](char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); };
+  if (!letter(s[0])) return false;
+  for (char16_t c : s)
+    if (!letter(c) && !(c >= u'0' && c <= u'9') && c != u'.' && c != u'_' && c != u'-') return false;
+  return true;
+}
+
 // The encoding named in an XML declaration at the start of 8-bit text.
 std::string DeclaredEncoding(const uint8_t* data, size_t size) {
   std::string head(reinterpret_cast<const char*>(data), std::min<size_t>(size, 256));
@@ -568,6 +580,13 @@ std::unique_ptr<Encoder> MakeEncoder(const std::u16string& encoding) {
   if (e == "ISO-8859-1" || e == "ISO8859-1" || e == "ISO_8859-1" || e == "LATIN1" || e == "LATIN-1")
     return std::make_unique<SingleByteEncoder>(256);
   if (e == "US-ASCII" || e == "ASCII") return std::make_unique<SingleByteEncoder>(128);
+  if (!IsEncodingName(encoding)) {
+    // Quoted for the user, so what cannot be shown is not passed on.
+    std::u16string shown(encoding.substr(0, 64));
+    for (char16_t& c : shown)
+      if (c < 0x20 || c == 0x7F) c = u'?';
+    FailText(FormatMsg(msg::kUnsupportedEncoding, shown));
+  }
   xc::XMLTransService::Codes code;
   xc::XMLTranscoder* t = xc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor(encoding.c_str(), code, 16384);
   if (!t) FailText(FormatMsg(msg::kUnsupportedEncoding, encoding));
@@ -617,6 +636,7 @@ std::u16string DecodeWithHead(const uint8_t* p, size_t n, const uint8_t* head, s
   if (up.empty() || up == "UTF-8" || up == "UTF8") return DecodeUtf8(p, n);
   if (up == "ISO-8859-1" || up == "LATIN1" || up == "US-ASCII" || up == "ASCII")
     return std::u16string(p, p + n);
+  if (!IsEncodingName(encW)) return DecodeUtf8(p, n);
   xc::XMLTransService::Codes code;
   std::unique_ptr<xc::XMLTranscoder> t(
       xc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor(encW.c_str(), code, 16384));

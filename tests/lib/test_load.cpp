@@ -273,3 +273,25 @@ TEST(LibLoad, AsyncLoadReportsCompletionToTheHandler) {
   DOMCheck(Persist(d.get())->GetAsyncLoadState(&state), "GetAsyncLoadState");
   EXPECT_EQ(state, 4);
 }
+
+TEST(LibLoad, NamespaceRulesAndDTDDefaults) {
+  // A DTD default for an attribute the element also gives is no duplicate.
+  auto d = Parse(u"<!DOCTYPE r [<!ATTLIST r a CDATA \"dflt\" b CDATA \"bdef\">]><r a=\"given\"/>");
+  EXPECT_EQ(AttrList(Root(d.get()).get()), "a=given b=bdef");
+  ComPtr<IDOMAttr> b;
+  DOMCheck(Root(d.get())->GetAttributeNode(u"b", b.put()), "GetAttributeNode");
+  WordBool specified = -1;
+  DOMCheck(b->GetSpecified(&specified), "GetSpecified");
+  EXPECT_FALSE(specified);
+
+  auto bad = NewDoc();
+  for (const char16_t* xml : {u"<r xmlns:xml=\"urn:other\"/>", u"<r xmlns:x=\"http://www.w3.org/XML/1998/namespace\"/>",
+                              u"<r xmlns:xmlns=\"urn:x\"/>", u"<r xmlns:x=\"http://www.w3.org/2000/xmlns/\"/>",
+                              u"<?a:b data?><r/>", u"<!DOCTYPE r [<!ENTITY a:b \"x\">]><r/>"}) {
+    EXPECT_FALSE(LoadInto(bad.get(), xml)) << rtl::Utf8Encode(xml);
+  }
+  EXPECT_TRUE(LoadInto(bad.get(), u"<r xmlns:xml=\"http://www.w3.org/XML/1998/namespace\" xml:lang=\"en\"/>"));
+  // XML 1.1 may undeclare a prefix, which then cannot be used.
+  EXPECT_TRUE(LoadInto(bad.get(), u"<?xml version=\"1.1\"?><r xmlns:a=\"urn:a\"><s xmlns:a=\"\"/></r>"));
+  EXPECT_FALSE(LoadInto(bad.get(), u"<?xml version=\"1.1\"?><r xmlns:a=\"urn:a\"><s xmlns:a=\"\"><a:t/></s></r>"));
+}
