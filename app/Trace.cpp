@@ -19,10 +19,14 @@ namespace {
 
 }  // namespace
 
-void WriteTraceLine(std::string_view text) {
-  std::string line;
-  line.reserve(text.size() + 1);
-  line.append(text);
+void WriteTraceLine(std::string_view text) { WriteTraceLine(text, {}, {}); }
+
+void WriteTraceLine(std::string_view prefix, std::string_view value, std::string_view suffix) {
+  // One buffer for every line of the walk, not an allocation per line.
+  thread_local std::string line;
+  line.assign(prefix);
+  line.append(value);
+  line.append(suffix);
   line.push_back('\n');
   errno = 0;
   if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::ferror(stdout)) RaiseWriteError(errno);

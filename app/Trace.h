@@ -9,6 +9,8 @@ namespace viewer {
 // when the stream reports an error (the error state is cleared, so a later
 // load tries again).
 void WriteTraceLine(std::string_view text);
+// Writes the three parts as one line, the same way.
+void WriteTraceLine(std::string_view prefix, std::string_view value, std::string_view suffix);
 // Flushes standard output; raises rtl::EInOutError when that fails.
 void FlushTrace();
 // Flushes standard output and clears its error state, ignoring failures; for

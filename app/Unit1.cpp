@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/AppConst.h"
@@ -99,10 +101,69 @@ rtl::WideString NodeValueText(IXMLNode& node) {
   return value.IsNull() ? rtl::WideString() : value.ToWideString();
 }
 
-void TraceChildCount(int32_t count) { viewer::WriteTraceLine(rtl::Format(SChildNodesCountTrace, {count})); }
+// A trace format as the text before and after its one placeholder. The
+// walk writes a line per node; formatting each from scratch cost more than
+// the rest of the line's work.
+class TTraceFormat {
+ public:
+  explicit TTraceFormat(const char* format) {
+    static constexpr char kMark = '\x01';
+    const std::string sample = rtl::Format(format, {std::string_view(&kMark, 1)});
+    const size_t at = sample.find(kMark);
+    prefix_ = sample.substr(0, at);
+    if (at != std::string::npos) suffix_ = sample.substr(at + 1);
+  }
+  void Write(std::string_view value) const { viewer::WriteTraceLine(prefix_, value, suffix_); }
 
-void TraceNodeName(const rtl::WideString& name) {
-  viewer::WriteTraceLine(rtl::Format(SNodeNameTrace, {rtl::WideToNarrow(name)}));
+ private:
+  std::string prefix_;
+  std::string suffix_;
+};
+
+void TraceChildCount(int32_t count) {
+  static const TTraceFormat format(SChildNodesCountTrace);
+  format.Write(std::to_string(count));
+}
+
+void TraceNodeName(rtl::WideStringView name) {
+  static const TTraceFormat format(SNodeNameTrace);
+  format.Write(rtl::WideToNarrow(name));
+}
+
+// The references to object other than the caller's own.
+int32_t OtherReferences(rtl::IInterface* object) {
+  object->AddRef();
+  return object->Release() - 1;
+}
+
+// True when nobody but the owner's cache holds the list and nobody but the
+// list holds its items: then dropping it changes nothing anyone can see.
+bool HeldOnlyByOwner(const rtl::ComPtr<IXMLNodeList>& list) {
+  if (OtherReferences(list.get()) > 1) return false;
+  for (int32_t i = 0, n = list->GetCount(); i < n; ++i)
+    if (OtherReferences(list->Get(i).get()) > 1) return false;
+  return true;
+}
+
+// When the walk is done with a node it lets go of the lists it had built
+// for it, so the wrappers of a finished subtree are freed as the walk goes
+// instead of the whole document's wrappers staying alive beside the tree.
+// The DOM is the truth; the lists are built again should anyone ask. A list
+// that someone else holds, or whose items someone holds, stays (and so do
+// its owner's ancestors' lists, which keep the owner alive). Each returns
+// false when it kept the list.
+bool ReleaseAttributeList(IXMLNode& node) {
+  auto* owner = dynamic_cast<TXMLNode*>(&node);
+  if (!owner || !HeldOnlyByOwner(node.GetAttributeNodes())) return false;
+  owner->SetAttributeNodes(nullptr);
+  return true;
+}
+
+bool ReleaseChildList(IXMLNode& node) {
+  auto* owner = dynamic_cast<TXMLNode*>(&node);
+  if (!owner || !HeldOnlyByOwner(node.GetChildNodes())) return false;
+  owner->SetChildNodes(nullptr);
+  return true;
 }
 
 void ShowCounter(QLabel* label, int32_t value) {
@@ -261,12 +322,16 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
     TTreeNode item;
     int32_t next;
     int32_t count;
+    // Some list below the node stays, so the node's own list must too.
+    bool keep = false;
   };
   std::vector<ChildLoop> loops;
 
   // Step 1 for one node, and for the kinds that walk children, the start of
   // its child loop. The leaf kinds end here.
-  const auto enter = [&](TTreeNode parent, const rtl::ComPtr<IXMLNode>& node, TItemKind kind) {
+  // name, when given, is the node's NodeName already taken by the caller.
+  const auto enter = [&](TTreeNode parent, const rtl::ComPtr<IXMLNode>& node, TItemKind kind,
+                         const rtl::WideString* name = nullptr) {
     TTreeNode current = parent;
     switch (kind) {
       case ikChildrenOnly:
@@ -276,7 +341,7 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
         FRootCount = 1;
         break;
       case ikElement:
-        current = AddItem(parent, node->GetNodeName(), 2);
+        current = AddItem(parent, name ? *name : node->GetNodeName(), 2);
         ++FElementCount;
         break;
       case ikText:
@@ -305,27 +370,37 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
   while (!loops.empty()) {
     ChildLoop& loop = loops.back();
     if (loop.next >= loop.count) {
+      const rtl::ComPtr<IXMLNode> finished = std::move(loop.node);
+      const bool keep = loop.keep;
       loops.pop_back();
+      if ((keep || !ReleaseChildList(*finished)) && !loops.empty()) loops.back().keep = true;
       continue;
     }
     const int32_t i = loop.next++;
     const TTreeNode current = loop.item;
+    const size_t parentLoop = loops.size() - 1;
     const rtl::ComPtr<IXMLNode> child = loop.node->GetChildNodes()->Get(i);
-    const rtl::ComPtr<IXMLNodeList> attributes = child->GetAttributeNodes();
-    TraceNodeName(child->GetNodeName());
-    // `loop` may dangle from here on: enter() can grow the stack.
-    if (attributes->GetCount() > 0) {
-      const TTreeNode element = AddItem(current, child->GetNodeName(), 2);
-      ++FElementCount;
-      const int32_t attributeCount = attributes->GetCount();
-      for (int32_t j = 0; j < attributeCount; ++j) enter(element, attributes->Get(j), ikAttribute);
-      enter(element, child, ikChildrenOnly);
-    } else if (child->IsTextElement()) {
-      const TTreeNode element = AddItem(current, child->GetNodeName(), 2);
-      ++FElementCount;
-      enter(element, child, ikText);
-    } else {
-      enter(current, child, ikElement);
+    {
+      const rtl::ComPtr<IXMLNodeList> attributes = child->GetAttributeNodes();
+      // Taken once: the trace line and the item show the same name.
+      const rtl::WideString childName = child->GetNodeName();
+      TraceNodeName(childName);
+      // `loop` may dangle from here on: enter() can grow the stack.
+      if (attributes->GetCount() > 0) {
+        const TTreeNode element = AddItem(current, childName, 2);
+        ++FElementCount;
+        const int32_t attributeCount = attributes->GetCount();
+        for (int32_t j = 0; j < attributeCount; ++j) enter(element, attributes->Get(j), ikAttribute);
+        enter(element, child, ikChildrenOnly);
+      } else if (child->IsTextElement()) {
+        const TTreeNode element = AddItem(current, childName, 2);
+        ++FElementCount;
+        enter(element, child, ikText);
+      } else {
+        enter(current, child, ikElement, &childName);
+      }
     }
+    // A child's own child list, if it has a loop, goes when that loop ends.
+    if (!ReleaseAttributeList(*child)) loops[parentLoop].keep = true;
   }
 }
