@@ -8,13 +8,15 @@
 // expansion. Each stage starts with the heap trimmed and the resident
 // high-water mark reset, and reports the peak it added over its start.
 // The last line is "ratio time=X.XX memory=Y.YY", the whole load over the
-// floor (wall time; added peak).
+// floor (wall time; added peak). With --runs N the floor and the whole load
+// run N times each and the fastest of each counts.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -82,9 +84,9 @@ std::string Message(std::exception_ptr error) {
 std::string Counters(TForm1& form) {
   std::string text = "counters";
   for (QLabel* label : {form.Label7, form.Label8, form.Label9, form.Label10, form.Label11, form.Label12})
-    text += " " + label->text().toStdString();
-  text += " items=" + std::to_string(form.TreeModel()->ItemCount());
-  text += " rows=" + std::to_string(form.TreeModel()->rowCount());
+    text.append(" ").append(label->text().toStdString());
+  text.append(" items=").append(std::to_string(form.TreeModel()->ItemCount()));
+  text.append(" rows=").append(std::to_string(form.TreeModel()->rowCount()));
   return text;
 }
 
@@ -98,8 +100,17 @@ void Paint(TForm1& form) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: xmlbench FILE [TRACEFILE]\n");
+  // --runs N repeats the floor and the whole load N times and keeps each
+  // one's fastest run: on a shared machine the fastest is the one least
+  // disturbed by others. The peaks are those of the first runs.
+  int runs = 1;
+  if (argc >= 3 && std::strcmp(argv[1], "--runs") == 0) {
+    runs = std::atoi(argv[2]);
+    argv += 2;
+    argc -= 2;
+  }
+  if (argc < 2 || argc > 3 || runs < 1 || runs > 100) {
+    std::fprintf(stderr, "usage: xmlbench [--runs N] FILE [TRACEFILE]\n");
     return 2;
   }
   const std::string file = argv[1];
@@ -122,15 +133,21 @@ int main(int argc, char** argv) {
   char host[256] = "";
   gethostname(host, sizeof host - 1);
   Report("file " + file + " bytes=" + std::to_string(FileSize(file)) + " cores=" +
-         std::to_string(sysconf(_SC_NPROCESSORS_ONLN)));
+         std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " runs=" + std::to_string(runs));
   if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
     char text[128] = "";
     if (std::fgets(text, sizeof text, load)) Report(std::string("loadavg ") + strtok(text, "\n"));
     std::fclose(load);
   }
 
-  const bench::FloorResult floor = bench::MeasureFloorInChild(file);
+  bench::FloorResult floor = bench::MeasureFloorInChild(file);
   if (!floor.ok) Die(std::string("floor: ") + floor.error);
+  for (int run = 1; run < runs; ++run) {
+    const bench::FloorResult again = bench::MeasureFloorInChild(file);
+    if (!again.ok) Die(std::string("floor: ") + again.error);
+    floor.stage.wall = std::min(floor.stage.wall, again.stage.wall);
+    floor.stage.cpu = std::min(floor.stage.cpu, again.stage.cpu);
+  }
   const uint64_t nodes = floor.nodes;
   Report("nodes " + std::to_string(nodes) + " (elements " + std::to_string(floor.elements) + ", attributes " +
          std::to_string(floor.attributes) + ", whitespace-only texts " + std::to_string(floor.whitespaceTexts) + ")");
@@ -154,6 +171,13 @@ int main(int argc, char** argv) {
       Paint(form);
       paint = paintTimer.Stop();
       Report(Counters(form));
+      for (int run = 1; run < runs; ++run) {
+        const bench::StageTimer again;
+        form.LoadXMLFile(file);
+        const bench::StageResult r = again.Stop();
+        total.wall = std::min(total.wall, r.wall);
+        total.cpu = std::min(total.cpu, r.cpu);
+      }
     }
     {
       TForm1 form;
