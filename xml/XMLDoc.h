@@ -155,6 +155,9 @@ struct IXMLDocumentAccess : rtl::IInterface {
 
 class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
  public:
+  // Asked of a reference to find this layer's object behind it (not
+  // counted); cheaper than a dynamic_cast on the paths every node takes.
+  static constexpr rtl::GUID kObjectIID = {0x8D3E61A2, 0x5B0C, 0x4F7E, {0x9A, 0x41, 0x2C, 0x6B, 0x1E, 0x90, 0xD7, 0x35}};
   TXMLNodeList(TXMLNode* owner, const WideString& defaultNamespaceURI,
                TNodeListNotification notificationProc);
 
@@ -204,6 +207,7 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
 
  private:
   void ClearItemParents();
+  HResult QueryOther(const rtl::GUID& iid, void** obj) override;
 
   rtl::TInterfaceList<IXMLNode> FList;
   TNodeListNotification FNotificationProc;
@@ -225,6 +229,8 @@ class TXMLNode : public IXMLNodeAccess {
  public:
   // Selects the hosting constructor.
   struct HostedTag {};
+  // Asked of a reference to find the TXMLNode behind it (not counted).
+  static constexpr rtl::GUID kObjectIID = {0x8D3E61A3, 0x5B0C, 0x4F7E, {0x9A, 0x41, 0x2C, 0x6B, 0x1E, 0x90, 0xD7, 0x35}};
 
   // Raises "IDOMNode required" without a DOM node. parentNode and ownerDoc
   // are not counted.
@@ -394,6 +400,11 @@ TXMLNodeClass NodeClassOf() {
       [](const TXMLNode* node) { return dynamic_cast<const T*>(node) != nullptr; });
   return &meta;
 }
+
+// The layer's object behind a reference, or null for another
+// implementation (or null). Not counted.
+TXMLNode* NodeObjectOf(IXMLNode* node);
+TXMLNodeList* ListObjectOf(IXMLNodeList* list);
 
 // ---------------------------------------------------------------------------
 // TXMLDocument

@@ -99,7 +99,7 @@ TXMLNode::TXMLNode(HostedTag, TXMLNode* hostNode) : FParentNode(nullptr), FNodeT
 TXMLNode::~TXMLNode() {
   // Lists and children that outlive this node must not point back at it.
   for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
-    if (auto* list = dynamic_cast<TXMLNodeList*>(field->get()); list && list->Owner() == this)
+    if (auto* list = ListObjectOf(field->get()); list && list->Owner() == this)
       list->OwnerDestroyed();
   if (FExtra) {
     for (TXMLNode* hosted : FExtra->HostedNodes) hosted->FExtra->HostNode = nullptr;
@@ -138,8 +138,25 @@ TXMLDocOptions TXMLNode::DocOptions() const {
 
 TXMLNodeClass TXMLNode::ClassType() const { return NodeClassOf<TXMLNode>(); }
 
+TXMLNode* NodeObjectOf(IXMLNode* node) {
+  void* object = nullptr;
+  if (node && rtl::Succeeded(node->QueryInterface(TXMLNode::kObjectIID, &object))) return static_cast<TXMLNode*>(object);
+  return nullptr;
+}
+
+TXMLNodeList* ListObjectOf(IXMLNodeList* list) {
+  void* object = nullptr;
+  if (list && rtl::Succeeded(list->QueryInterface(TXMLNodeList::kObjectIID, &object)))
+    return static_cast<TXMLNodeList*>(object);
+  return nullptr;
+}
+
 HResult TXMLNode::QueryInterface(const rtl::GUID& iid, void** obj) {
   if (!obj) return rtl::E_POINTER_;
+  if (iid == kObjectIID) {
+    *obj = static_cast<TXMLNode*>(this);  // deliberately not counted
+    return rtl::S_OK_;
+  }
   if (iid == rtl::IInterface::IID || iid == IXMLNode::IID || iid == IXMLNodeAccess::IID) {
     *obj = static_cast<IXMLNodeAccess*>(this);
     AddRef();
@@ -235,7 +252,7 @@ namespace {
 
 // The owner stops caching one of its own lists.
 void DropOwnedList(TXMLNode* owner, const rtl::ComPtr<IXMLNodeList>& old) {
-  if (auto* list = dynamic_cast<TXMLNodeList*>(old.get()); list && list->Owner() == owner) list->OwnerDropped();
+  if (auto* list = ListObjectOf(old.get()); list && list->Owner() == owner) list->OwnerDropped();
 }
 
 }  // namespace
@@ -477,7 +494,7 @@ void TXMLNode::ClearDocumentRef() {
       if (!list) continue;
       for (int32_t i = 0, n = list->GetCount(); i < n; ++i) {
         rtl::ComPtr<IXMLNode> item = list->Get(i);
-        if (auto* child = dynamic_cast<TXMLNode*>(item.get()))
+        if (auto* child = NodeObjectOf(item.get()))
           pending.push_back(child);
         else if (auto access = item.try_query<IXMLNodeAccess>())
           access->ClearDocumentRef();

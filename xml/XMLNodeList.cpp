@@ -6,12 +6,6 @@
 #include "rtl/rtlconst.h"
 #include "xml/XMLConst.h"
 
-namespace {
-
-TXMLNode* AsNode(IXMLNode* node) { return dynamic_cast<TXMLNode*>(node); }
-
-}  // namespace
-
 TXMLNodeList::TXMLNodeList(TXMLNode* owner, const WideString& defaultNamespaceURI,
                            TNodeListNotification notificationProc)
     : FNotificationProc(notificationProc), FOwner(owner), FDefaultNamespaceURI(defaultNamespaceURI) {}
@@ -25,8 +19,14 @@ TXMLNodeList::~TXMLNodeList() {
 void TXMLNodeList::ClearItemParents() {
   if (!FOwner) return;
   for (int32_t i = 0, n = FList.Count(); i < n; ++i)
-    if (TXMLNode* node = AsNode(FList.Get(i).get()); node && node->FParentNode == FOwner)
+    if (TXMLNode* node = NodeObjectOf(FList.Get(i).get()); node && node->FParentNode == FOwner)
       node->FParentNode = nullptr;
+}
+
+HResult TXMLNodeList::QueryOther(const rtl::GUID& iid, void** obj) {
+  if (iid != kObjectIID) return rtl::E_NOINTERFACE_;
+  *obj = static_cast<TXMLNodeList*>(this);  // deliberately not counted
+  return rtl::S_OK_;
 }
 
 void TXMLNodeList::OwnerDropped() {
@@ -110,6 +110,9 @@ rtl::ComPtr<IXMLNode> TXMLNodeList::FindNode(const WideString& nodeName, const W
 }
 
 rtl::ComPtr<IXMLNode> TXMLNodeList::FindNode(const rtl::GUID& childNodeType) {
+  // The object identities answer without a reference; they name no
+  // interface a caller could hold.
+  if (childNodeType == TXMLNode::kObjectIID || childNodeType == kObjectIID) return nullptr;
   for (int32_t i = 0, n = FList.Count(); i < n; ++i) {
     rtl::ComPtr<IXMLNode> item = FList.Get(i);
     rtl::ComPtr<rtl::IInterface> probe;
