@@ -136,12 +136,14 @@ int32_t OtherReferences(rtl::IInterface* object) {
   return object->Release() - 1;
 }
 
-// True when nobody but the owner's cache holds the list and nobody but the
-// list holds its items: then dropping it changes nothing anyone can see.
-bool HeldOnlyByOwner(const rtl::ComPtr<IXMLNodeList>& list) {
+// True when nobody but the owner's cache holds the list and (unless the
+// caller checked them already) nobody but the list holds its items: then
+// dropping it changes nothing anyone can see.
+bool HeldOnlyByOwner(const rtl::ComPtr<IXMLNodeList>& list, bool itemsChecked = false) {
   if (OtherReferences(list.get()) > 1) return false;
-  for (int32_t i = 0, n = list->GetCount(); i < n; ++i)
-    if (OtherReferences(list->Get(i).get()) > 1) return false;
+  if (!itemsChecked)
+    for (int32_t i = 0, n = list->GetCount(); i < n; ++i)
+      if (OtherReferences(list->Get(i).get()) > 1) return false;
   return true;
 }
 
@@ -159,9 +161,10 @@ bool ReleaseAttributeList(IXMLNode& node) {
   return true;
 }
 
+// The walk has checked each child as it finished with it.
 bool ReleaseChildList(IXMLNode& node) {
   auto* owner = dynamic_cast<TXMLNode*>(&node);
-  if (!owner || !HeldOnlyByOwner(node.GetChildNodes())) return false;
+  if (!owner || !HeldOnlyByOwner(node.GetChildNodes(), true)) return false;
   owner->SetChildNodes(nullptr);
   return true;
 }
@@ -373,7 +376,9 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
       const rtl::ComPtr<IXMLNode> finished = std::move(loop.node);
       const bool keep = loop.keep;
       loops.pop_back();
-      if ((keep || !ReleaseChildList(*finished)) && !loops.empty()) loops.back().keep = true;
+      // Beside the parent's list and `finished`, nobody may hold the node.
+      if ((keep || !ReleaseChildList(*finished) || OtherReferences(finished.get()) > 1) && !loops.empty())
+        loops.back().keep = true;
       continue;
     }
     const int32_t i = loop.next++;
@@ -400,7 +405,10 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
         enter(current, child, ikElement, &childName);
       }
     }
-    // A child's own child list, if it has a loop, goes when that loop ends.
-    if (!ReleaseAttributeList(*child)) loops[parentLoop].keep = true;
+    // A child's own child list, if it has a loop, goes when that loop ends,
+    // and the child is checked then; one without is checked now (held by
+    // the parent's list and `child`).
+    if (!ReleaseAttributeList(*child) || (loops.size() == parentLoop + 1 && OtherReferences(child.get()) > 1))
+      loops[parentLoop].keep = true;
   }
 }
