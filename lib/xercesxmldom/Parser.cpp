@@ -1,5 +1,9 @@
 #include "lib/xercesxmldom/Parser.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <bit>
 #include <climits>
 #include <cstdio>
@@ -636,7 +640,7 @@ std::u16string LineFromBytes(Read&& read, int32_t line) {
           bytes.push_back(chunk[0]);
         }
       }
-      if (current > line) done = true;
+      if (current > line || (current == line && bytes.size() >= maxBytes)) done = true;
     }
     for (; !done && i + unit <= n; i += unit) {
       uint32_t u = wide ? unitAt(i + 1, chunk[i]) : chunk[i];
@@ -650,7 +654,7 @@ std::u16string LineFromBytes(Read&& read, int32_t line) {
         lastWasCR = false;
         if (current == line && bytes.size() < maxBytes) bytes.insert(bytes.end(), chunk.begin() + static_cast<std::ptrdiff_t>(i), chunk.begin() + static_cast<std::ptrdiff_t>(i + unit));
       }
-      if (current > line) done = true;
+      if (current > line || (current == line && bytes.size() >= maxBytes)) done = true;
     }
     if (done) break;
     if (wide && i < n) {
@@ -695,8 +699,29 @@ std::u16string LineFromText(std::u16string_view text, int32_t line) {
   return std::u16string(l);
 }
 
+// Opens a local file for reading, but only a regular file: opening a named
+// pipe blocks until somebody writes to it, and a device may never end.
+// Null when it cannot be opened; *notRegular tells why.
+FILE* OpenRegularFile(const std::string& path, bool* notRegular) {
+  *notRegular = false;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *notRegular = true;
+    close(fd);
+    return nullptr;
+  }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  FILE* f = fdopen(fd, "rb");
+  if (!f) close(fd);
+  return f;
+}
+
 std::u16string LineFromFile(const std::string& path, int32_t line) {
-  FILE* f = fopen(path.c_str(), "rb");
+  bool notRegular = false;
+  FILE* f = OpenRegularFile(path, &notRegular);
   if (!f) return {};
   std::u16string r = LineFromBytes([&](uint8_t* buf, size_t size) { return fread(buf, 1, size, f); }, line);
   fclose(f);
@@ -712,10 +737,13 @@ std::string LocalPathOf(const std::u16string& systemId) {
 }
 
 void FillSourceText(const ParseSource& src, const std::u16string& mainId, int64_t streamStart,
-                    ParseErrorInfo& info) {
+                    bool externalsRead, ParseErrorInfo& info) {
   if (info.line <= 0) return;
   bool inMain = info.url.empty() || info.url == mainId;
   if (!inMain) {
+    // An external resource the parser was not allowed to read is not read
+    // for the message either.
+    if (!externalsRead) return;
     std::string path = LocalPathOf(info.url);
     if (!path.empty()) info.srcText = LineFromFile(path, info.line);
     return;
@@ -773,10 +801,11 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
 
   switch (src.kind) {
     case ParseSource::File: {
-      FILE* f = fopen(src.path.c_str(), "rb");
+      bool notRegular = false;
+      FILE* f = OpenRegularFile(src.path, &notRegular);
       if (!f) {
         out.error.code = rtl::E_FAIL_;
-        out.error.reason = FormatMsg(msg::kCannotOpenFile, Utf8ToUtf16(src.path));
+        out.error.reason = FormatMsg(notRegular ? msg::kNotARegularFile : msg::kCannotOpenFile, Utf8ToUtf16(src.path));
         out.error.url = Utf8ToUtf16(src.path);
         return out;
       }
@@ -848,10 +877,14 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
   out.error.code = rtl::E_FAIL_;
   if (out.error.url.empty() && src.kind == ParseSource::File) out.error.url = mainId;
   try {
-    FillSourceText(src, mainId, streamStart, out.error);
+    FillSourceText(src, mainId, streamStart, settings.resolveExternals, out.error);
   } catch (...) {
     // The source line is a courtesy; the failure itself is reported.
   }
+  // The quoted line ends up in a message: control characters, a NUL above
+  // all, which would cut the message short, are replaced.
+  for (char16_t& c : out.error.srcText)
+    if ((c < 0x20 && c != u'\t') || c == 0x7F) c = 0xFFFD;
   return out;
 }
 
