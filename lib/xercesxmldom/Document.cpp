@@ -53,6 +53,22 @@ class FileCloser {
   FILE* f_;
 };
 
+// A value quoted in a message: what cannot be shown is replaced.
+std::u16string Shown(std::u16string_view v) {
+  std::u16string s(v.substr(0, 64));
+  for (char16_t& c : s)
+    if (c < 0x20 || c == 0x7F) c = u'?';
+  return s;
+}
+
+// "1." followed by digits.
+bool IsVersionNum(std::u16string_view v) {
+  if (v.size() < 3 || v.substr(0, 2) != u"1.") return false;
+  for (char16_t c : v.substr(2))
+    if (c < u'0' || c > u'9') return false;
+  return true;
+}
+
 ComPtr<rtl::IStream> WrapProgramStream(rtl::TStream* stream) {
   if (!stream) FailText(msg::kNoStream);
   auto wrap = TheCallbacks().wrapStream;
@@ -235,14 +251,25 @@ class TDocument final
   HResult GetEncoding(WideString* r) override { return Guard([&] { Put(r, doc->decl.encoding); }); }
   HResult GetStandalone(WideString* r) override { return Guard([&] { Put(r, doc->decl.standalone); }); }
   HResult GetVersion(WideString* r) override { return Guard([&] { Put(r, doc->decl.version); }); }
+  // The values go into the declaration as they are, so only what it can
+  // hold is taken; anything else would make the saved text unloadable.
   HResult SetEncoding(WideStringView v) override {
-    return Guard([&] { doc->decl.encoding = std::u16string(v); });
+    return Guard([&] {
+      if (!v.empty() && !IsEncodingName(v)) FailText(FormatMsg(msg::kUnsupportedEncoding, Shown(v)));
+      doc->decl.encoding = std::u16string(v);
+    });
   }
   HResult SetStandalone(WideStringView v) override {
-    return Guard([&] { doc->decl.standalone = std::u16string(v); });
+    return Guard([&] {
+      if (!v.empty() && v != u"yes" && v != u"no") FailText(FormatMsg(msg::kBadStandalone, Shown(v)));
+      doc->decl.standalone = std::u16string(v);
+    });
   }
   HResult SetVersion(WideStringView v) override {
-    return Guard([&] { doc->decl.version = std::u16string(v); });
+    return Guard([&] {
+      if (!v.empty() && !IsVersionNum(v)) FailText(FormatMsg(msg::kBadVersion, Shown(v)));
+      doc->decl.version = std::u16string(v);
+    });
   }
 
   // Loads bytes (a transform's output) as this document's new content;

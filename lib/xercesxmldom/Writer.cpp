@@ -242,9 +242,10 @@ class Serializer {
         }
         marks_.push_back(bindings_.size());
         for (xc::DOMNode* a : attrs_) {
-          if (IsDeclaration(a)) bindings_.push_back({LocalOrEmpty(a), a->getNodeValue()});
+          if (IsDeclaration(a) && !BindsPrefixToNothing(a)) bindings_.push_back({LocalOrEmpty(a), a->getNodeValue()});
         }
         for (xc::DOMNode* a : attrs_) {
+          if (BindsPrefixToNothing(a)) continue;
           Raw(u" ");
           Attribute(a);
         }
@@ -340,6 +341,13 @@ class Serializer {
     if (ns) return xc::XMLString::equals(ns, kXmlnsNs);
     const XMLCh* name = a->getNodeName();
     return xc::XMLString::equals(name, u"xmlns") || xc::XMLString::startsWith(name, u"xmlns:");
+  }
+  // XML 1.0 cannot bind a prefix to no namespace: written out, such a
+  // declaration makes the text unloadable, and it means nothing, so it is
+  // left out.
+  static bool BindsPrefixToNothing(xc::DOMNode* a) {
+    const XMLCh* v = a->getNodeValue();
+    return IsDeclaration(a) && *LocalOrEmpty(a) && (!v || !*v);
   }
   // The prefix a declaration binds ("" for the default namespace).
   static const XMLCh* LocalOrEmpty(xc::DOMNode* decl) {
@@ -496,18 +504,6 @@ class Serializer {
   std::vector<size_t> marks_;
 };
 
-// A name as an XML declaration may give it ([A-Za-z][A-Za-z0-9._-]*), and
-// short: anything else must not reach the converter library, whose fixed
-// name buffer a long non-ASCII "name" overruns.
-bool IsEncodingName(std::u16string_view s) {
-  if (s.empty() || s.size() > 64) return false;
-  auto letter = [](char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); };
-  if (!letter(s[0])) return false;
-  for (char16_t c : s)
-    if (!letter(c) && !(c >= u'0' && c <= u'9') && c != u'.' && c != u'_' && c != u'-') return false;
-  return true;
-}
-
 // The encoding named in an XML declaration at the start of 8-bit text.
 std::string DeclaredEncoding(const uint8_t* data, size_t size) {
   std::string head(reinterpret_cast<const char*>(data), std::min<size_t>(size, 256));
@@ -569,6 +565,18 @@ std::u16string DecodeUtf8(const uint8_t* p, size_t n) {
 }
 
 }  // namespace
+
+// Names ([A-Za-z][A-Za-z0-9._-]*) only: anything else must not reach the
+// converter library, whose fixed name buffer a long non-ASCII "name"
+// overruns.
+bool IsEncodingName(std::u16string_view s) {
+  if (s.empty() || s.size() > 64) return false;
+  auto letter = [](char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); };
+  if (!letter(s[0])) return false;
+  for (char16_t c : s)
+    if (!letter(c) && !(c >= u'0' && c <= u'9') && c != u'.' && c != u'_' && c != u'-') return false;
+  return true;
+}
 
 std::unique_ptr<Encoder> MakeEncoder(const std::u16string& encoding) {
   std::string e = UpperAscii(encoding);

@@ -45,5 +45,8 @@ std::u16string DecodeBytes(const uint8_t* data, size_t size);
 // 8-bit text in the encoding that the declaration at the start of head
 // names (UTF-8 when none).
 std::u16string DecodeWithHead(const uint8_t* data, size_t size, const uint8_t* head, size_t headSize);
+// True for a name an XML declaration may give as its encoding, short enough
+// for the converter library.
+bool IsEncodingName(std::u16string_view name);
 
 }  // namespace xdom
