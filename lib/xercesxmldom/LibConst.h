@@ -15,6 +15,7 @@ inline constexpr char16_t kStreamReadFailed[] = u"Reading the stream failed";
 inline constexpr char16_t kStreamWriteFailed[] = u"Writing the stream failed";
 inline constexpr char16_t kFileWriteFailed[] = u"Writing the file failed";
 inline constexpr char16_t kUnsupportedEncoding[] = u"Unsupported encoding \"%s\"";
+inline constexpr char16_t kMarkContradictsEncoding[] = u"The UTF-8 byte order mark contradicts the declared encoding";
 inline constexpr char16_t kBadVersion[] = u"\"%s\" is not an XML version";
 inline constexpr char16_t kBadStandalone[] = u"\"%s\" is not a standalone value (yes or no)";
 inline constexpr char16_t kEntityExpansion[] = u"Entity expansion limit exceeded";

@@ -81,6 +81,14 @@ struct ScannerAccess : xc::XMLScanner {
   static XMLSize_t xc::XMLScanner::*ExpansionLimit() { return &ScannerAccess::fEntityExpansionLimit; }
 };
 
+bool NamesUtf8(const XMLCh* name) {
+  std::u16string up;
+  for (; *name; ++name) up += (*name >= u'a' && *name <= u'z') ? char16_t(*name - 32) : *name;
+  return up == u"UTF-8" || up == u"UTF8";
+}
+
+bool StartsWithUtf8Mark(const uint8_t* p, size_t n) { return n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF; }
+
 bool IsXmlSpace(XMLCh c) { return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D; }
 
 bool AllWhiteSpace(const XMLCh* s) {
@@ -264,11 +272,16 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   xdom::XMLDecl decl;
   AttrOrder order;
+  // The source starts with the UTF-8 byte-order mark.
+  bool utf8Mark = false;
 
   void XMLDecl(const XMLCh* const version, const XMLCh* const encoding, const XMLCh* const standalone,
                const XMLCh* const actualEncoding) override {
     if (!declSeen_) {
       declSeen_ = true;
+      // The parser follows the declaration and would read UTF-8 bytes as
+      // whatever it names, garbling every non-ASCII character.
+      if (utf8Mark && encoding && *encoding && !NamesUtf8(encoding)) Stop(msg::kMarkContradictsEncoding);
       decl.version = version ? version : u"";
       decl.encoding = encoding ? encoding : u"";
       decl.standalone = standalone ? standalone : u"";
@@ -796,6 +809,7 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
   std::unique_ptr<xc::InputSource> input;
   std::u16string mainId;
   int64_t streamStart = -1;
+  bool utf8Mark = false;
   // Bytes of UTF-16 text in little-endian order, the encoding forced below.
   std::u16string swapped;
 
@@ -810,12 +824,22 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
         return out;
       }
       mainId = AbsoluteSystemId(src.path);
+      uint8_t head[3] = {};
+      utf8Mark = StartsWithUtf8Mark(head, fread(head, 1, 3, f));
+      rewind(f);
       input = std::make_unique<FileSource>(f, mainId);
       break;
     }
     case ParseSource::Stream: {
       int64_t pos = 0;
-      if (rtl::Succeeded(src.stream->Seek(0, rtl::soCurrent, &pos))) streamStart = pos;
+      if (rtl::Succeeded(src.stream->Seek(0, rtl::soCurrent, &pos))) {
+        streamStart = pos;
+        uint8_t head[3] = {};
+        int32_t got = 0;
+        if (rtl::Succeeded(src.stream->Read(head, 3, &got)) && got > 0)
+          utf8Mark = StartsWithUtf8Mark(head, static_cast<size_t>(got));
+        if (rtl::Failed(src.stream->Seek(streamStart, rtl::soBeginning, nullptr))) utf8Mark = false;
+      }
       input = std::make_unique<ProgramStreamSource>(src.stream);
       break;
     }
@@ -834,6 +858,7 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
       break;
     }
     case ParseSource::Bytes: {
+      utf8Mark = StartsWithUtf8Mark(src.bytes, src.size);
       auto mem = std::make_unique<xc::MemBufInputSource>(src.bytes, src.size, u"", false, &gParserMemory);
       mem->setCopyBufToStream(false);
       input = std::move(mem);
@@ -845,6 +870,7 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
   security.setEntityExpansionLimit(kMaxEntityExpansions);
   ExternalResolver resolver(settings.resolveExternals);
   TreeBuilder parser(settings, errors);
+  parser.utf8Mark = utf8Mark;
   parser.setErrorHandler(&errors);
   parser.setXMLEntityResolver(&resolver);
   parser.setSecurityManager(&security);
