@@ -3,9 +3,10 @@
 #include <iconv.h>
 #include <langinfo.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <mutex>
 
 namespace rtl {
 
@@ -85,38 +86,62 @@ WideString AsciiToWide(std::string_view s) { return WideString(s.begin(), s.end(
 
 namespace {
 
-struct LocaleCharset {
-  std::mutex mu;
-  bool known = false;
-  bool utf8 = true;
-  std::string codeset;
+// Bumped by ResetLocaleCache so every thread re-reads the character set.
+std::atomic<uint64_t> localeGeneration{1};
+
+// Per thread: the locale's character set and open converters, so a
+// conversion costs no lock, no lookup and no iconv_open on the hot path.
+class ThreadCharset {
+ public:
+  ~ThreadCharset() { CloseConverters(); }
+
+  // Re-reads the character set when the locale cache was reset.
+  void Refresh() {
+    uint64_t g = localeGeneration.load(std::memory_order_acquire);
+    if (g == generation_) return;
+    CloseConverters();
+    const char* name = nl_langinfo(CODESET);
+    codeset_ = name ? name : "";
+    // The C/POSIX locale counts as UTF-8, as on any current desktop.
+    utf8_ = codeset_.empty() || codeset_ == "UTF-8" || codeset_ == "utf8" ||
+            codeset_ == "ANSI_X3.4-1968" || codeset_ == "ASCII";
+    generation_ = g;
+  }
+  bool Utf8() const { return utf8_; }
+  iconv_t ToNarrow() { return Open(toNarrow_, codeset_.c_str(), "UTF-16LE"); }
+  iconv_t ToWide() { return Open(toWide_, "UTF-16LE", codeset_.c_str()); }
+
+ private:
+  static constexpr iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+  static iconv_t Open(iconv_t& cd, const char* to, const char* from) {
+    if (cd == kNone) cd = iconv_open(to, from);
+    else iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    return cd;
+  }
+  void CloseConverters() {
+    for (iconv_t* cd : {&toNarrow_, &toWide_})
+      if (*cd != kNone) {
+        iconv_close(*cd);
+        *cd = kNone;
+      }
+  }
+  uint64_t generation_ = 0;
+  bool utf8_ = true;
+  std::string codeset_;
+  iconv_t toNarrow_ = kNone;
+  iconv_t toWide_ = kNone;
 };
 
-LocaleCharset& Charset() {
-  static LocaleCharset cs;
+ThreadCharset& Charset() {
+  thread_local ThreadCharset cs;
+  cs.Refresh();
   return cs;
 }
 
-// The locale's character set; the C/POSIX locale counts as UTF-8.
-bool LocaleIsUtf8(std::string* codeset) {
-  LocaleCharset& cs = Charset();
-  std::lock_guard<std::mutex> lock(cs.mu);
-  if (!cs.known) {
-    const char* name = nl_langinfo(CODESET);
-    cs.codeset = name ? name : "";
-    cs.utf8 = cs.codeset.empty() || cs.codeset == "UTF-8" || cs.codeset == "utf8" ||
-              cs.codeset == "ANSI_X3.4-1968" || cs.codeset == "ASCII";
-    cs.known = true;
-  }
-  if (codeset) *codeset = cs.codeset;
-  return cs.utf8;
-}
-
 // Converts with iconv; on an unconvertible input unit writes `replacement`
-// and skips one unit of `unit` bytes.
-std::string IconvAll(const char* to, const char* from, const char* in, size_t inLen, size_t unit,
+// and skips one unit of `unit` bytes. An unusable converter gives "".
+std::string IconvAll(iconv_t cd, const char* in, size_t inLen, size_t unit,
                      std::string_view replacement) {
-  iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
   std::string out;
   out.resize(inLen * 2 + 16);
@@ -141,30 +166,24 @@ std::string IconvAll(const char* to, const char* from, const char* in, size_t in
       used += replacement.size();
     }
   }
-  iconv_close(cd);
   out.resize(used);
   return out;
 }
 
 }  // namespace
 
-void ResetLocaleCache() {
-  LocaleCharset& cs = Charset();
-  std::lock_guard<std::mutex> lock(cs.mu);
-  cs.known = false;
-}
+void ResetLocaleCache() { localeGeneration.fetch_add(1, std::memory_order_acq_rel); }
 
 std::string WideToNarrow(WideStringView s) {
-  std::string codeset;
-  if (LocaleIsUtf8(&codeset)) return Utf8Encode(s);
-  return IconvAll(codeset.c_str(), "UTF-16LE", reinterpret_cast<const char*>(s.data()),
-                  s.size() * 2, 2, "?");
+  ThreadCharset& cs = Charset();
+  if (cs.Utf8()) return Utf8Encode(s);
+  return IconvAll(cs.ToNarrow(), reinterpret_cast<const char*>(s.data()), s.size() * 2, 2, "?");
 }
 
 WideString NarrowToWide(std::string_view s) {
-  std::string codeset;
-  if (LocaleIsUtf8(&codeset)) return Utf8Decode(s);
-  std::string bytes = IconvAll("UTF-16LE", codeset.c_str(), s.data(), s.size(), 1, "\xFD\xFF");
+  ThreadCharset& cs = Charset();
+  if (cs.Utf8()) return Utf8Decode(s);
+  std::string bytes = IconvAll(cs.ToWide(), s.data(), s.size(), 1, "\xFD\xFF");
   WideString out(bytes.size() / 2, u'\0');
   std::memcpy(out.data(), bytes.data(), out.size() * 2);
   return out;
