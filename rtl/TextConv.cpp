@@ -112,7 +112,7 @@ class ThreadCharset {
   iconv_t ToWide() { return Open(toWide_, "UTF-16LE", codeset_.c_str()); }
 
  private:
-  static constexpr iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+  static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
   static iconv_t Open(iconv_t& cd, const char* to, const char* from) {
     if (cd == kNone) cd = iconv_open(to, from);
     else iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
