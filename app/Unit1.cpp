@@ -252,13 +252,17 @@ TForm1::~TForm1() {
 }
 
 void TForm1::FormCreate(QObject*) {
+  ZeroCounters();
+  WriteCounters();
+}
+
+void TForm1::ZeroCounters() {
   FXMLFileCount = 0;
   FRootCount = 0;
   FElementCount = 0;
   FTextCount = 0;
   FAttributeCount = 0;
   FAttrValueCount = 0;
-  WriteCounters();
 }
 
 void TForm1::WriteCounters() {
@@ -291,12 +295,7 @@ void TForm1::LoadXMLFile(const rtl::AnsiString& FileName) {
   TTraceFlush trace;
   treeModel_->Clear();
   XMLDocument1->LoadFromFile(rtl::NarrowToWide(FileName));
-  FXMLFileCount = 0;
-  FRootCount = 0;
-  FElementCount = 0;
-  FTextCount = 0;
-  FAttributeCount = 0;
-  FAttrValueCount = 0;
+  ZeroCounters();
   {
     TTreeFill fill(*treeModel_);
     if (!XMLDocument1->IsEmptyDocument()) {

@@ -89,6 +89,7 @@ class TForm1 : public QWidget, public rtl::TComponent {
   std::function<bool(QFileDialog& dialog)> ExecuteOpenDialog;
 
  private:
+  void ZeroCounters();
   void WriteCounters();
   TTreeNode AddItem(TTreeNode parent, rtl::WideStringView text, int imageIndex);
 

@@ -94,6 +94,8 @@ inline std::u16string Z(WideStringView v) { return std::u16string(v); }
 // Null for an empty text (Xerces' "no namespace").
 inline const XMLCh* NullIfEmpty(const std::u16string& s) { return s.empty() ? nullptr : s.c_str(); }
 
+// Appends the UTF-8 form of one code point.
+void AppendUtf8(char32_t cp, std::string& out);
 std::string Utf16ToUtf8(std::u16string_view s);
 std::u16string Utf8ToUtf16(std::string_view s);
 
