@@ -501,49 +501,7 @@ std::string DeclaredEncoding(const uint8_t* data, size_t size) {
 }
 
 std::u16string DecodeUtf8(const uint8_t* p, size_t n) {
-  std::u16string out;
-  out.reserve(n);
-  size_t i = 0;
-  while (i < n) {
-    uint8_t b = p[i];
-    char32_t cp;
-    size_t len;
-    if (b < 0x80) {
-      cp = b;
-      len = 1;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1F;
-      len = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0F;
-      len = 3;
-    } else if ((b & 0xF8) == 0xF0) {
-      cp = b & 0x07;
-      len = 4;
-    } else {
-      cp = 0;
-      len = 0;
-    }
-    bool ok = len > 0 && i + len <= n;
-    for (size_t k = 1; ok && k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    if (!ok) {
-      out += static_cast<char16_t>(b);  // read as Latin-1
-      ++i;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-    i += len;
-  }
-  return out;
+  return Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(p), n));
 }
 
 }  // namespace
