@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -141,6 +142,7 @@ class AttrOrder {
 };
 
 class TDocument;
+struct NodeCore;
 
 // One Xerces document, alive while any wrapper of it or of one of its nodes
 // lives. Nodes are never released individually (removed nodes stay valid in
@@ -162,6 +164,9 @@ class XDoc : public rtl::TRefCounted {
   TDocument* owner = nullptr;
   XMLDecl decl;
   AttrOrder attrOrder;
+  // The one live wrapper of each wrapped node, so that a node has one
+  // identity however often it is handed out (not counted).
+  std::unordered_map<const xc::DOMNode*, NodeCore*> wrappers;
   // Pseudo-attributes "SYSTEM"/"PUBLIC" of the document type, made once.
   std::vector<xc::DOMNode*> doctypeAttrs;
   bool doctypeAttrsMade = false;
@@ -172,8 +177,14 @@ using XDocRef = ComPtr<XDoc>;
 
 // What a wrapper of ours holds, reachable from an incoming IDOMNode.
 struct NodeCore {
+  NodeCore() = default;
+  NodeCore(const NodeCore&) = delete;
+  ~NodeCore();
   xc::DOMNode* node = nullptr;
   XDocRef doc;
+  // What Wrap hands out for node while this wrapper lives (not counted);
+  // null for wrappers outside the document's identity table.
+  IDOMNode* self = nullptr;
 };
 // The core of one of our wrappers; null for null or foreign objects.
 NodeCore* CoreOf(rtl::IInterface* n);
@@ -183,7 +194,9 @@ xc::DOMNode* NodeOf(IDOMNode* n);
 // Like NodeOf, but a null node fails (NOT_FOUND_ERR): Xerces would crash.
 xc::DOMNode* RequireNode(IDOMNode* n);
 
-// A new counted wrapper for node (null for null).
+// A counted reference to node's wrapper (null for null). While a wrapper of
+// a node lives, every call hands out that same object: callers may compare
+// references (after QueryInterface for IInterface) to compare nodes.
 IDOMNode* Wrap(XDoc* doc, xc::DOMNode* node);
 template <class I>
 I* WrapAs(XDoc* doc, xc::DOMNode* node) {

@@ -260,25 +260,53 @@ xc::DOMNode* NodeOf(IDOMNode* n) {
   return core->node;
 }
 
+NodeCore::~NodeCore() {
+  if (self) doc->wrappers.erase(node);
+}
+
 IDOMNode* Wrap(XDoc* doc, xc::DOMNode* node) {
   if (!node) return nullptr;
-  IDOMNode* r;
-  switch (node->getNodeType()) {
-    case xc::DOMNode::ELEMENT_NODE:
-      r = static_cast<IDOMElement*>(new TElement(doc, node));
-      break;
-    case xc::DOMNode::ATTRIBUTE_NODE:
-      r = static_cast<IDOMAttr*>(new TAttr(doc, node));
-      break;
-    case xc::DOMNode::DOCUMENT_TYPE_NODE:
-      r = static_cast<IDOMDocumentType*>(new TDocType(doc, node));
-      break;
-    case xc::DOMNode::DOCUMENT_NODE:
-      return WrapDocument(doc);
-    default:
-      r = static_cast<IDOMNodeExtension*>(new TNode(doc, node));
-      break;
+  if (node->getNodeType() == xc::DOMNode::DOCUMENT_NODE) return WrapDocument(doc);
+  auto [slot, fresh] = doc->wrappers.try_emplace(node, nullptr);
+  if (!fresh) {
+    slot->second->self->AddRef();
+    return slot->second->self;
   }
+  IDOMNode* r = nullptr;
+  NodeCore* core = nullptr;
+  try {
+    switch (node->getNodeType()) {
+      case xc::DOMNode::ELEMENT_NODE: {
+        auto* e = new TElement(doc, node);
+        r = static_cast<IDOMElement*>(e);
+        core = e;
+        break;
+      }
+      case xc::DOMNode::ATTRIBUTE_NODE: {
+        auto* a = new TAttr(doc, node);
+        r = static_cast<IDOMAttr*>(a);
+        core = a;
+        break;
+      }
+      case xc::DOMNode::DOCUMENT_TYPE_NODE: {
+        auto* t = new TDocType(doc, node);
+        r = static_cast<IDOMDocumentType*>(t);
+        core = t;
+        break;
+      }
+      default: {
+        auto* n = new TNode(doc, node);
+        r = static_cast<IDOMNodeExtension*>(n);
+        core = n;
+        break;
+      }
+    }
+  } catch (...) {
+    doc->wrappers.erase(slot);
+    throw;
+  }
+  core->self = r;
+  slot->second = core;
   r->AddRef();
   return r;
 }
