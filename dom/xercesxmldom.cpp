@@ -189,5 +189,7 @@ rtl::ComPtr<IDOMImplementation> TXercesDOMImplementationFactory::GetImplementati
       RequireEntry<TGetDOMImplementationEntry>(FLibHandle, FLibName, kGetDOMImplementationEntry);
   rtl::ComPtr<IDOMImplementation> result;
   getImpl(result.put());
+  // A library that could not make its implementation reported why.
+  if (!result) RaiseDOMStatus(rtl::E_FAIL_, kGetDOMImplementationEntry);
   return result;
 }

@@ -180,6 +180,14 @@ TEST_F(Vendor, LibraryWithoutImplementationEntryFailsCleanly) {
   EXPECT_FALSE(IsLoaded(TESTDOMLIB_NOGETIMPL));
 }
 
+TEST_F(Vendor, LibraryThatMakesNoImplementationRaisesWhatItReported) {
+  setenv("TESTDOMLIB_REFUSE", "Cannot start the parser", 1);
+  TXercesDOMImplementationFactory vendor("Test XML", TESTDOMLIB_FULL);
+  EXPECT_EQ(MessageOf([&] { vendor.GetImplementation(); }), "Cannot start the parser");
+  unsetenv("TESTDOMLIB_REFUSE");
+  EXPECT_TRUE(vendor.GetImplementation());
+}
+
 // ---------------------------------------------------------------------------
 // Callbacks, called the way the library calls them: through the routine
 // addresses the vendor handed over.

@@ -7,6 +7,7 @@
 // TESTDOMLIB_NO_GETIMPL drops GetDOMImplementation and DoneXML.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "dom/xercesxmldom.h"
@@ -80,6 +81,13 @@ TESTDOMLIB_EXPORT void SetCallback(int32_t index, void* routine) {
 TESTDOMLIB_EXPORT void GetDOMImplementation(IDOMImplementation** result) {
   ++getImplCalls;
   if (*result) ++dirtyResultVariables;
+  // TESTDOMLIB_REFUSE: the library's own failure path, a report and no
+  // implementation.
+  if (const char* why = std::getenv("TESTDOMLIB_REFUSE")) {
+    const std::u16string text(why, why + std::strlen(why));
+    if (auto report = reinterpret_cast<TReportDOMErrorProc>(routines[kCallbackReportDOMError])) report(text, 0);
+    return;
+  }
   *result = new FakeImplementation;
   (*result)->AddRef();
 }
