@@ -7,6 +7,10 @@ namespace XMLConst {
 // Messages (narrow; "%s" / "%d" are filled by rtl::Format).
 inline constexpr const char* SNodeNotFound = "Node \"%s\" not found";
 inline constexpr const char* SMissingNode = "IDOMNode required";
+// A null argument where a node, a document or a stream is needed.
+inline constexpr const char* SMissingXMLNode = "IXMLNode required";
+inline constexpr const char* SMissingDocument = "IXMLDocument required";
+inline constexpr const char* SMissingStream = "Stream required";
 inline constexpr const char* SNoAttributes = "Attributes are not supported on this node type";
 inline constexpr const char* SInvalidNodeType = "Invalid node type";
 inline constexpr const char* SMismatchedRegItems = "Mismatched paramaters to RegisterChildNodes";

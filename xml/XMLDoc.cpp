@@ -345,6 +345,9 @@ void TXMLDocument::ReleaseDocument(bool autoSave) {
   FPrefixID = 0;
   SetModified(false);
   if (FDocumentSource != dsXMLLines) SetXMLLinesSilently(AnsiString());
+  // Wrappers of the closed DOM that callers still hold no longer reach this
+  // document: no events, no modification, no options.
+  FDocLink->NextSession();
 }
 
 void TXMLDocument::AutoSaveOnClose() {
@@ -414,6 +417,7 @@ void TXMLDocument::LoadFromFile(const WideString& fileName) {
 }
 
 void TXMLDocument::LoadFromStream(rtl::TStream* stream, int32_t) {
+  if (!stream) RaiseDocError(XMLConst::SMissingStream);
   SetActive(false);
   SetXMLLinesSilently(AnsiString());
   FXMLData.clear();
@@ -529,6 +533,7 @@ rtl::ComPtr<IXMLNode> TXMLDocument::GetDocumentElement() {
 
 void TXMLDocument::SetDocumentElement(const rtl::ComPtr<IXMLNode>& value) {
   CheckActive();
+  if (!value) RaiseDocError(XMLConst::SMissingXMLNode);
   rtl::ComPtr<IXMLNode> old = GetDocumentElement();
   if (old)
     GetDocumentNode()->GetChildNodes()->ReplaceNode(old, value);
@@ -556,6 +561,7 @@ rtl::ComPtr<IXMLNode> TXMLDocument::CreateNode(const WideString& nameOrData, TNo
 }
 
 WideString TXMLDocument::MakeUniquePrefix(const rtl::ComPtr<IXMLNode>& node) {
+  if (!node) RaiseDocError(XMLConst::SMissingXMLNode);
   WideString candidate;
   do {
     ++FPrefixID;

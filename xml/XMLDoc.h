@@ -71,25 +71,48 @@ using TNodeClassArray = std::vector<TNodeClassInfo>;
 // Uncounted node pointers.
 using TXMLNodeArray = std::vector<TXMLNode*>;
 
-// The document as its nodes see it. Nodes hold this small counted link, not
-// the document itself, so that a wrapper that outlives its document finds it
-// gone (null) instead of dangling.
-class TXMLDocLink {
+// A counted back reference that never dangles: the target clears it when it
+// dies, and whoever still holds the link then finds null.
+template <class T, class Self>
+class TBackLink {
  public:
-  explicit TXMLDocLink(TXMLDocument* document) : document_(document) {}
-  TXMLDocLink(const TXMLDocLink&) = delete;
-  TXMLDocLink& operator=(const TXMLDocLink&) = delete;
-  // Null once the document is gone.
-  TXMLDocument* Document() const { return document_; }
-  void Clear() { document_ = nullptr; }
+  explicit TBackLink(T* target) : target_(target) {}
+  TBackLink(const TBackLink&) = delete;
+  TBackLink& operator=(const TBackLink&) = delete;
+  // Null once the target is gone.
+  T* Target() const { return target_; }
+  void Clear() { target_ = nullptr; }
   void AddRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
   void Release() {
-    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete static_cast<Self*>(this);
   }
 
  private:
   std::atomic<int32_t> refs_{1};
-  TXMLDocument* document_;
+  T* target_;
+};
+
+// The document as its nodes see it. Nodes hold this link, not the document
+// itself, so that a wrapper that outlives its document finds it gone.
+// Each opening of the document is a session: nodes made in an earlier one
+// belong to a closed DOM and no longer reach the document (no events, no
+// modification, no options), but their references on the document element
+// still count on it until the document dies.
+class TXMLDocLink : public TBackLink<TXMLDocument, TXMLDocLink> {
+ public:
+  using TBackLink::TBackLink;
+  TXMLDocument* Document() const { return Target(); }
+  uint32_t Session() const { return session_; }
+  void NextSession() { ++session_; }
+
+ private:
+  uint32_t session_ = 0;
+};
+
+// A node as its children, hosted nodes and lists see it.
+class TXMLNodeLink : public TBackLink<TXMLNode, TXMLNodeLink> {
+ public:
+  using TBackLink::TBackLink;
 };
 
 // ---------------------------------------------------------------------------
@@ -158,8 +181,17 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
   // Asked of a reference to find this layer's object behind it (not
   // counted); cheaper than a dynamic_cast on the paths every node takes.
   static constexpr rtl::GUID kObjectIID = {0x8D3E61A2, 0x5B0C, 0x4F7E, {0x9A, 0x41, 0x2C, 0x6B, 0x1E, 0x90, 0xD7, 0x35}};
+  // What the list mirrors: nothing (its content is its user's), or the
+  // children or the attributes of its owner's DOM node.
+  enum TSource : uint8_t { lsNone, lsChildren, lsAttributes };
+
   TXMLNodeList(TXMLNode* owner, const WideString& defaultNamespaceURI,
                TNodeListNotification notificationProc);
+
+  // A list that anyone but its owner's cache holds keeps its owner alive,
+  // so edits through it always reach the DOM through a live owner.
+  int32_t AddRef() override;
+  int32_t Release() override;
 
   int32_t GetCount() override;
   rtl::ComPtr<IXMLNode> GetNode(const OleVariant& indexOrName) override;
@@ -188,15 +220,21 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
 
   // The storage, for the owner filling a freshly built list (no notification).
   rtl::TInterfaceList<IXMLNode>& List() { return FList; }
-  // Not counted; the node whose children or attributes these are.
+  // Not counted; the node whose children or attributes these are. Alive
+  // while anyone can use the list; null only after OwnerDestroyed.
   TXMLNode* Owner() const { return FOwner; }
   const WideString& DefaultNamespaceURI() const { return FDefaultNamespaceURI; }
 
-  // The owner stopped caching this list: from now on the list keeps its
-  // owner alive itself, so edits through it stay safe.
-  void OwnerDropped();
+  // Set by the owner once it has filled the list from its DOM node: from then
+  // on the list follows the DOM.
+  void SetSource(TSource source);
+  TSource Source() const { return FSource; }
+  // The owner caches (true) or stops caching (false) this list.
+  void SetCached(bool cached);
   // The owner is being destroyed: the list goes on without owner.
   void OwnerDestroyed();
+  // The position of the item over the same DOM node as node, -1 if none.
+  int32_t IndexOfDOMNode(IDOMNode* node);
   ~TXMLNodeList() override;
 
  protected:
@@ -206,15 +244,24 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
   void InsertFormattingNode(int32_t level, int32_t index, bool lineBreak);
 
  private:
-  void ClearItemParents();
+  // Brings the list up to the DOM when anything may have changed it.
+  void Sync();
+  void Rebuild();
+  // IndexOfDOMNode without bringing the list up to date first.
+  int32_t IndexOfKey(const void* key);
+  void UpdateOwnerHold();
   HResult QueryOther(const rtl::GUID& iid, void** obj) override;
 
   rtl::TInterfaceList<IXMLNode> FList;
   TNodeListNotification FNotificationProc;
   TXMLNode* FOwner;
-  rtl::ComPtr<IXMLNode> FOwnerRef;
   int32_t FUpdateCount = 0;
   WideString FDefaultNamespaceURI;
+  uint64_t FSyncedAt = 0;
+  TSource FSource = lsNone;
+  bool FCached = false;
+  bool FHoldsOwner = false;
+  bool FMustRebuild = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -332,10 +379,18 @@ class TXMLNode : public IXMLNodeAccess {
                            const OleVariant& indexOrName, bool beforeOperation);
 
   // Non-counted back references; null when there is none (or the document
-  // is gone).
-  TXMLDocument* Document() const { return FDocLink ? FDocLink->Document() : nullptr; }
-  TXMLNode* ParentNode() const { return FParentNode; }
+  // is gone, or was closed since this node was made).
+  TXMLDocument* Document() const {
+    return FDocLink && FDocLink->Session() == FSession ? FDocLink->Document() : nullptr;
+  }
+  // The parent wrapper while it is alive and its DOM node is this node's DOM
+  // parent; null otherwise.
+  TXMLNode* ParentNode();
+  // This node's link, made on first request.
+  TXMLNodeLink* Link();
   IDOMNode* DOMNode() const { return FDOMNode.get(); }
+  // The DOM document the node belongs to (the node itself for a document).
+  rtl::ComPtr<IDOMDocument> DOMDocument();
   bool IsDocElement() const { return FIsDocElement; }
   // The reference count of the node itself.
   int32_t RefCount() const { return FRefCount.load(std::memory_order_acquire); }
@@ -357,8 +412,15 @@ class TXMLNode : public IXMLNodeAccess {
   WideString GetPrefixedName(const WideString& name, const WideString& namespaceURI);
   // The host chain's top, or this node.
   TXMLNode* TopHost();
-  // Points the node at another document (null: none).
+  // Points the node at another document (null: none), in its current
+  // session.
   void SetDocument(TXMLDocument* document);
+  // The document the node's references on the document element count on:
+  // the document it was made in, whatever session, until that dies.
+  TXMLDocument* HoldingDocument() const { return FDocLink ? FDocLink->Document() : nullptr; }
+  // The parent link as stored, not checked against the DOM.
+  TXMLNode* StoredParent() const { return FParentLink ? FParentLink->Target() : nullptr; }
+  void SetStoredParent(TXMLNode* parent);
   // Options of the document; the defaults when the node has none.
   TXMLDocOptions DocOptions() const;
 
@@ -368,6 +430,10 @@ class TXMLNode : public IXMLNodeAccess {
   struct Extra;
   Extra& Ext();
   void AssignChildNodeClasses(const TNodeClassArray& classes);
+  // Stores value in a list field, telling both lists whether their owner
+  // caches them.
+  void CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& value);
+  rtl::ComPtr<IXMLNode> Sibling(int32_t delta);
   void HostedListNotify(bool childList, TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
                         const OleVariant& indexOrName, bool beforeOperation);
   friend class TXMLNodeList;
@@ -377,9 +443,11 @@ class TXMLNode : public IXMLNodeAccess {
   rtl::ComPtr<IXMLNodeList> FChildNodes;
   TXMLDocLink* FDocLink = nullptr;
   rtl::ComPtr<IDOMNode> FDOMNode;
-  TXMLNode* FParentNode;
+  TXMLNodeLink* FParentLink = nullptr;
+  TXMLNodeLink* FSelfLink = nullptr;
   std::unique_ptr<Extra> FExtra;
   std::atomic<int32_t> FRefCount{0};
+  uint32_t FSession = 0;
   TNodeType FNodeType;
   bool FIsDocElement = false;
   bool FReadOnly = false;

@@ -4,10 +4,12 @@
 #include "xml/XMLDoc.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 #include "rtl/TextConv.h"
 #include "xml/XMLConst.h"
+#include "xml/XMLTreeSync.h"
 
 struct TXMLNode::Extra {
   TNodeClassArray ChildNodeClasses;
@@ -79,17 +81,18 @@ rtl::ComPtr<IDOMDocument> DOMOwnerDocument(IDOMNode* node) {
 // Construction, destruction, reference counting
 
 TXMLNode::TXMLNode(const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc)
-    : FDOMNode(domNode), FParentNode(parentNode), FNodeType(ntReserved) {
+    : FDOMNode(domNode), FNodeType(ntReserved) {
   if (!domNode) RaiseDocError(XMLConst::SMissingNode);
   FNodeType = DOMNodeType(domNode.get());
   FIsDocElement = parentNode && parentNode->FNodeType == ntDocument && FNodeType == ntElement;
+  SetStoredParent(parentNode);
   SetDocument(ownerDoc);
 }
 
-TXMLNode::TXMLNode(HostedTag, TXMLNode* hostNode) : FParentNode(nullptr), FNodeType(ntReserved) {
+TXMLNode::TXMLNode(HostedTag, TXMLNode* hostNode) : FNodeType(ntReserved) {
   TXMLNode* top = hostNode->TopHost();
   FDOMNode = top->FDOMNode;
-  FParentNode = top->FParentNode;
+  SetStoredParent(top->StoredParent());
   FNodeType = top->FNodeType;
   SetDocument(top->Document());
   Ext().HostNode = top;
@@ -97,7 +100,13 @@ TXMLNode::TXMLNode(HostedTag, TXMLNode* hostNode) : FParentNode(nullptr), FNodeT
 }
 
 TXMLNode::~TXMLNode() {
-  // Lists and children that outlive this node must not point back at it.
+  // Whoever still links to this node finds it gone. (A list that anyone
+  // but this node holds keeps this node alive, so the cached lists die with
+  // it; they are told anyway.)
+  if (FSelfLink) {
+    FSelfLink->Clear();
+    FSelfLink->Release();
+  }
   for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
     if (auto* list = ListObjectOf(field->get()); list && list->Owner() == this)
       list->OwnerDestroyed();
@@ -109,7 +118,37 @@ TXMLNode::~TXMLNode() {
       siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
     }
   }
+  if (FParentLink) FParentLink->Release();
   if (FDocLink) FDocLink->Release();
+}
+
+TXMLNodeLink* TXMLNode::Link() {
+  if (!FSelfLink) FSelfLink = new TXMLNodeLink(this);
+  return FSelfLink;
+}
+
+void TXMLNode::SetStoredParent(TXMLNode* parent) {
+  TXMLNodeLink* link = parent ? parent->Link() : nullptr;
+  if (link == FParentLink) return;
+  if (link) link->AddRef();
+  if (FParentLink) FParentLink->Release();
+  FParentLink = link;
+}
+
+TXMLNode* TXMLNode::ParentNode() {
+  if (TXMLNode* host = GetHostNode()) return host->ParentNode();
+  TXMLNode* parent = StoredParent();
+  if (!parent) return nullptr;
+  // The link may be older than a move made through another wrapper of the
+  // same DOM node; only the DOM's own parent counts.
+  rtl::ComPtr<IDOMNode> domParent;
+  DOMCheck(FDOMNode->GetParentNode(domParent.put()), "GetParentNode");
+  return xmlsync::KeyOf(domParent.get()) == xmlsync::KeyOf(parent->FDOMNode.get()) ? parent : nullptr;
+}
+
+rtl::ComPtr<IDOMDocument> TXMLNode::DOMDocument() {
+  if (FNodeType == ntDocument) return FDOMNode.query<IDOMDocument>();
+  return DOMOwnerDocument(FDOMNode.get());
 }
 
 TXMLNode::Extra& TXMLNode::Ext() {
@@ -125,6 +164,7 @@ TXMLNode* TXMLNode::TopHost() {
 
 void TXMLNode::SetDocument(TXMLDocument* document) {
   TXMLDocLink* link = document ? document->DocLink() : nullptr;
+  FSession = link ? link->Session() : 0;
   if (link == FDocLink) return;
   if (link) link->AddRef();
   if (FDocLink) FDocLink->Release();
@@ -171,7 +211,7 @@ int32_t TXMLNode::AddRef() {
   // The first reference to the document element (the document node's list)
   // does not hold the document; every further one does.
   if (FIsDocElement && n > 1)
-    if (TXMLDocument* doc = Document()) doc->AddRef();
+    if (TXMLDocument* doc = HoldingDocument()) doc->AddRef();
   return n;
 }
 
@@ -182,19 +222,17 @@ int32_t TXMLNode::Release() {
     return 0;
   }
   if (FIsDocElement)
-    if (TXMLDocument* doc = Document()) doc->Release();  // may free this node too
+    if (TXMLDocument* doc = HoldingDocument()) doc->Release();  // may free this node too
   return n;
 }
 
 void TXMLNode::SetParentNode(TXMLNode* value) {
-  FParentNode = value;
-  if (!value) return;
-  TXMLDocument* newDoc = value->Document();
-  if (newDoc == Document()) return;
+  SetStoredParent(value);
+  if (!value || (value->FDocLink == FDocLink && value->FSession == FSession)) return;
   // Move the references counted on the old document to the new one.
   const int32_t count = RefCount();
   while (RefCount() > 1) Release();
-  SetDocument(newDoc);
+  SetDocument(value->Document());
   while (RefCount() < count) AddRef();
 }
 
@@ -227,6 +265,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
       list->List().Add(CreateAttributeNode(attr));
     }
   }
+  list->SetSource(TXMLNodeList::lsAttributes);
   return result;
 }
 
@@ -245,30 +284,29 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
       list->List().Add(CreateChildNode(child));
     }
   }
+  list->SetSource(TXMLNodeList::lsChildren);
   return result;
 }
 
-namespace {
-
-// The owner stops caching one of its own lists.
-void DropOwnedList(TXMLNode* owner, const rtl::ComPtr<IXMLNodeList>& old) {
-  if (auto* list = ListObjectOf(old.get()); list && list->Owner() == owner) list->OwnerDropped();
+void TXMLNode::CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& value) {
+  if (field == value) return;
+  // Told while the field's reference still counts, so the list can tell
+  // its other holders from the cache.
+  if (auto* list = ListObjectOf(field.get()); list && list->Owner() == this) list->SetCached(false);
+  field = value;
+  if (auto* list = ListObjectOf(field.get()); list && list->Owner() == this) list->SetCached(true);
 }
-
-}  // namespace
 
 void TXMLNode::SetAttributeNodes(const rtl::ComPtr<IXMLNodeList>& value) {
   if (GetHostNode()) return;
-  if (FAttributeNodes && FAttributeNodes != value) DropOwnedList(this, FAttributeNodes);
-  FAttributeNodes = value;
+  CacheList(FAttributeNodes, value);
   if (FExtra)
     for (TXMLNode* hosted : TXMLNodeArray(FExtra->HostedNodes)) hosted->SetAttributeNodes(value);
 }
 
 void TXMLNode::SetChildNodes(const rtl::ComPtr<IXMLNodeList>& value) {
   if (GetHostNode()) return;
-  if (FChildNodes && FChildNodes != value) DropOwnedList(this, FChildNodes);
-  FChildNodes = value;
+  CacheList(FChildNodes, value);
   if (FExtra)
     for (TXMLNode* hosted : TXMLNodeArray(FExtra->HostedNodes)) hosted->SetChildNodes(value);
 }
@@ -410,7 +448,7 @@ rtl::ComPtr<IXMLDocumentIntf> TXMLNode::GetOwnerDocument() {
   return rtl::ComPtr<IXMLDocumentIntf>(Document());
 }
 
-rtl::ComPtr<IXMLNode> TXMLNode::GetParentNode() { return rtl::ComPtr<IXMLNode>(FParentNode); }
+rtl::ComPtr<IXMLNode> TXMLNode::GetParentNode() { return rtl::ComPtr<IXMLNode>(ParentNode()); }
 
 bool TXMLNode::GetReadOnly() { return FReadOnly; }
 
@@ -418,7 +456,7 @@ void TXMLNode::SetReadOnly(bool value) { FReadOnly = value; }
 
 int32_t TXMLNode::NestingLevel() {
   int32_t level = 0;
-  for (TXMLNode* node = FParentNode; node; node = node->FParentNode) ++level;
+  for (TXMLNode* node = ParentNode(); node; node = node->ParentNode()) ++level;
   return level;
 }
 
@@ -439,14 +477,21 @@ void TXMLNode::SetChildValue(const OleVariant& indexOrName, const OleVariant& va
   GetChildNodes()->GetNode(indexOrName)->SetNodeValue(value);
 }
 
-rtl::ComPtr<IXMLNode> TXMLNode::NextSibling() {
-  if (!FParentNode) return nullptr;
-  return FParentNode->GetChildNodes()->FindSibling(rtl::ComPtr<IXMLNode>(this), 1);
-}
+rtl::ComPtr<IXMLNode> TXMLNode::NextSibling() { return Sibling(1); }
 
-rtl::ComPtr<IXMLNode> TXMLNode::PreviousSibling() {
-  if (!FParentNode) return nullptr;
-  return FParentNode->GetChildNodes()->FindSibling(rtl::ComPtr<IXMLNode>(this), -1);
+rtl::ComPtr<IXMLNode> TXMLNode::PreviousSibling() { return Sibling(-1); }
+
+rtl::ComPtr<IXMLNode> TXMLNode::Sibling(int32_t delta) {
+  TXMLNode* parent = ParentNode();
+  if (!parent) return nullptr;
+  rtl::ComPtr<IXMLNodeList> siblings = parent->GetChildNodes();
+  // This wrapper, or the one the list holds for this DOM node.
+  int32_t index = siblings->IndexOf(rtl::ComPtr<IXMLNode>(this));
+  if (index < 0)
+    if (auto* list = ListObjectOf(siblings.get())) index = list->IndexOfDOMNode(FDOMNode.get());
+  if (index < 0) return nullptr;
+  index += delta;
+  return index >= 0 && index < siblings->GetCount() ? siblings->Get(index) : nullptr;
 }
 
 rtl::ComPtr<IXMLNode> TXMLNode::CloneNode(bool deep) {
@@ -456,7 +501,15 @@ rtl::ComPtr<IXMLNode> TXMLNode::CloneNode(bool deep) {
 }
 
 void TXMLNode::Normalize() {
-  DOMCheck(FDOMNode->Normalize(), "Normalize");
+  // Any node below may lose or merge text children.
+  const std::vector<rtl::ComPtr<IDOMNode>> parents = xmlsync::ParentsBelow(FDOMNode.get());
+  try {
+    DOMCheck(FDOMNode->Normalize(), "Normalize");
+  } catch (...) {
+    xmlsync::Changed(parents);
+    throw;
+  }
+  xmlsync::Changed(parents);
   SetChildNodes(nullptr);
 }
 
@@ -472,28 +525,38 @@ WideString TXMLNode::GetXML() {
 }
 
 void TXMLNode::TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet, WideString& output) {
+  if (!styleSheet) RaiseDocError(XMLConst::SMissingXMLNode);
   rtl::ComPtr<IDOMNodeExtension> ext = RequireNodeExtension(FDOMNode.get());
   DOMCheck(ext->TransformToText(styleSheet->GetDOMNode().get(), &output), "TransformNode");
 }
 
 void TXMLNode::TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet,
                              const rtl::ComPtr<IXMLDocumentIntf>& outputDoc) {
+  if (!styleSheet) RaiseDocError(XMLConst::SMissingXMLNode);
+  if (!outputDoc) RaiseDocError(XMLConst::SMissingDocument);
   rtl::ComPtr<IDOMNodeExtension> ext = RequireNodeExtension(FDOMNode.get());
-  DOMCheck(ext->TransformToDocument(styleSheet->GetDOMNode().get(), outputDoc->GetDOMDocument().get()),
-           "TransformNode");
+  rtl::ComPtr<IDOMDocument> target = outputDoc->GetDOMDocument();
+  DOMCheck(ext->TransformToDocument(styleSheet->GetDOMNode().get(), target.get()), "TransformNode");
+  xmlsync::Changed(target.get());
 }
 
 void TXMLNode::ClearDocumentRef() {
-  // Iterative: a deep document must not recurse once per level.
+  // Iterative: a deep document must not recurse once per level. Lists in
+  // update mode may hold any node, an ancestor too: each node is seen once.
   std::vector<TXMLNode*> pending{this};
+  std::unordered_set<TXMLNode*> seen;
   while (!pending.empty()) {
     TXMLNode* node = pending.back();
     pending.pop_back();
+    if (!seen.insert(node).second) continue;
     node->SetDocument(nullptr);
-    for (IXMLNodeList* list : {node->FChildNodes.get(), node->FAttributeNodes.get()}) {
+    for (IXMLNodeList* intf : {node->FChildNodes.get(), node->FAttributeNodes.get()}) {
+      // What the lists hold now, without bringing them up to date: nothing
+      // is made while the document goes.
+      TXMLNodeList* list = ListObjectOf(intf);
       if (!list) continue;
-      for (int32_t i = 0, n = list->GetCount(); i < n; ++i) {
-        rtl::ComPtr<IXMLNode> item = list->Get(i);
+      for (int32_t i = 0, n = list->List().Count(); i < n; ++i) {
+        rtl::ComPtr<IXMLNode> item = list->List().Get(i);
         if (auto* child = NodeObjectOf(item.get()))
           pending.push_back(child);
         else if (auto access = item.try_query<IXMLNodeAccess>())
@@ -513,6 +576,7 @@ void TXMLNode::CheckTextNode() {
     DOMCheck(DOMOwnerDocument(FDOMNode.get())->CreateTextNode(WideString(), text.put()), "CreateTextNode");
     rtl::ComPtr<IDOMNode> appended;
     DOMCheck(FDOMNode->AppendChild(text.get(), appended.put()), "AppendChild");
+    xmlsync::Changed(FDOMNode.get());
     SetChildNodes(nullptr);
     return;
   }
@@ -536,6 +600,8 @@ void TXMLNode::SetText(const WideString& value) {
     DOMCheck(DOMFirstChild(FDOMNode.get())->SetNodeValue(value), "SetNodeValue");
   } else {
     DOMCheck(FDOMNode->SetNodeValue(value), "SetNodeValue");
+    // An attribute's value is its text children.
+    if (FNodeType == ntAttribute) xmlsync::Changed(FDOMNode.get());
   }
   DoNodeChange(ncUpdateValue, false);
 }
@@ -626,6 +692,7 @@ void TXMLNode::SetAttribute(const WideString& attrName, const OleVariant& value)
     else
       DOMCheck(element->RemoveAttribute(attrName), "RemoveAttribute");
   }
+  xmlsync::Changed(FDOMNode.get());
   SetAttributeNodes(nullptr);
   DoNodeChange(kind, false);
 }

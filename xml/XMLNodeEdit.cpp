@@ -3,6 +3,7 @@
 #include "xml/XMLDoc.h"
 
 #include "xml/XMLConst.h"
+#include "xml/XMLTreeSync.h"
 
 namespace {
 
@@ -10,6 +11,25 @@ constexpr TNodeChange kChildChange[] = {ncInsertChild, ncRemoveChild, ncInsertCh
 constexpr TNodeChange kAttributeChange[] = {ncAddAttribute, ncRemoveAttribute, ncAddAttribute};
 
 int32_t UpdateCountOf(const rtl::ComPtr<IXMLNodeList>& list) { return list ? list->GetUpdateCount() : 0; }
+
+// The edit of the list that is notifying owner, when a list of owner's is;
+// null when the notification came another way.
+xmlsync::ListEdit* EditOf(const TXMLNode* owner) {
+  xmlsync::ListEdit* edit = xmlsync::CurrentEdit();
+  return edit && edit->owner == owner ? edit : nullptr;
+}
+
+// Whether the editing list leaves the DOM alone (update mode).
+bool ListIsLive(const TXMLNode* owner, const rtl::ComPtr<IXMLNodeList>& cached) {
+  if (xmlsync::ListEdit* edit = EditOf(owner)) return edit->live;
+  return UpdateCountOf(cached) == 0;
+}
+
+rtl::ComPtr<IDOMNode> DOMParentOf(IDOMNode* node) {
+  rtl::ComPtr<IDOMNode> parent;
+  DOMCheck(node->GetParentNode(parent.put()), "GetParentNode");
+  return parent;
+}
 
 void SetParentOf(const rtl::ComPtr<IXMLNode>& node, TXMLNode* parent) {
   node.query<IXMLNodeAccess>()->SetParentNode(parent);
@@ -24,30 +44,44 @@ bool IsDeclarationName(const WideString& name) {
 void TXMLNode::ChildListNotify(TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
                                const OleVariant& indexOrName, bool beforeOperation) {
   DoNodeChange(kChildChange[operation], beforeOperation);
-  if (beforeOperation && UpdateCountOf(FChildNodes) == 0) {
+  if (beforeOperation && ListIsLive(this, FChildNodes)) {
+    xmlsync::ListEdit* edit = EditOf(this);
     switch (operation) {
       case nlInsert: {
         int32_t index = -1;
         indexOrName.TryToInteger(index);
         rtl::ComPtr<IDOMNode> newChild = node->GetDOMNode();
-        rtl::ComPtr<IDOMNodeList> children;
-        DOMCheck(FDOMNode->GetChildNodes(children.put()), "GetChildNodes");
-        int32_t length = 0;
-        DOMCheck(children->GetLength(&length), "GetLength");
-        rtl::ComPtr<IDOMNode> inserted;
-        if (static_cast<uint32_t>(index) < static_cast<uint32_t>(length)) {
-          rtl::ComPtr<IDOMNode> refChild;
-          DOMCheck(children->Item(index, refChild.put()), "Item");
-          DOMCheck(FDOMNode->InsertBefore(newChild.get(), refChild.get(), inserted.put()), "InsertBefore");
-        } else {
-          DOMCheck(FDOMNode->AppendChild(newChild.get(), inserted.put()), "AppendChild");
-        }
+        // The node leaves its old parent, and a fragment its children: both
+        // change as well as this node.
+        rtl::ComPtr<IDOMNode> oldParent = DOMParentOf(newChild.get());
+        const bool movedWithin = oldParent && xmlsync::KeyOf(oldParent.get()) == xmlsync::KeyOf(FDOMNode.get());
+        const bool fragment = DOMNodeType(newChild.get()) == ntDocumentFragment;
+        const uint64_t before = xmlsync::Epoch();
+        xmlsync::ChangeTree({movedWithin ? nullptr : oldParent.get(), fragment ? newChild.get() : nullptr, FDOMNode.get()}, [&] {
+          rtl::ComPtr<IDOMNodeList> children;
+          DOMCheck(FDOMNode->GetChildNodes(children.put()), "GetChildNodes");
+          int32_t length = 0;
+          DOMCheck(children->GetLength(&length), "GetLength");
+          rtl::ComPtr<IDOMNode> inserted;
+          if (static_cast<uint32_t>(index) < static_cast<uint32_t>(length)) {
+            rtl::ComPtr<IDOMNode> refChild;
+            DOMCheck(children->Item(index, refChild.put()), "Item");
+            DOMCheck(FDOMNode->InsertBefore(newChild.get(), refChild.get(), inserted.put()), "InsertBefore");
+          } else {
+            DOMCheck(FDOMNode->AppendChild(newChild.get(), inserted.put()), "AppendChild");
+          }
+        });
+        if (edit) *edit = {edit->owner, true, true, before, xmlsync::Epoch(), movedWithin};
         SetParentOf(node, this);
         break;
       }
       case nlRemove: {
-        rtl::ComPtr<IDOMNode> removed;
-        DOMCheck(FDOMNode->RemoveChild(node->GetDOMNode().get(), removed.put()), "RemoveChild");
+        const uint64_t before = xmlsync::Epoch();
+        xmlsync::ChangeTree({FDOMNode.get()}, [&] {
+          rtl::ComPtr<IDOMNode> removed;
+          DOMCheck(FDOMNode->RemoveChild(node->GetDOMNode().get(), removed.put()), "RemoveChild");
+        });
+        if (edit) *edit = {edit->owner, true, true, before, xmlsync::Epoch(), false};
         SetParentOf(node, nullptr);
         break;
       }
@@ -62,13 +96,14 @@ void TXMLNode::ChildListNotify(TNodeListOperation operation, rtl::ComPtr<IXMLNod
 void TXMLNode::AttributeListNotify(TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
                                    const OleVariant& indexOrName, bool beforeOperation) {
   DoNodeChange(kAttributeChange[operation], beforeOperation);
-  if (beforeOperation && UpdateCountOf(FAttributeNodes) == 0) {
+  if (beforeOperation && ListIsLive(this, FAttributeNodes)) {
     switch (operation) {
       case nlInsert: {
         rtl::ComPtr<IDOMElement> element = GetDOMElement();
         rtl::ComPtr<IDOMAttr> replaced;
         DOMCheck(element->SetAttributeNode(node->GetDOMNode().query<IDOMAttr>().get(), replaced.put()),
                  "SetAttributeNode");
+        xmlsync::Changed(FDOMNode.get());
         break;
       }
       case nlRemove: {
@@ -76,6 +111,7 @@ void TXMLNode::AttributeListNotify(TNodeListOperation operation, rtl::ComPtr<IXM
         rtl::ComPtr<IDOMAttr> removed;
         DOMCheck(element->RemoveAttributeNode(node->GetDOMNode().query<IDOMAttr>().get(), removed.put()),
                  "RemoveAttributeNode");
+        xmlsync::Changed(FDOMNode.get());
         break;
       }
       case nlCreateNode: {
@@ -98,11 +134,7 @@ void TXMLNode::AttributeListNotify(TNodeListOperation operation, rtl::ComPtr<IXM
 
 rtl::ComPtr<IXMLNode> TXMLNode::InternalAddChild(TXMLNodeClass nodeClass, const WideString& tagName,
                                                  const WideString& namespaceURI, int32_t index) {
-  rtl::ComPtr<IDOMDocument> domDoc;
-  if (FNodeType == ntDocument)
-    domDoc = FDOMNode.query<IDOMDocument>();
-  else
-    DOMCheck(FDOMNode->GetOwnerDocument(domDoc.put()), "GetOwnerDocument");
+  rtl::ComPtr<IDOMDocument> domDoc = DOMDocument();
   rtl::ComPtr<IDOMNode> element = MakeDOMNode(domDoc.get(), tagName, ntElement, namespaceURI);
   rtl::ComPtr<IXMLNode> result = nodeClass ? rtl::ComPtr<IXMLNode>(nodeClass->Create(element, this, Document()))
                                            : CreateChildNode(element);
@@ -149,7 +181,7 @@ void TXMLNode::DeclareNamespace(const WideString& prefix, const WideString& uri)
 
 WideString TXMLNode::FindNamespaceURI(const WideString& tagOrPrefix) {
   const WideString prefix = IsQualifiedName(tagOrPrefix) ? PrefixOf(tagOrPrefix) : tagOrPrefix;
-  for (TXMLNode* node = this; node; node = node->FParentNode) {
+  for (TXMLNode* node = this; node; node = node->ParentNode()) {
     rtl::ComPtr<IXMLNodeList> attrs = node->GetAttributeNodes();
     for (int32_t i = 0, n = attrs->GetCount(); i < n; ++i) {
       rtl::ComPtr<IXMLNode> attr = attrs->Get(i);
@@ -162,7 +194,7 @@ WideString TXMLNode::FindNamespaceURI(const WideString& tagOrPrefix) {
 
 rtl::ComPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const WideString& namespaceURI) {
   // Walks up instead of recursing, for deep documents.
-  for (TXMLNode* node = this; node; node = node->FParentNode) {
+  for (TXMLNode* node = this; node; node = node->ParentNode()) {
     rtl::ComPtr<IXMLNode> found;
     rtl::ComPtr<IXMLNodeList> attrs = node->GetAttributeNodes();
     for (int32_t i = 0, n = attrs->GetCount(); i < n; ++i) {
@@ -195,6 +227,7 @@ void TXMLNode::SetAttributeNS(const WideString& attrName, const WideString& name
     DOMCheck(element->SetAttributeNS(namespaceURI, name, value.ToWideString()), "SetAttributeNS");
   else
     DOMCheck(element->RemoveAttributeNS(namespaceURI, name), "RemoveAttributeNS");
+  xmlsync::Changed(FDOMNode.get());
   SetAttributeNodes(nullptr);
   DoNodeChange(kind, false);
 }

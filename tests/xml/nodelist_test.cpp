@@ -187,8 +187,11 @@ TEST(NodeList, ReplaceNodeAndClear) {
   // In update mode nothing reaches the DOM, so the absent node is simply
   // not found and the new one appended to the list.
   EXPECT_EQ(list->ReplaceNode(absent, y), absent);
-  list->EndUpdate();
   EXPECT_EQ(list->Last(), y);
+  // Out of update mode the list is the DOM's again.
+  list->EndUpdate();
+  EXPECT_EQ(list->GetCount(), 2);
+  EXPECT_EQ(list->Last()->GetNodeName(), u"b");
   EXPECT_EQ(Body(doc), "<r><x/><b/></r>");
 
   EventLog log(doc);
@@ -294,10 +297,11 @@ TEST(NodeList, DroppedListStaysUsable) {
   ComPtr<IXMLNodeList> fresh = root->GetChildNodes();
   EXPECT_NE(old, fresh);
   EXPECT_NE(old->Get(0), fresh->Get(0));
-  // Edits through the dropped list still reach the DOM through the owner.
+  // Edits through the dropped list still reach the DOM through the owner,
+  // and every list over that DOM node sees them.
   old->Add(doc->CreateElement(u"b", u""));
   EXPECT_EQ(Body(doc), "<r><a/><b/></r>");
-  EXPECT_EQ(fresh->GetCount(), 1);
+  EXPECT_EQ(fresh->GetCount(), 2);
   // Even once everything else is gone.
   root = nullptr;
   fresh = nullptr;
