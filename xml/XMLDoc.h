@@ -247,6 +247,7 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
   // Brings the list up to the DOM when anything may have changed it.
   void Sync();
   void Rebuild();
+  void LeaveUpdateMode();
   // IndexOfDOMNode without bringing the list up to date first.
   int32_t IndexOfKey(const void* key);
   void UpdateOwnerHold();

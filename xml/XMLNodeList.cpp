@@ -226,13 +226,19 @@ int32_t TXMLNodeList::GetUpdateCount() { return FUpdateCount; }
 
 void TXMLNodeList::BeginUpdate() {
   Sync();
-  if (++FUpdateCount == 0) FMustRebuild = true;
+  if (++FUpdateCount == 0) LeaveUpdateMode();
 }
 
 void TXMLNodeList::EndUpdate() {
-  // Back out of update mode the list follows the DOM again; what update
-  // mode listed without the DOM goes.
-  if (--FUpdateCount == 0) FMustRebuild = true;
+  if (--FUpdateCount == 0) LeaveUpdateMode();
+}
+
+void TXMLNodeList::LeaveUpdateMode() {
+  // The list follows the DOM again at once: what update mode listed without
+  // the DOM goes now, not on next use, so a node listed under itself does
+  // not stay a reference cycle.
+  FMustRebuild = true;
+  Sync();
 }
 
 rtl::ComPtr<IXMLNode> TXMLNodeList::First() {

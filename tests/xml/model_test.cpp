@@ -11,6 +11,7 @@
 #include <array>
 #include <ostream>
 #include <set>
+#include <type_traits>
 #include <vector>
 
 #include "XmlTestUtil.h"
@@ -61,6 +62,11 @@ class Model {
   Model() {
     for (size_t i = 0; i < docs_.size(); ++i) Open(i);
   }
+  // A list left in update mode may hold what holds it (its owner, say): a
+  // cycle that only ending update mode breaks. Users end what they begin.
+  ~Model() {
+    for (auto& list : lists_) EndUpdates(list);
+  }
 
   void Run(const Op& op) {
     try {
@@ -74,9 +80,13 @@ class Model {
 
   // Every reachable list equals the DOM; parent links are right.
   void Check() {
-    std::set<IXMLNodeList*> lists;
+    std::set<IXMLNodeList*> seenLists;
+    std::vector<ComPtr<IXMLNodeList>> lists;
+    auto addList = [&](ComPtr<IXMLNodeList> list) {
+      if (seenLists.insert(list.get()).second) lists.push_back(std::move(list));
+    };
     std::vector<ComPtr<IXMLNode>> nodes = nodes_;
-    for (auto& list : lists_) lists.insert(list.get());
+    for (auto& list : lists_) addList(list);
     // Everything reachable from the documents and held nodes, by the lists.
     std::vector<ComPtr<IXMLNode>> pending;
     for (auto& doc : docs_)
@@ -91,11 +101,11 @@ class Model {
       if (!seen.insert(node.get()).second) continue;
       nodes.push_back(node);
       for (ComPtr<IXMLNodeList> list : {node->GetChildNodes(), node->GetAttributeNodes()}) {
-        lists.insert(list.get());
+        addList(list);
         for (int32_t i = 0, n = list->GetCount(); i < n; ++i) pending.push_back(list->Get(i));
       }
     }
-    for (IXMLNodeList* list : lists) CheckList(list);
+    for (auto& list : lists) CheckList(list.get());
     for (auto& node : nodes) CheckParent(node);
   }
 
@@ -145,10 +155,12 @@ class Model {
   template <class T>
   static void Keep(std::vector<ComPtr<T>>& pool, ComPtr<T> item, uint8_t slot) {
     if (!item) return;
-    if (pool.size() < 48)
+    if (pool.size() < 48) {
       pool.push_back(std::move(item));
-    else
-      pool[slot % pool.size()] = std::move(item);
+      return;
+    }
+    if constexpr (std::is_same_v<T, IXMLNodeList>) EndUpdates(pool[slot % pool.size()]);
+    pool[slot % pool.size()] = std::move(item);
   }
 
   void Open(size_t i) {
@@ -162,6 +174,11 @@ class Model {
       docs_[i] = NewDoc();
     }
     docs_[i]->LoadFromXML(W(kTexts[i]));
+  }
+
+  static void EndUpdates(const ComPtr<IXMLNodeList>& list) {
+    while (list->GetUpdateCount() > 0) list->EndUpdate();
+    while (list->GetUpdateCount() < 0) list->BeginUpdate();
   }
 
   ComPtr<IXMLDocumentIntf>& Doc(uint8_t i) {
@@ -255,7 +272,10 @@ class Model {
       }
       case kRelease:
         if (b % 2 && !nodes_.empty()) nodes_.erase(nodes_.begin() + a % nodes_.size());
-        else if (!lists_.empty()) lists_.erase(lists_.begin() + a % lists_.size());
+        else if (!lists_.empty()) {
+          EndUpdates(lists_[a % lists_.size()]);
+          lists_.erase(lists_.begin() + a % lists_.size());
+        }
         break;
       case kText:
         if (auto n = Node(a)) {
