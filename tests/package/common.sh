@@ -1,6 +1,9 @@
 # Helpers of the package tests: the example consumer run against an
 # installed tree, and the viewer started for a moment.
 
+# Narrow text (the note on the command line, file names) is UTF-8.
+export LC_ALL=C.UTF-8
+
 fail() {
   echo "FAIL: $*" >&2
   exit 1
