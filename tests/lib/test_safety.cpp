@@ -161,7 +161,10 @@ TEST(LibSafety, CyclesAreRefusedWithHierarchyRequestError) {
   EXPECT_EQ(FailureText(c->InsertBefore(b.get(), nullptr, nullptr)), "Hierarchy request error");
   ComPtr<IDOMElement> x;
   DOMCheck(d->CreateElement(u"x", x.put()), "CreateElement");
+  // A leaf can only be its own ancestor.
+  EXPECT_EQ(FailureText(x->AppendChild(x.get(), nullptr)), "Hierarchy request error");
   DOMCheck(c->AppendChild(x.get(), nullptr), "AppendChild");
+  EXPECT_EQ(FailureText(x->AppendChild(x.get(), nullptr)), "Hierarchy request error");
   EXPECT_EQ(FailureText(c->ReplaceChild(b.get(), x.get(), nullptr)), "Hierarchy request error");
   // The tree is unchanged and still serialises.
   EXPECT_EQ(XML8(a.get()), "<a><b><c><x/></c></b></a>");
