@@ -97,6 +97,25 @@ inline double SecondsSince(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
+// The sanitizer build: time and memory bounds there would measure the
+// instrumentation, not the code.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+// Caps the address space of this process (a child run) at mb megabytes, so
+// that running past a memory bound fails an allocation instead of taking
+// the machine's memory. Not in the sanitizer build, whose shadow memory
+// needs terabytes of address space.
+inline void LimitAddressSpace(long mb) {
+  if (kSanitized) return;
+  rlimit limit{};
+  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(mb) << 20;
+  setrlimit(RLIMIT_AS, &limit);
+}
+
 // What a run in a child process showed.
 struct ChildRun {
   bool finished = false;    // ended by itself before the time limit
