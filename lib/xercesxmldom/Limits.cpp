@@ -9,9 +9,8 @@ namespace xdom {
 
 namespace {
 
-// The largest single allocation the parser and its documents may make: a
-// backstop for a value the budget sees only once it is complete. Legitimate
-// single values stay far below it.
+// The largest single allocation the parser and its documents may make, also
+// outside a load. Legitimate single values stay far below it.
 constexpr XMLSize_t kMaxSingleAllocation = XMLSize_t(256) * 1024 * 1024;
 
 ExpansionBudget* gActive = nullptr;
@@ -43,6 +42,14 @@ class BoundedMemoryManager final : public xc::MemoryManager {
     // The out-of-memory exception is the one Xerces unwinds without
     // cleaning up through more allocations.
     if (gActive && size == ReaderBlockSize() && !gActive->Charge(kExpansionCost)) throw xc::OutOfMemoryException();
+    // A value the scanner builds in the DTD (a default from entities) is
+    // seen only once complete; its buffer may not outgrow the budget. A
+    // buffer holds at most twice its value, two bytes a character, so a
+    // value from the input itself never comes near this.
+    if (gActive && size / 4 > gActive->Limit()) {
+      gActive->Exceed();
+      throw xc::OutOfMemoryException();
+    }
     try {
       return ::operator new(size);
     } catch (const std::bad_alloc&) {

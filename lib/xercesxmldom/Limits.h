@@ -38,6 +38,8 @@ class ExpansionBudget {
     if (used_ > Limit()) exceeded_ = true;
     return !exceeded_;
   }
+  // Fails the load as if the limit had been exceeded.
+  void Exceed() { exceeded_ = true; }
   bool Exceeded() const { return exceeded_; }
   uint64_t Limit() const { return kExpansionAllowance + kExpansionFactor * read_; }
   // The failure text, naming the limit.
@@ -60,8 +62,9 @@ class ActiveBudget {
 };
 
 // The memory manager of the parser and of the documents it makes. It
-// refuses any single allocation above a fixed size, and charges the active
-// budget for every entity reader the scanner opens.
+// refuses any single allocation above a fixed size, and while a budget is
+// active charges it for every entity reader the scanner opens and refuses a
+// buffer larger than the budget could fill.
 xc::MemoryManager& ParserMemory();
 // The last refusal came from the single-allocation limit.
 bool AllocationRefused();
