@@ -2,6 +2,7 @@
 
 #include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/util/BinInputStream.hpp>
+#include <xercesc/util/BinMemInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
@@ -22,13 +23,12 @@ std::u16string Decimal(uint64_t n) {
 }
 
 // The scanner opens every entity it expands, general or parameter, in the
-// document or in the DTD, with a reader of its own, made through this
-// manager. Xerces offers no other hook for the expansions inside the DTD,
-// so the reader's allocation is what is counted.
-XMLSize_t ReaderBlockSize() {
-  static const XMLSize_t size =
-      xc::XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(xc::MemoryManager*)) + sizeof(xc::XMLReader);
-  return size;
+// document or in the DTD, with a reader of its own made through this
+// manager, and an internal entity's reader reads a memory stream made just
+// before it. Xerces offers no other hook for the expansions inside the DTD,
+// so these allocations are what is counted and refused.
+XMLSize_t BlockSize(size_t objectSize) {
+  return xc::XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(xc::MemoryManager*)) + objectSize;
 }
 
 class BoundedMemoryManager final : public xc::MemoryManager {
@@ -39,17 +39,7 @@ class BoundedMemoryManager final : public xc::MemoryManager {
       gAllocationRefused = true;
       throw xc::OutOfMemoryException();
     }
-    // The out-of-memory exception is the one Xerces unwinds without
-    // cleaning up through more allocations.
-    if (gActive && size == ReaderBlockSize() && !gActive->Charge(kExpansionCost)) throw xc::OutOfMemoryException();
-    // A value the scanner builds in the DTD (a default from entities) is
-    // seen only once complete; its buffer may not outgrow the budget. A
-    // buffer holds at most twice its value, two bytes a character, so a
-    // value from the input itself never comes near this.
-    if (gActive && size / 4 > gActive->Limit()) {
-      gActive->Exceed();
-      throw xc::OutOfMemoryException();
-    }
+    if (gActive) Account(size);
     try {
       return ::operator new(size);
     } catch (const std::bad_alloc&) {
@@ -57,6 +47,23 @@ class BoundedMemoryManager final : public xc::MemoryManager {
     }
   }
   void deallocate(void* p) override { ::operator delete(p); }
+
+ private:
+  static void Account(XMLSize_t size) {
+    static const XMLSize_t reader = BlockSize(sizeof(xc::XMLReader));
+    static const XMLSize_t stream = BlockSize(sizeof(xc::BinMemInputStream));
+    if (size == reader) gActive->Charge(kExpansionCost);
+    // A value the scanner builds in the DTD (a default from entities) is
+    // seen only once complete; its buffer may not outgrow the budget. A
+    // buffer holds at most twice its value, two bytes a character, so a
+    // value from the input itself never comes near this.
+    if (size / 4 > gActive->Limit()) gActive->Exceed();
+    // Once over, the next expansion is refused as it starts: its stream is
+    // the first thing it allocates, so nothing is left half made. (The
+    // reader's own allocation cannot be refused: Xerces would leak the
+    // stream.)
+    if (gActive->Exceeded() && (size == stream || size / 4 > gActive->Limit())) throw ExpansionRefused{};
+  }
 };
 
 class CountingStream final : public xc::BinInputStream {
@@ -64,12 +71,14 @@ class CountingStream final : public xc::BinInputStream {
   CountingStream(xc::BinInputStream* inner, ExpansionBudget& budget, Counted as)
       : inner_(inner), budget_(budget), as_(as) {}
   XMLFilePos curPos() const override { return inner_->curPos(); }
+  // Never throws: the first read happens inside the reader's constructor,
+  // which would leak. The parse stops at its next callback.
   XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
     XMLSize_t n = inner_->readBytes(toFill, maxToRead);
     if (as_ == Counted::AsDocument)
       budget_.Read(n);
-    else if (!budget_.Charge(n))
-      throw xc::OutOfMemoryException();
+    else
+      budget_.Charge(n);
     return n;
   }
   const XMLCh* getContentType() const override { return inner_->getContentType(); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <xercesc/framework/MemoryManager.hpp>
@@ -16,11 +17,11 @@ namespace xdom {
 inline constexpr uint64_t kExpansionAllowance = uint64_t(8) * 1024 * 1024;
 // ...plus this many for every byte of the document read so far.
 inline constexpr uint64_t kExpansionFactor = 20;
-// Charged for every entity the scanner opens (so that empty entities nested
-// a billion times are not free) and for every attribute supplied from a
-// DTD default (on top of its value, since each one is a node of its own).
-inline constexpr uint64_t kExpansionCost = 32;
-inline constexpr uint64_t kDefaultAttributeCost = 64;
+// Charged on top of the characters for every entity the scanner opens (so
+// that empty entities nested a billion times are not free: each costs a
+// reader and an exception in Xerces), every attribute supplied from a DTD
+// default (each is a node of its own) and every DTD declaration.
+inline constexpr uint64_t kExpansionCost = 64;
 
 // Everything expansion makes in one load, in characters: the replacement
 // text of every entity reference, in content and in attribute values,
@@ -31,15 +32,22 @@ inline constexpr uint64_t kDefaultAttributeCost = 64;
 // then ends.
 class ExpansionBudget {
  public:
+  // Called once, when the budget is first exceeded (while the scanner
+  // still knows where it is).
+  std::function<void()> onExceeded;
+
   void Read(uint64_t bytes) { read_ += bytes; }
   // Adds n; false once the total exceeds the limit.
   bool Charge(uint64_t n) {
     used_ += n;
-    if (used_ > Limit()) exceeded_ = true;
+    if (used_ > Limit()) Exceed();
     return !exceeded_;
   }
   // Fails the load as if the limit had been exceeded.
-  void Exceed() { exceeded_ = true; }
+  void Exceed() {
+    if (!exceeded_ && onExceeded) onExceeded();
+    exceeded_ = true;
+  }
   bool Exceeded() const { return exceeded_; }
   uint64_t Limit() const { return kExpansionAllowance + kExpansionFactor * read_; }
   // The failure text, naming the limit.
@@ -50,6 +58,9 @@ class ExpansionBudget {
   uint64_t used_ = 0;
   bool exceeded_ = false;
 };
+
+// Thrown by the parser's memory manager to stop a load over its budget.
+struct ExpansionRefused {};
 
 // Makes budget the one charged by the parser's memory manager while it
 // lives (one load at a time runs on the one thread).
@@ -62,9 +73,10 @@ class ActiveBudget {
 };
 
 // The memory manager of the parser and of the documents it makes. It
-// refuses any single allocation above a fixed size, and while a budget is
-// active charges it for every entity reader the scanner opens and refuses a
-// buffer larger than the budget could fill.
+// refuses any single allocation above a fixed size (out of memory). While a
+// budget is active it charges it for every entity the scanner opens, and
+// once the budget is exceeded, or for a buffer larger than the budget could
+// fill, it throws ExpansionRefused.
 xc::MemoryManager& ParserMemory();
 // The last refusal came from the single-allocation limit.
 bool AllocationRefused();

@@ -175,6 +175,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
  public:
   TreeBuilder(const ParseSettings& s, ErrorRecorder& errors, ExpansionBudget& budget)
       : XercesDOMParser(nullptr, &ParserMemory()), settings_(s), errors_(errors), budget_(budget) {
+    budget_.onExceeded = [this] { errors_.Record(budget_.Message(), Where()); };
     // Xerces resolves every prefix by walking the whole element stack, which
     // makes deep documents quadratic. Without validation (which needs the
     // scanner's namespaces for schemas) the builder binds namespaces itself.
@@ -248,7 +249,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
     bool preserve = InPreserve();
     for (XMLSize_t i = 0; i < attrCount; ++i) {
       const xc::XMLAttr* a = attrList.elementAt(i);
-      if (!a->getSpecified()) Charge(kDefaultAttributeCost + xc::XMLString::stringLen(a->getValue()));
+      if (!a->getSpecified()) Charge(kExpansionCost + xc::XMLString::stringLen(a->getValue()));
       if (xc::XMLString::equals(a->getQName(), u"xml:space")) {
         if (xc::XMLString::equals(a->getValue(), u"preserve"))
           preserve = true;
@@ -301,6 +302,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
   // ends it (then it is dropped), rather than made into a node and removed.
   // The pass in endElement still removes whatever slips through.
   void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override {
+    // The bytes of an external entity are charged as they are read.
+    Charge(0);
     if (cdataSection) {
       heldSpace_.clear();
     } else if (!InPreserve() && fCurrentNode && fCurrentNode->getNodeType() != xc::DOMNode::TEXT_NODE) {
@@ -818,9 +821,11 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
   } catch (const Abort&) {
   } catch (const Failure& f) {
     errors.Record(f.message, nullptr);
+  } catch (const ExpansionRefused&) {
+    // Recorded, with its place, when the budget was exceeded.
   } catch (const xc::OutOfMemoryException&) {
-    if (!budget.Exceeded() && !AllocationRefused()) throw;
-    errors.Record(budget.Exceeded() ? budget.Message() : msg::kValueTooLarge, parser.Where());
+    if (!AllocationRefused()) throw;
+    errors.Record(msg::kValueTooLarge, parser.Where());
   } catch (const xc::XMLException& e) {
     errors.Record(e.getMessage() ? e.getMessage() : msg::kUnexpected, nullptr);
   } catch (const xc::SAXParseException& e) {
@@ -829,7 +834,8 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
     errors.Record(e.getMessage() ? e.getMessage() : msg::kUnexpected, nullptr);
   }
   // However the parse ended, an exceeded budget fails the load.
-  if (budget.Exceeded()) errors.Record(budget.Message(), parser.Where());
+  if (budget.Exceeded()) errors.Record(budget.Message(), nullptr);
+  budget.onExceeded = nullptr;
 
   if (!errors.failed && parser.getErrorCount() == parser.expansionReports && parser.getDocument()) {
     out.doc = parser.adoptDocument();
