@@ -86,5 +86,5 @@ TEST(DeepDocument, BuildingAChainCostsTheSameAtEveryDepth) {
       300);
   ASSERT_TRUE(run.finished && !run.crashed) << run.result;
   EXPECT_EQ(run.result, std::to_string(kChain + 1));
-  EXPECT_LT(run.seconds, 30.0);
+  EXPECT_LT(run.cpuSeconds, 30.0);
 }
