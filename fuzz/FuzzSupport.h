@@ -3,6 +3,9 @@
 // target may swallow.
 #pragma once
 
+#include <sanitizer/allocator_interface.h>
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -43,6 +46,36 @@ inline void Walk(const rtl::ComPtr<IXMLDocumentIntf>& doc, size_t limit = 20000)
   }
 }
 
+// Live heap bytes and their peak, kept by allocator hooks (installed at
+// start-up), so that a target can hold each input to the memory bound.
+inline std::atomic<int64_t> gLiveBytes{0};
+inline std::atomic<int64_t> gPeakBytes{0};
+
+inline void OnMalloc(const volatile void*, size_t size) {
+  const int64_t now = gLiveBytes += static_cast<int64_t>(size);
+  for (int64_t peak = gPeakBytes; now > peak && !gPeakBytes.compare_exchange_weak(peak, now);) {
+  }
+}
+inline void OnFree(const volatile void* p) { gLiveBytes -= static_cast<int64_t>(__sanitizer_get_allocated_size(p)); }
+
+// What loading an input of this many bytes may cost at most (README,
+// "Reliability"): a gigabyte for about a megabyte, with room for the fixed
+// expansion allowance.
+inline int64_t MemoryBound(size_t inputBytes) { return (int64_t(256) << 20) + 1000 * static_cast<int64_t>(inputBytes); }
+
+// Traps when the heap grows past the bound for the input between its
+// construction and Check().
+class MemoryWatch {
+ public:
+  MemoryWatch() : start_(gLiveBytes) { gPeakBytes = start_; }
+  void Check(size_t inputBytes) const {
+    if (gPeakBytes - start_ > MemoryBound(inputBytes)) __builtin_trap();
+  }
+
+ private:
+  int64_t start_;
+};
+
 // Runs f; a failure the layers report as their exception is the expected
 // answer to bad input. Anything else escapes and stops the fuzzer.
 template <class F>
@@ -62,6 +95,7 @@ bool Guarded(F&& f) {
 // instead of reading as a parse failure. Each target is one source file, so
 // this is defined once per program.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  __sanitizer_install_malloc_and_free_hooks(fuzzsupport::OnMalloc, fuzzsupport::OnFree);
   auto doc = fuzzsupport::NewDocument();
   doc->LoadFromXML(WideString(u"<ready/>"));
   return 0;

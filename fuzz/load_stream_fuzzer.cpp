@@ -16,9 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rtl::TStringStream stream(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
   stream.Seek(0, rtl::soEnd);
 
+  fuzzsupport::MemoryWatch watch;
   auto doc = fuzzsupport::NewDocument();
   doc->SetParseOptions(options);
-  if (!Guarded([&] { doc->LoadFromStream(&stream); })) {
+  const bool loaded = Guarded([&] { doc->LoadFromStream(&stream); });
+  watch.Check(size);
+  if (!loaded) {
     // A failed load leaves the document closed and ready for the next one.
     if (doc->GetActive()) __builtin_trap();
     doc->LoadFromXML(WideString(u"<ok/>"));

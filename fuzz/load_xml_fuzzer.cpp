@@ -23,9 +23,13 @@ void LoadWalkSave(const rtl::ComPtr<IXMLDocumentIntf>& doc) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Loaded or refused, and walked as the viewer walks it, an input stays
+  // within the memory bound for its size.
+  fuzzsupport::MemoryWatch watch;
   auto doc = fuzzsupport::NewDocument();
   if (Guarded([&] { doc->LoadFromXML(AnsiString(reinterpret_cast<const char*>(data), size)); }))
     LoadWalkSave(doc);
+  watch.Check(size);
 
   if (size % 2 == 0) {
     WideString wide(size / 2, u'\0');

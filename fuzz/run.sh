@@ -32,12 +32,14 @@ for t in "${targets[@]}"; do
   mkdir -p "$out/corpus"
   echo "== $t: ${seconds}s"
   # -rss_limit_mb bounds memory per input: a bomb that slips through shows
-  # up as an out-of-memory finding instead of taking the machine down. Fork
+  # up as an out-of-memory finding instead of taking the machine down. An
+  # input that spends the whole expansion budget takes about a second, ten
+  # under the sanitizers, hence the long -timeout. Fork
   # mode keeps fuzzing after a finding, so the whole time is used; every
   # finding is kept as an artifact.
   build-fuzz/fuzz/${t}_fuzzer "$out/corpus" fuzz/corpus/$t \
       -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
-      -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -max_len=65536 \
+      -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2560 -max_len=65536 \
       -artifact_prefix="$out/" -print_final_stats=1 2>"$out/log" || true
   findings=$(find "$out" -maxdepth 1 \( -name 'crash-*' -o -name 'oom-*' -o -name 'timeout-*' -o -name 'leak-*' \) | wc -l)
   grep -E "^#[0-9]+: cov" "$out/log" | tail -n 1 || true

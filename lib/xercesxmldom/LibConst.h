@@ -18,8 +18,12 @@ inline constexpr char16_t kUnsupportedEncoding[] = u"Unsupported encoding \"%s\"
 inline constexpr char16_t kMarkContradictsEncoding[] = u"The UTF-8 byte order mark contradicts the declared encoding";
 inline constexpr char16_t kBadVersion[] = u"\"%s\" is not an XML version";
 inline constexpr char16_t kBadStandalone[] = u"\"%s\" is not a standalone value (yes or no)";
-inline constexpr char16_t kEntityExpansion[] = u"Entity expansion limit exceeded";
-inline constexpr char16_t kTooManyAttributes[] = u"Too many attributes on one element";
+inline constexpr char16_t kExpansionLimit[] =
+    u"Entity expansion exceeds the limit of %s characters for this document (%s plus %s for each byte of it read)";
+inline constexpr char16_t kNotALocalFile[] =
+    u"\"%s\" was not read: external resources are read from local files only, never from the network";
+inline constexpr char16_t kGrammarNotRead[] =
+    u"The document cannot be validated: its grammar \"%s\" was not read because external resolution is off";
 inline constexpr char16_t kUnboundPrefix[] = u"The prefix \"%s\" is not bound to a namespace";
 inline constexpr char16_t kEmptyPrefixBinding[] = u"The prefix \"%s\" cannot be bound to an empty namespace";
 inline constexpr char16_t kReservedBinding[] = u"The namespace declaration of \"%s\" is not allowed";

@@ -209,10 +209,14 @@ class TDocTypeAttrs final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
 };
 
 // Xerces accepts a node as a child of itself or of its own descendant and
-// makes a cycle; refuse that as the DOM requires.
+// makes a cycle; refuse that as the DOM requires. Only the parent itself or
+// a node with children can be the parent's ancestor, so inserting a leaf
+// costs nothing however deep the parent is.
 void CheckNotAncestor(xc::DOMNode* parent, xc::DOMNode* child) {
   if (!child) Fail(xc::DOMException::NOT_FOUND_ERR);
-  for (xc::DOMNode* p = parent; p; p = p->getParentNode())
+  if (child == parent) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
+  if (!child->getFirstChild()) return;
+  for (xc::DOMNode* p = parent->getParentNode(); p; p = p->getParentNode())
     if (p == child) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
 }
 

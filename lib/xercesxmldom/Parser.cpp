@@ -1,27 +1,24 @@
 #include "lib/xercesxmldom/Parser.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <bit>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <memory>
-
 #include <unordered_map>
+#include <unordered_set>
 
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
 #include <xercesc/dom/impl/DOMCasts.hpp>
+#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMParentNode.hpp>
+#include <xercesc/dom/impl/DOMStringPool.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLElementDecl.hpp>
+#include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLNotationDecl.hpp>
-#include <xercesc/validators/DTD/DTDEntityDecl.hpp>
+#include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
@@ -30,56 +27,22 @@
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
-#include <xercesc/util/XMLEntityResolver.hpp>
-#include <xercesc/util/XMLResourceIdentifier.hpp>
 #include <xercesc/util/XMLUni.hpp>
+#include <xercesc/validators/DTD/DTDAttDef.hpp>
+#include <xercesc/validators/DTD/DTDElementDecl.hpp>
+#include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 
+#include "lib/xercesxmldom/Limits.h"
+#include "lib/xercesxmldom/Resolver.h"
 #include "lib/xercesxmldom/Writer.h"
 
 namespace xdom {
 
 namespace {
 
-// The largest single allocation the parser and its documents may make. A
-// quadratic entity blowup inside an attribute value grows one buffer
-// without bound (the scanner builds the value before anyone sees it); this
-// stops it. Legitimate single values stay far below it.
-constexpr XMLSize_t kMaxSingleAllocation = XMLSize_t(256) * 1024 * 1024;
-
-bool gAllocationRefused = false;
-
-class BoundedMemoryManager final : public xc::MemoryManager {
- public:
-  xc::MemoryManager* getExceptionMemoryManager() override { return xc::XMLPlatformUtils::fgMemoryManager; }
-  void* allocate(XMLSize_t size) override {
-    if (size > kMaxSingleAllocation) {
-      gAllocationRefused = true;
-      throw xc::OutOfMemoryException();
-    }
-    try {
-      return ::operator new(size);
-    } catch (const std::bad_alloc&) {
-      throw xc::OutOfMemoryException();
-    }
-  }
-  void deallocate(void* p) override { ::operator delete(p); }
-};
-
-// Documents made by the parser keep using this manager after the parser
-// is gone, so it lives as long as the library.
-BoundedMemoryManager gParserMemory;
-
 // Thrown from parser callbacks to stop a parse whose failure is recorded.
 struct Abort {};
-
-// The scanner copies the security manager's expansion limit when a parse
-// starts; the limit that bounds a document's output depends on the sizes
-// of its entities, known only after its DTD.
-struct ScannerAccess : xc::XMLScanner {
-  static XMLSize_t xc::XMLScanner::*ExpansionLimit() { return &ScannerAccess::fEntityExpansionLimit; }
-};
 
 bool NamesUtf8(const XMLCh* name) {
   std::u16string up;
@@ -98,6 +61,35 @@ bool AllWhiteSpace(const XMLCh* s) {
   return true;
 }
 
+// A Xerces document pools the names of its nodes in a table of 257 chains,
+// so each new name walks n/257 others: loading is quadratic in the number
+// of distinct names (300,000 took 37 s). The table is widened before the
+// first node is made.
+constexpr XMLSize_t kNamePoolSize = 32749;
+
+struct NamePoolAccess : xc::DOMDocumentImpl {
+  static auto Table() { return &NamePoolAccess::fNameTable; }
+  static auto Size() { return &NamePoolAccess::fNameTableSize; }
+};
+
+void WidenNamePool(xc::DOMDocumentImpl* doc) {
+  xc::DOMStringPoolEntry**& table = doc->*NamePoolAccess::Table();
+  XMLSize_t& size = doc->*NamePoolAccess::Size();
+  auto** wide = static_cast<xc::DOMStringPoolEntry**>(doc->allocate(sizeof(xc::DOMStringPoolEntry*) * kNamePoolSize));
+  std::fill(wide, wide + kNamePoolSize, nullptr);
+  for (XMLSize_t i = 0; i < size; ++i) {
+    for (xc::DOMStringPoolEntry* e = table[i]; e;) {
+      xc::DOMStringPoolEntry* next = e->fNext;
+      XMLSize_t at = xc::XMLString::hash(e->fString, kNamePoolSize);
+      e->fNext = wide[at];
+      wide[at] = e;
+      e = next;
+    }
+  }
+  table = wide;
+  size = kNamePoolSize;
+}
+
 // The first error of a parse, with its place.
 class ErrorRecorder final : public xc::ErrorHandler {
  public:
@@ -106,9 +98,10 @@ class ErrorRecorder final : public xc::ErrorHandler {
   void warning(const xc::SAXParseException&) override {}
   void error(const xc::SAXParseException& e) override {
     // Recoverable errors are validity errors; they fail only a validating
-    // load.
+    // load. Without its grammar a document cannot be valid: the reason is
+    // the grammar that was not read, not what is missing for want of it.
     if (!validate_) return;
-    Record(e);
+    Record(e, skippedGrammar.empty() ? std::u16string() : FormatMsg(msg::kGrammarNotRead, skippedGrammar));
     throw Abort{};
   }
   void fatalError(const xc::SAXParseException& e) override {
@@ -117,10 +110,11 @@ class ErrorRecorder final : public xc::ErrorHandler {
   }
   void resetErrors() override {}
 
-  void Record(const xc::SAXParseException& e) {
+  // reason replaces the exception's message when not empty.
+  void Record(const xc::SAXParseException& e, std::u16string reason = {}) {
     if (failed) return;
     failed = true;
-    info.reason = e.getMessage() ? e.getMessage() : u"";
+    info.reason = !reason.empty() ? std::move(reason) : e.getMessage() ? e.getMessage() : u"";
     info.url = e.getSystemId() ? e.getSystemId() : u"";
     info.line = static_cast<int32_t>(std::min<XMLFileLoc>(e.getLineNumber(), INT32_MAX));
     info.linePos = static_cast<int32_t>(std::min<XMLFileLoc>(e.getColumnNumber(), INT32_MAX));
@@ -138,84 +132,11 @@ class ErrorRecorder final : public xc::ErrorHandler {
 
   bool failed = false;
   ParseErrorInfo info;
+  // The external DTD a validating load did not read (resolving off).
+  std::u16string skippedGrammar;
 
  private:
   bool validate_;
-};
-
-bool HasScheme(const XMLCh* s, const char16_t** schemeEnd) {
-  // scheme ":" with at least two letters (so "C:" drive letters do not count)
-  size_t i = 0;
-  while (s[i] && ((s[i] >= u'a' && s[i] <= u'z') || (s[i] >= u'A' && s[i] <= u'Z') || (i > 0 && (s[i] == u'+' || s[i] == u'-' || s[i] == u'.' || (s[i] >= u'0' && s[i] <= u'9')))))
-    ++i;
-  if (i >= 2 && s[i] == u':') {
-    *schemeEnd = s + i;
-    return true;
-  }
-  return false;
-}
-
-bool IsFileScheme(const XMLCh* s, const XMLCh* end) {
-  return end - s == 4 && (s[0] | 0x20) == u'f' && (s[1] | 0x20) == u'i' && (s[2] | 0x20) == u'l' &&
-         (s[3] | 0x20) == u'e';
-}
-
-// With externals off, every external entity, DTD and schema is answered with
-// empty content before anything is opened. With them on, local files are
-// left to Xerces and network URLs still get empty content.
-class ExternalResolver final : public xc::XMLEntityResolver {
- public:
-  explicit ExternalResolver(bool resolve) : resolve_(resolve) {}
-  xc::InputSource* resolveEntity(xc::XMLResourceIdentifier* id) override {
-    const XMLCh* sys = id->getSystemId();
-    if (resolve_ && sys && *sys && IsLocal(sys, id->getBaseURI())) return nullptr;
-    static const XMLByte kNothing[1] = {0};
-    auto* empty = new xc::MemBufInputSource(kNothing, 0, sys ? sys : u"", false);
-    return empty;
-  }
-
- private:
-  static bool IsLocal(const XMLCh* sys, const XMLCh* base) {
-    const XMLCh* end = nullptr;
-    if (HasScheme(sys, &end)) return IsFileScheme(sys, end);
-    if (base && *base && HasScheme(base, &end)) return IsFileScheme(base, end);
-    return true;
-  }
-  bool resolve_;
-};
-
-class FileBinStream final : public xc::BinInputStream {
- public:
-  explicit FileBinStream(FILE* f) : f_(f) {}
-  ~FileBinStream() override { fclose(f_); }
-  XMLFilePos curPos() const override { return pos_; }
-  XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
-    size_t n = fread(toFill, 1, maxToRead, f_);
-    pos_ += n;
-    return n;
-  }
-  const XMLCh* getContentType() const override { return nullptr; }
-
- private:
-  FILE* f_;
-  XMLFilePos pos_ = 0;
-};
-
-class FileSource final : public xc::InputSource {
- public:
-  FileSource(FILE* f, const std::u16string& systemId) : InputSource(&gParserMemory), f_(f) {
-    setSystemId(systemId.c_str());
-  }
-  ~FileSource() override {
-    if (f_) fclose(f_);
-  }
-  xc::BinInputStream* makeStream() const override {
-    FILE* f = std::exchange(f_, nullptr);
-    return f ? new FileBinStream(f) : nullptr;
-  }
-
- private:
-  mutable FILE* f_;
 };
 
 class ProgramBinStream final : public xc::BinInputStream {
@@ -238,20 +159,23 @@ class ProgramBinStream final : public xc::BinInputStream {
 
 class ProgramStreamSource final : public xc::InputSource {
  public:
-  explicit ProgramStreamSource(rtl::IStream* s) : InputSource(&gParserMemory), s_(s) {}
+  explicit ProgramStreamSource(rtl::IStream* s) : InputSource(&ParserMemory()), s_(s) {}
   xc::BinInputStream* makeStream() const override { return new ProgramBinStream(s_); }
 
  private:
   rtl::IStream* s_;
 };
 
+
 // XercesDOMParser shaped for a viewer: whitespace-only text dropped unless
-// asked for or under xml:space="preserve", entity output bounded, attribute
+// asked for or under xml:space="preserve", everything expansion makes
+// charged to the load's budget, attributes added in linear time with their
 // document order recorded.
 class TreeBuilder final : public xc::XercesDOMParser {
  public:
-  TreeBuilder(const ParseSettings& s, ErrorRecorder& errors)
-      : XercesDOMParser(nullptr, &gParserMemory), settings_(s), errors_(errors) {
+  TreeBuilder(const ParseSettings& s, ErrorRecorder& errors, ExpansionBudget& budget)
+      : XercesDOMParser(nullptr, &ParserMemory()), settings_(s), errors_(errors), budget_(budget) {
+    budget_.onExceeded = [this] { errors_.Record(budget_.Message(), Where()); };
     // Xerces resolves every prefix by walking the whole element stack, which
     // makes deep documents quadratic. Without validation (which needs the
     // scanner's namespaces for schemas) the builder binds namespaces itself.
@@ -265,8 +189,12 @@ class TreeBuilder final : public xc::XercesDOMParser {
     setLoadSchema(s.validate);
     setValidationConstraintFatal(s.validate);
     setLoadExternalDTD(s.resolveExternals);
-    setDisableDefaultEntityResolution(!s.resolveExternals);
-    setExitOnFirstFatalError(true);
+    // The resolver answers every request; Xerces opens nothing itself.
+    setDisableDefaultEntityResolution(true);
+    // The error handler stops the parse at the first fatal error. The
+    // scanner must not stop by itself: it reports every entity expansion
+    // as a fatal error (see error below), and those are no failures.
+    setExitOnFirstFatalError(false);
     setCreateSchemaInfo(false);
   }
 
@@ -274,6 +202,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
   AttrOrder order;
   // The source starts with the UTF-8 byte-order mark.
   bool utf8Mark = false;
+  // Expansions reported through error(); the scanner counts them as errors.
+  XMLSize_t expansionReports = 0;
 
   void XMLDecl(const XMLCh* const version, const XMLCh* const encoding, const XMLCh* const standalone,
                const XMLCh* const actualEncoding) override {
@@ -289,15 +219,37 @@ class TreeBuilder final : public xc::XercesDOMParser {
     XercesDOMParser::XMLDecl(version, encoding, standalone, actualEncoding);
   }
 
+  void startDocument() override {
+    XercesDOMParser::startDocument();
+    WidenNamePool(fDocument);
+  }
+
+  // The security manager's expansion limit is 0, so the scanner reports
+  // each entity it expands in the document, in content or in an attribute
+  // value, right after opening it. That is the only moment an attribute
+  // value's expansion can be seen: the scanner builds the whole value, and
+  // every other value of the tag, before any callback. The replacement text
+  // is charged here; the reader itself was charged when it was made.
+  void error(const unsigned int code, const XMLCh* const domain, const xc::XMLErrorReporter::ErrTypes type,
+             const XMLCh* const text, const XMLCh* const systemId, const XMLCh* const publicId,
+             const XMLFileLoc line, const XMLFileLoc column) override {
+    if (code == xc::XMLErrs::EntityExpansionLimitExceeded && xc::XMLString::equals(domain, xc::XMLUni::fgXMLErrDomain)) {
+      ++expansionReports;
+      const xc::XMLEntityDecl* entity = getScanner()->getReaderMgr()->getCurrentEntity();
+      if (entity) Charge(entity->getValueLen());
+      return;
+    }
+    XercesDOMParser::error(code, domain, type, text, systemId, publicId, line, column);
+  }
+
   void startElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
                     const xc::RefVectorOf<xc::XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
                     const bool isRoot) override {
     heldSpace_.clear();
-    if (attrCount > kMaxAttributesPerElement) Stop(msg::kTooManyAttributes);
-    bool preserve = spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back();
+    bool preserve = InPreserve();
     for (XMLSize_t i = 0; i < attrCount; ++i) {
       const xc::XMLAttr* a = attrList.elementAt(i);
-      if (entityDepth_ > 0) CountEntityOutput(16 + xc::XMLString::stringLen(a->getValue()));
+      if (!a->getSpecified()) Charge(kExpansionCost + xc::XMLString::stringLen(a->getValue()));
       if (xc::XMLString::equals(a->getQName(), u"xml:space")) {
         if (xc::XMLString::equals(a->getValue(), u"preserve"))
           preserve = true;
@@ -305,16 +257,10 @@ class TreeBuilder final : public xc::XercesDOMParser {
           preserve = settings_.preserveWhiteSpace;
       }
     }
-    if (entityDepth_ > 0) CountEntityOutput(16);
     // Pushed before the element is made: for an empty element endElement
     // runs right away and pops.
     spaceStack_.push_back(preserve);
-    if (!ownNamespaces_) {
-      XercesDOMParser::startElement(elemDecl, urlId, elemPrefix, attrList, attrCount, isEmpty, isRoot);
-      if (attrCount > 1) RecordAttributeOrder(attrList, attrCount);
-      return;
-    }
-    xc::DOMElement* element = MakeElement(elemDecl, attrList, attrCount);
+    xc::DOMElement* element = MakeElement(elemDecl, urlId, elemPrefix, attrList, attrCount);
     // The public appendChild re-checks what the scanner guarantees (and
     // walks the ancestors); Xerces' own builder appends this way. The
     // document keeps track of its element itself, so it gets the full call.
@@ -325,7 +271,6 @@ class TreeBuilder final : public xc::XercesDOMParser {
     fCurrentParent = element;
     fCurrentNode = element;
     fWithinElement = true;
-    if (attrCount > 1) RecordAttributeOrder(attrList, attrCount);
     if (isEmpty) endElement(elemDecl, urlId, isRoot, elemPrefix);
   }
 
@@ -357,7 +302,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
   // ends it (then it is dropped), rather than made into a node and removed.
   // The pass in endElement still removes whatever slips through.
   void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override {
-    if (entityDepth_ > 0) CountEntityOutput(length);
+    // The bytes of an external entity are charged as they are read.
+    Charge(0);
     if (cdataSection) {
       heldSpace_.clear();
     } else if (!InPreserve() && fCurrentNode && fCurrentNode->getNodeType() != xc::DOMNode::TEXT_NODE) {
@@ -384,28 +330,44 @@ class TreeBuilder final : public xc::XercesDOMParser {
     XercesDOMParser::docPI(target, data);
   }
 
+  // ---- the DTD. What it delivers is charged too: parameter entities expand
+  // into declarations, comments and white space, and a default value may
+  // be built from entities.
+
+  void doctypeDecl(const xc::DTDElementDecl& root, const XMLCh* const publicId, const XMLCh* const systemId,
+                   const bool hasIntSubset, const bool hasExtSubset) override {
+    if (settings_.validate && !settings_.resolveExternals && systemId && *systemId) errors_.skippedGrammar = systemId;
+    XercesDOMParser::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
+  }
   void entityDecl(const xc::DTDEntityDecl& decl, const bool isPEDecl, const bool isIgnored) override {
     RefuseColon(decl.getName());
+    Charge(kExpansionCost + decl.getValueLen());
     XercesDOMParser::entityDecl(decl, isPEDecl, isIgnored);
-    if (!isPEDecl && !isIgnored && !decl.isExternal() && decl.getName())
-      entityValues_.emplace(decl.getName(), decl.getValue() ? decl.getValue() : u"");
   }
-  void endIntSubset() override {
-    XercesDOMParser::endIntSubset();
-    TightenExpansionLimit();
+  void attDef(const xc::DTDElementDecl& element, const xc::DTDAttDef& def, const bool ignoring) override {
+    Charge(kExpansionCost + (def.getValue() ? xc::XMLString::stringLen(def.getValue()) : 0));
+    XercesDOMParser::attDef(element, def, ignoring);
   }
-  void endExtSubset() override {
-    XercesDOMParser::endExtSubset();
-    TightenExpansionLimit();
+  void elementDecl(const xc::DTDElementDecl& decl, const bool isIgnored) override {
+    Charge(kExpansionCost);
+    XercesDOMParser::elementDecl(decl, isIgnored);
   }
-
-  void startEntityReference(const xc::XMLEntityDecl& entDecl) override {
-    ++entityDepth_;
-    XercesDOMParser::startEntityReference(entDecl);
+  void notationDecl(const xc::XMLNotationDecl& decl, const bool isIgnored) override {
+    RefuseColon(decl.getName());
+    Charge(kExpansionCost);
+    XercesDOMParser::notationDecl(decl, isIgnored);
   }
-  void endEntityReference(const xc::XMLEntityDecl& entDecl) override {
-    if (entityDepth_ > 0) --entityDepth_;
-    XercesDOMParser::endEntityReference(entDecl);
+  void doctypeComment(const XMLCh* const comment) override {
+    Charge(xc::XMLString::stringLen(comment));
+    XercesDOMParser::doctypeComment(comment);
+  }
+  void doctypePI(const XMLCh* const target, const XMLCh* const data) override {
+    Charge(xc::XMLString::stringLen(target) + xc::XMLString::stringLen(data));
+    XercesDOMParser::doctypePI(target, data);
+  }
+  void doctypeWhitespace(const XMLCh* const chars, const XMLSize_t length) override {
+    Charge(length);
+    XercesDOMParser::doctypeWhitespace(chars, length);
   }
 
   const xc::Locator* Where() const { return getScanner() ? getScanner()->getLocator() : nullptr; }
@@ -416,16 +378,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
   }
 
  private:
-  // Xerces' security manager counts expansions, not what they produce: a
-  // handful of references to a large entity still expands without bound.
-  void CountEntityOutput(uint64_t n) {
-    entityChars_ += n;
-    if (entityChars_ > kMaxEntityChars) Stop(msg::kEntityExpansion);
-  }
-
-  void notationDecl(const xc::XMLNotationDecl& decl, const bool isIgnored) override {
-    RefuseColon(decl.getName());
-    XercesDOMParser::notationDecl(decl, isIgnored);
+  void Charge(uint64_t n) {
+    if (!budget_.Charge(n)) Stop(budget_.Message());
   }
 
   // With namespaces these names are plain names (the scanner checks them
@@ -435,44 +389,6 @@ class TreeBuilder final : public xc::XercesDOMParser {
   }
 
   bool InPreserve() const { return spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back(); }
-
-  // Lets the scanner expand at most kMaxEntityChars characters: with the
-  // largest entity expanding to S characters, S * limit stays under it.
-  // This bounds expansions inside attribute values too, which the scanner
-  // builds before any callback sees them.
-  void TightenExpansionLimit() {
-    constexpr uint64_t kHuge = uint64_t(1) << 62;
-    std::unordered_map<std::u16string, uint64_t> sizes;
-    std::unordered_map<std::u16string, bool> visiting;
-    // Iterative depth-first evaluation would be overkill: entity values
-    // nest only as deep as the DTD declares them, and a cycle is cut.
-    std::function<uint64_t(const std::u16string&)> sizeOf = [&](const std::u16string& name) -> uint64_t {
-      if (auto it = sizes.find(name); it != sizes.end()) return it->second;
-      auto v = entityValues_.find(name);
-      if (v == entityValues_.end()) return 0;
-      if (visiting[name]) return kHuge;
-      visiting[name] = true;
-      uint64_t total = 0;
-      const std::u16string& text = v->second;
-      for (size_t i = 0; i < text.size(); ++i) {
-        size_t semi;
-        if (text[i] == u'&' && (semi = text.find(u';', i)) != std::u16string::npos && text[i + 1] != u'#') {
-          total += sizeOf(text.substr(i + 1, semi - i - 1));
-          i = semi;
-        } else {
-          ++total;
-        }
-        if (total > kHuge) total = kHuge;
-      }
-      visiting[name] = false;
-      sizes[name] = total;
-      return total;
-    };
-    uint64_t largest = 1;
-    for (auto& [name, value] : entityValues_) largest = std::max(largest, sizeOf(name));
-    uint64_t limit = std::clamp<uint64_t>(kMaxEntityChars / largest, 1, kMaxEntityExpansions);
-    if (xc::XMLScanner* scanner = getScanner()) scanner->*ScannerAccess::ExpansionLimit() = static_cast<XMLSize_t>(limit);
-  }
 
   // ---- namespaces
 
@@ -529,67 +445,109 @@ class TreeBuilder final : public xc::XercesDOMParser {
     return it->second.back().c_str();
   }
 
-  xc::DOMElement* MakeElement(const xc::XMLElementDecl& elemDecl, const xc::RefVectorOf<xc::XMLAttr>& attrList,
-                              XMLSize_t attrCount) {
-    undoMarks_.push_back(undo_.size());
-    for (XMLSize_t i = 0; i < attrCount; ++i) {
-      const xc::XMLAttr* a = attrList.elementAt(i);
-      const XMLCh* prefix = nullptr;
-      if (IsNamespaceDecl(a->getQName(), &prefix)) Bind(prefix, a->getValue());
+  // The namespaces of an element and of an attribute: from the builder's
+  // own bindings, or from the scanner when it does namespaces.
+  const XMLCh* ElementNamespace(const XMLCh* qname, unsigned int urlId) {
+    if (ownNamespaces_) return NamespaceOf(qname, false);
+    return urlId != getScanner()->getEmptyNamespaceId() ? getScanner()->getURIText(urlId) : nullptr;
+  }
+  const XMLCh* AttributeNamespace(const xc::XMLAttr& a) {
+    const XMLCh* prefix = nullptr;
+    if (ownNamespaces_) return IsNamespaceDecl(a.getQName(), &prefix) ? kXmlnsNs : NamespaceOf(a.getQName(), true);
+    if ((!a.getPrefix() || !*a.getPrefix()) && xc::XMLString::equals(a.getName(), u"xmlns")) return kXmlnsNs;
+    return a.getURIId() != getScanner()->getEmptyNamespaceId() ? getScanner()->getURIText(a.getURIId()) : nullptr;
+  }
+
+  xc::DOMElement* MakeElement(const xc::XMLElementDecl& elemDecl, unsigned int urlId, const XMLCh* elemPrefix,
+                              const xc::RefVectorOf<xc::XMLAttr>& attrList, XMLSize_t attrCount) {
+    if (ownNamespaces_) {
+      undoMarks_.push_back(undo_.size());
+      for (XMLSize_t i = 0; i < attrCount; ++i) {
+        const xc::XMLAttr* a = attrList.elementAt(i);
+        const XMLCh* prefix = nullptr;
+        if (IsNamespaceDecl(a->getQName(), &prefix)) Bind(prefix, a->getValue());
+      }
     }
-    const XMLCh* qname = elemDecl.getFullName();
+    // The scanner doing namespaces names the element by its local part.
+    qname_ = ownNamespaces_ || !elemPrefix || !*elemPrefix ? std::u16string()
+                                                             : std::u16string(elemPrefix) + u':';
+    qname_ += ownNamespaces_ ? elemDecl.getFullName() : elemDecl.getBaseName();
     xc::DOMElement* element = nullptr;
     try {
-      element = fDocument->createElementNS(NamespaceOf(qname, false), qname);
+      element = fDocument->createElementNS(ElementNamespace(qname_.c_str(), urlId), qname_.c_str());
     } catch (const xc::DOMException&) {
-      Stop(FormatMsg(msg::kBadQualifiedName, qname));
+      Stop(FormatMsg(msg::kBadQualifiedName, qname_));
     }
+    attrs_.clear();
     for (XMLSize_t i = 0; i < attrCount; ++i) {
       const xc::XMLAttr* a = attrList.elementAt(i);
-      const XMLCh* aq = a->getQName();
-      const XMLCh* prefix = nullptr;
-      const XMLCh* ns = IsNamespaceDecl(aq, &prefix) ? kXmlnsNs : NamespaceOf(aq, true);
       xc::DOMAttr* attr = nullptr;
       try {
-        attr = fDocument->createAttributeNS(ns, aq);
+        attr = fDocument->createAttributeNS(AttributeNamespace(*a), a->getQName());
       } catch (const xc::DOMException&) {
-        Stop(FormatMsg(msg::kBadQualifiedName, aq));
+        Stop(FormatMsg(msg::kBadQualifiedName, a->getQName()));
       }
       attr->setValue(a->getValue());
-      // Xerces may already have put the DTD's default in place (not
-      // specified); a specified one replaced means a true duplicate.
-      xc::DOMAttr* replaced = element->setAttributeNodeNS(attr);
-      if (replaced && replaced->getSpecified()) Stop(FormatMsg(msg::kDuplicateAttribute, aq));
-      if (a->getType() == xc::XMLAttDef::ID) element->setIdAttributeNode(attr, true);
       if (!a->getSpecified()) static_cast<xc::DOMAttrImpl*>(attr)->setSpecified(false);
+      attrs_.push_back({attr, a->getType() == xc::XMLAttDef::ID});
     }
+    AddAttributes(element);
     return element;
   }
 
-  void RecordAttributeOrder(const xc::RefVectorOf<xc::XMLAttr>& attrList, XMLSize_t attrCount) {
-    xc::DOMNode* n = getCurrentNode();
-    if (!n || n->getNodeType() != xc::DOMNode::ELEMENT_NODE) return;
-    auto* element = static_cast<xc::DOMElement*>(n);
-    xc::DOMNamedNodeMap* map = element->getAttributes();
-    if (map->getLength() != attrCount) return;
-    bool same = true;
-    for (XMLSize_t i = 0; i < attrCount && same; ++i)
-      same = xc::XMLString::equals(map->item(i)->getNodeName(), attrList.elementAt(i)->getQName());
-    if (same) return;
-    scratch_.clear();
-    for (XMLSize_t i = 0; i < attrCount; ++i) {
-      xc::DOMAttr* a = element->getAttributeNode(attrList.elementAt(i)->getQName());
-      if (!a) return;
-      scratch_.push_back(a);
+  struct NewAttr {
+    xc::DOMAttr* attr;
+    bool isId;
+  };
+  struct NameHash {
+    size_t operator()(const std::pair<std::u16string_view, std::u16string_view>& k) const {
+      return std::hash<std::u16string_view>()(k.first) * 31 + std::hash<std::u16string_view>()(k.second);
     }
-    order.Add(element, scratch_.data(), static_cast<uint32_t>(scratch_.size()));
+  };
+  static std::pair<std::u16string_view, std::u16string_view> NsName(xc::DOMAttr* a) {
+    const XMLCh* ns = a->getNamespaceURI();
+    const XMLCh* local = a->getLocalName();
+    return {ns ? ns : u"", local ? local : a->getNodeName()};
+  }
+
+  // Adds attrs_ to element in O(n log n). Xerces' namespace-aware add scans
+  // the whole map for each attribute; its plain add finds the place by a
+  // binary search on the name and costs nothing more when the attributes
+  // come in name order, which is how they are added here. Two attributes
+  // with the same namespace and local name are refused; a DTD default the
+  // document also gives is dropped. The document order is recorded when it
+  // differs from the map's.
+  void AddAttributes(xc::DOMElement* element) {
+    if (attrs_.empty()) return;
+    if (attrs_.size() > 1) {
+      seen_.clear();
+      for (const NewAttr& a : attrs_)
+        if (a.attr->getSpecified() && !seen_.insert(NsName(a.attr)).second)
+          Stop(FormatMsg(msg::kDuplicateAttribute, a.attr->getNodeName()));
+      std::erase_if(attrs_, [&](const NewAttr& a) { return !a.attr->getSpecified() && !seen_.insert(NsName(a.attr)).second; });
+    }
+    scratch_.clear();
+    for (const NewAttr& a : attrs_) scratch_.push_back(a.attr);
+    std::sort(attrs_.begin(), attrs_.end(), [](const NewAttr& x, const NewAttr& y) {
+      return xc::XMLString::compareString(x.attr->getNodeName(), y.attr->getNodeName()) < 0;
+    });
+    for (const NewAttr& a : attrs_) {
+      // A default Xerces copied in from the document type is replaced.
+      element->setAttributeNode(a.attr);
+      if (a.isId) static_cast<xc::DOMAttrImpl*>(a.attr)->addAttrToIDNodeMap();
+    }
+    if (scratch_.size() < 2) return;
+    xc::DOMNamedNodeMap* map = element->getAttributes();
+    if (map->getLength() != scratch_.size()) return;
+    bool same = true;
+    for (size_t i = 0; i < scratch_.size() && same; ++i) same = map->item(i) == scratch_[i];
+    if (!same) order.Add(element, scratch_.data(), static_cast<uint32_t>(scratch_.size()));
   }
 
   const ParseSettings& settings_;
   ErrorRecorder& errors_;
+  ExpansionBudget& budget_;
   bool ownNamespaces_ = true;
-  // Replacement texts of the internal general entities, by name.
-  std::unordered_map<std::u16string, std::u16string> entityValues_;
   // Prefix ("" for the default namespace) -> URIs bound, innermost last.
   std::unordered_map<std::u16string, std::vector<std::u16string>> scopes_;
   // Prefixes bound, in order, and per open element where its own start.
@@ -598,8 +556,10 @@ class TreeBuilder final : public xc::XercesDOMParser {
   bool declSeen_ = false;
   std::vector<bool> spaceStack_;
   std::u16string heldSpace_;
-  uint32_t entityDepth_ = 0;
-  uint64_t entityChars_ = 0;
+  // Scratch space of MakeElement, kept to spare allocations.
+  std::u16string qname_;
+  std::vector<NewAttr> attrs_;
+  std::unordered_set<std::pair<std::u16string_view, std::u16string_view>, NameHash> seen_;
   std::vector<xc::DOMAttr*> scratch_;
 };
 
@@ -712,25 +672,6 @@ std::u16string LineFromText(std::u16string_view text, int32_t line) {
   return std::u16string(l);
 }
 
-// Opens a local file for reading, but only a regular file: opening a named
-// pipe blocks until somebody writes to it, and a device may never end.
-// Null when it cannot be opened; *notRegular tells why.
-FILE* OpenRegularFile(const std::string& path, bool* notRegular) {
-  *notRegular = false;
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    *notRegular = true;
-    close(fd);
-    return nullptr;
-  }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  FILE* f = fdopen(fd, "rb");
-  if (!f) close(fd);
-  return f;
-}
 
 std::u16string LineFromFile(const std::string& path, int32_t line) {
   bool notRegular = false;
@@ -794,18 +735,12 @@ void FillSourceText(const ParseSource& src, const std::u16string& mainId, int64_
   }
 }
 
-std::u16string AbsoluteSystemId(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  std::u16string r = Utf8ToUtf16(real ? real : path);
-  free(real);
-  return r;
-}
-
 }  // namespace
 
 ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
   ParseOutcome out;
   ErrorRecorder errors(settings.validate);
+  ExpansionBudget budget;
   std::unique_ptr<xc::InputSource> input;
   std::u16string mainId;
   int64_t streamStart = -1;
@@ -827,7 +762,7 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
       uint8_t head[3] = {};
       utf8Mark = StartsWithUtf8Mark(head, fread(head, 1, 3, f));
       rewind(f);
-      input = std::make_unique<FileSource>(f, mainId);
+      input = FileInput(f, mainId);
       break;
     }
     case ParseSource::Stream: {
@@ -851,7 +786,7 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
         bytes = reinterpret_cast<const XMLByte*>(swapped.data());
       }
       auto mem = std::make_unique<xc::MemBufInputSource>(bytes, src.text.size() * sizeof(char16_t), u"", false,
-                                                         &gParserMemory);
+                                                         &ParserMemory());
       mem->setCopyBufToStream(false);
       mem->setEncoding(xc::XMLUni::fgUTF16LEncodingString);
       input = std::move(mem);
@@ -859,30 +794,37 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
     }
     case ParseSource::Bytes: {
       utf8Mark = StartsWithUtf8Mark(src.bytes, src.size);
-      auto mem = std::make_unique<xc::MemBufInputSource>(src.bytes, src.size, u"", false, &gParserMemory);
+      auto mem = std::make_unique<xc::MemBufInputSource>(src.bytes, src.size, u"", false, &ParserMemory());
       mem->setCopyBufToStream(false);
       input = std::move(mem);
       break;
     }
   }
+  input = CountingSource(std::move(input), budget, Counted::AsDocument);
 
+  // With a limit of 0 the scanner reports every expansion it makes, and
+  // the builder charges it to the budget.
   xc::SecurityManager security;
-  security.setEntityExpansionLimit(kMaxEntityExpansions);
-  ExternalResolver resolver(settings.resolveExternals);
-  TreeBuilder parser(settings, errors);
+  security.setEntityExpansionLimit(0);
+  TreeBuilder parser(settings, errors, budget);
   parser.utf8Mark = utf8Mark;
+  ExternalResolver resolver(settings.resolveExternals, settings.validate, budget,
+                            [&parser](std::u16string reason) { parser.Stop(std::move(reason)); });
   parser.setErrorHandler(&errors);
   parser.setXMLEntityResolver(&resolver);
   parser.setSecurityManager(&security);
 
-  gAllocationRefused = false;
+  ResetAllocationRefused();
   try {
+    ActiveBudget active(budget);
     parser.parse(*input);
   } catch (const Abort&) {
   } catch (const Failure& f) {
     errors.Record(f.message, nullptr);
+  } catch (const ExpansionRefused&) {
+    // Recorded, with its place, when the budget was exceeded.
   } catch (const xc::OutOfMemoryException&) {
-    if (!gAllocationRefused) throw;
+    if (!AllocationRefused()) throw;
     errors.Record(msg::kValueTooLarge, parser.Where());
   } catch (const xc::XMLException& e) {
     errors.Record(e.getMessage() ? e.getMessage() : msg::kUnexpected, nullptr);
@@ -891,8 +833,11 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
   } catch (const xc::DOMException& e) {
     errors.Record(e.getMessage() ? e.getMessage() : msg::kUnexpected, nullptr);
   }
+  // However the parse ended, an exceeded budget fails the load.
+  if (budget.Exceeded()) errors.Record(budget.Message(), nullptr);
+  budget.onExceeded = nullptr;
 
-  if (!errors.failed && parser.getErrorCount() == 0 && parser.getDocument()) {
+  if (!errors.failed && parser.getErrorCount() == parser.expansionReports && parser.getDocument()) {
     out.doc = parser.adoptDocument();
     out.decl = std::move(parser.decl);
     out.order = std::move(parser.order);

@@ -46,12 +46,5 @@ ParseOutcome Parse(const ParseSource& source, const ParseSettings& settings);
 
 // Longest source line handed back with a parse error, in UTF-16 units.
 inline constexpr size_t kMaxSourceLine = 4096;
-// Characters that entity references may produce in one document.
-inline constexpr uint64_t kMaxEntityChars = 8u * 1024 * 1024;
-// Entity references (nested ones included) in one document.
-inline constexpr uint64_t kMaxEntityExpansions = 100000;
-// Attributes on one element; Xerces' namespace-aware attribute map makes
-// adding them quadratic.
-inline constexpr XMLSize_t kMaxAttributesPerElement = 10000;
 
 }  // namespace xdom

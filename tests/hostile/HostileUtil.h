@@ -97,12 +97,34 @@ inline double SecondsSince(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
+// The sanitizer build: time and memory bounds there would measure the
+// instrumentation, not the code.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+// Caps the address space of this process (a child run) at mb megabytes, so
+// that running past a memory bound fails an allocation instead of taking
+// the machine's memory. Not in the sanitizer build, whose shadow memory
+// needs terabytes of address space.
+inline void LimitAddressSpace(long mb) {
+  if (kSanitized) return;
+  rlimit limit{};
+  limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(mb) << 20;
+  setrlimit(RLIMIT_AS, &limit);
+}
+
 // What a run in a child process showed.
 struct ChildRun {
   bool finished = false;    // ended by itself before the time limit
   bool crashed = false;     // ended by a signal or a non-zero status
   std::string result;       // what the body returned
   double seconds = 0;
+  // CPU time the child used: the steadier figure on a shared machine, and
+  // the one the time bounds are asserted on.
+  double cpuSeconds = 0;
   long peakMB = 0;          // the child's peak resident memory
 };
 
@@ -158,6 +180,8 @@ inline ChildRun RunInChild(const std::function<std::string()>& body, double limi
   close(fds[0]);
   run.seconds = SecondsSince(t0);
   run.peakMB = usage.ru_maxrss / 1024;
+  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   run.crashed = run.finished && !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   return run;
 }

@@ -67,3 +67,24 @@ TEST(DeepDocument, AMillionLevelsWithWrappersHeldOutliveTheirDocument) {
   EXPECT_EQ(node->GetNodeName(), u"e");
   node = nullptr;
 }
+
+TEST(DeepDocument, BuildingAChainCostsTheSameAtEveryDepth) {
+  // Each AddChild puts a leaf under the deepest element; checking the leaf
+  // against every ancestor made this quadratic (a 100,000-deep chain took
+  // minutes).
+  constexpr int kChain = 100000;
+  ChildRun run = RunInChild(
+      [] {
+        auto doc = NewDoc();
+        doc->SetActive(true);
+        ComPtr<IXMLNode> node = doc->AddChild(u"r");
+        for (int i = 0; i < kChain; ++i) node = node->AddChild(u"e");
+        int depth = 0;
+        for (ComPtr<IXMLNode> up = node; up->GetParentNode(); up = up->GetParentNode()) ++depth;
+        return std::to_string(depth);
+      },
+      300);
+  ASSERT_TRUE(run.finished && !run.crashed) << run.result;
+  EXPECT_EQ(run.result, std::to_string(kChain + 1));
+  EXPECT_LT(run.cpuSeconds, 30.0);
+}

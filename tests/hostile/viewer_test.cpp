@@ -104,6 +104,49 @@ TEST_F(Viewer, ExternalContentIsNotShown) {
   EXPECT_EQ(shown.find("SECRET"), std::string::npos) << shown;
 }
 
+TEST_F(Viewer, AmplifiedFilesStayWithinTheBound) {
+  // The largest expansions the budget lets through, shown in full, and two
+  // it refuses: each costs at most a gigabyte and a few seconds (README,
+  // "Reliability").
+  auto defaults = [](int attributes, int length, int elements) {
+    std::string xml = "<!DOCTYPE r [<!ATTLIST e";
+    for (int i = 0; i < attributes; ++i) xml += " a" + std::to_string(i) + " CDATA \"" + std::string(length, 'x') + "\"";
+    xml += ">]><r>";
+    for (int i = 0; i < elements; ++i) xml += "<e/>";
+    return xml + "</r>";
+  };
+  std::string refs;
+  for (int i = 0; i < 80; ++i) refs += "&t;";
+  const std::pair<std::string, std::string> files[] = {
+      // A megabyte of input spent almost entirely on 420,000 empty default
+      // attributes (the costliest kind in memory): the most it can become.
+      {"shown", "<!--" + std::string(1000000, 'c') + "-->" + defaults(100, 0, 4200)},
+      {"shown", defaults(100, 0, 1200)},     // 120,000 empty default attributes
+      {"shown", defaults(1, 1000, 7000)},    // 7 million characters of defaults
+      {"shown", "<!DOCTYPE r [<!ENTITY t \"" + std::string(100000, 't') + "\">]><r>" + refs + "</r>"},
+      {"refused", defaults(1, 1 << 20, 2000)},  // a 1 MiB default on 2,000 elements
+      {"refused", defaults(100, 0, 250000)},
+  };
+  for (const auto& [expected, xml] : files) {
+    SCOPED_TRACE(expected + ": " + xml.substr(0, 60));
+    const std::string file = dir.Write("amplified.xml", xml);
+    ChildRun run = RunInChild(
+        [&] {
+          LimitAddressSpace(2048);
+          const std::string shown = ViewerLoad(form, file);
+          return shown.empty() ? "shown " + std::to_string(form.TreeModel()->ItemCount()) : "refused: " + shown;
+        },
+        120);
+    ASSERT_TRUE(run.finished && !run.crashed) << run.result;
+    EXPECT_EQ(run.result.rfind(expected, 0), 0u) << run.result;
+    if (expected == "refused") EXPECT_NE(run.result.find("Entity expansion exceeds the limit of"), std::string::npos);
+    if (!kSanitized) {
+      EXPECT_LT(run.cpuSeconds, 10.0);
+      EXPECT_LT(run.peakMB, 1024);
+    }
+  }
+}
+
 int main(int argc, char** argv) {
   if (!getenv("DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
   TApplication app(argc, argv);

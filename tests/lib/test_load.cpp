@@ -243,10 +243,18 @@ TEST(LibLoad, ExternalEntitiesAreReadOnlyWhenResolvingIsOn) {
   ASSERT_TRUE(LoadFile(on.get(), dir + "/d.xml")) << ErrorOf(on.get()).reason;
   EXPECT_EQ(Narrow(XMLText(Root(on.get()).get())), "<r>[SECRET-CONTENT]</r>");
 
-  // A network reference is never fetched, even with resolving on.
-  WriteFile(dir + "/net.xml", "<!DOCTYPE r [<!ENTITY n SYSTEM \"http://192.0.2.1/x\">]><r>[&n;]</r>");
-  ASSERT_TRUE(LoadFile(on.get(), dir + "/net.xml")) << ErrorOf(on.get()).reason;
-  EXPECT_EQ(Narrow(XMLText(Root(on.get()).get())), "<r>[]</r>");
+  // A local file named by a URL with white space around it, as XML allows.
+  WriteFile(dir + "/url.xml", "<!DOCTYPE r [<!ENTITY s SYSTEM \"\n file://" + dir + "/secret.txt \">]><r>[&s;]</r>");
+  ASSERT_TRUE(LoadFile(on.get(), dir + "/url.xml")) << ErrorOf(on.get()).reason;
+  EXPECT_EQ(Narrow(XMLText(Root(on.get()).get())), "<r>[SECRET-CONTENT]</r>");
+
+  // A network reference is never fetched, even with resolving on: the load
+  // fails and says why.
+  WriteFile(dir + "/net.xml", "<!DOCTYPE r [<!ENTITY n SYSTEM \" http://192.0.2.1/x\">]><r>[&n;]</r>");
+  ASSERT_FALSE(LoadFile(on.get(), dir + "/net.xml"));
+  EXPECT_EQ(ErrorOf(on.get()).reason,
+            "\"http://192.0.2.1/x\" was not read: external resources are read from local files only, never from "
+            "the network");
 }
 
 TEST(LibLoad, AsyncLoadReportsCompletionToTheHandler) {

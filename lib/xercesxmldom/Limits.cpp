@@ -1,0 +1,137 @@
+#include "lib/xercesxmldom/Limits.h"
+
+#include <xercesc/internal/XMLReader.hpp>
+#include <xercesc/util/BinInputStream.hpp>
+#include <xercesc/util/BinMemInputStream.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+namespace xdom {
+
+namespace {
+
+// The largest single allocation the parser and its documents may make, also
+// outside a load. Legitimate single values stay far below it.
+constexpr XMLSize_t kMaxSingleAllocation = XMLSize_t(256) * 1024 * 1024;
+
+ExpansionBudget* gActive = nullptr;
+bool gAllocationRefused = false;
+
+std::u16string Decimal(uint64_t n) {
+  std::string s = std::to_string(n);
+  return std::u16string(s.begin(), s.end());
+}
+
+// The scanner opens every entity it expands, general or parameter, in the
+// document or in the DTD, with a reader of its own made through this
+// manager, and an internal entity's reader reads a memory stream made just
+// before it. Xerces offers no other hook for the expansions inside the DTD,
+// so these allocations are what is counted and refused.
+XMLSize_t BlockSize(size_t objectSize) {
+  return xc::XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(xc::MemoryManager*)) + objectSize;
+}
+
+class BoundedMemoryManager final : public xc::MemoryManager {
+ public:
+  xc::MemoryManager* getExceptionMemoryManager() override { return xc::XMLPlatformUtils::fgMemoryManager; }
+  void* allocate(XMLSize_t size) override {
+    if (size > kMaxSingleAllocation) {
+      gAllocationRefused = true;
+      throw xc::OutOfMemoryException();
+    }
+    if (gActive) Account(size);
+    try {
+      return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+      throw xc::OutOfMemoryException();
+    }
+  }
+  void deallocate(void* p) override { ::operator delete(p); }
+
+ private:
+  static void Account(XMLSize_t size) {
+    static const XMLSize_t reader = BlockSize(sizeof(xc::XMLReader));
+    static const XMLSize_t stream = BlockSize(sizeof(xc::BinMemInputStream));
+    if (size == reader) gActive->Charge(kExpansionCost);
+    // A value the scanner builds in the DTD (a default from entities) is
+    // seen only once complete; its buffer may not outgrow the budget. A
+    // buffer holds at most twice its value, two bytes a character, so a
+    // value from the input itself never comes near this.
+    if (size / 4 > gActive->Limit()) gActive->Exceed();
+    // Once over, the next expansion is refused as it starts: its stream is
+    // the first thing it allocates, so nothing is left half made. (The
+    // reader's own allocation cannot be refused: Xerces would leak the
+    // stream.)
+    if (gActive->Exceeded() && (size == stream || size / 4 > gActive->Limit())) throw ExpansionRefused{};
+  }
+};
+
+class CountingStream final : public xc::BinInputStream {
+ public:
+  CountingStream(xc::BinInputStream* inner, ExpansionBudget& budget, Counted as)
+      : inner_(inner), budget_(budget), as_(as) {}
+  XMLFilePos curPos() const override { return inner_->curPos(); }
+  // Never throws: the first read happens inside the reader's constructor,
+  // which would leak. The parse stops at its next callback.
+  XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
+    XMLSize_t n = inner_->readBytes(toFill, maxToRead);
+    if (as_ == Counted::AsDocument)
+      budget_.Read(n);
+    else
+      budget_.Charge(n);
+    return n;
+  }
+  const XMLCh* getContentType() const override { return inner_->getContentType(); }
+  const XMLCh* getEncoding() const override { return inner_->getEncoding(); }
+
+ private:
+  std::unique_ptr<xc::BinInputStream> inner_;
+  ExpansionBudget& budget_;
+  Counted as_;
+};
+
+class CountedSource final : public xc::InputSource {
+ public:
+  CountedSource(std::unique_ptr<xc::InputSource> inner, ExpansionBudget& budget, Counted as)
+      : InputSource(&ParserMemory()), inner_(std::move(inner)), budget_(budget), as_(as) {
+    if (inner_->getSystemId()) setSystemId(inner_->getSystemId());
+    if (inner_->getPublicId()) setPublicId(inner_->getPublicId());
+    if (inner_->getEncoding()) setEncoding(inner_->getEncoding());
+  }
+  xc::BinInputStream* makeStream() const override {
+    xc::BinInputStream* s = inner_->makeStream();
+    return s ? new CountingStream(s, budget_, as_) : nullptr;
+  }
+
+ private:
+  std::unique_ptr<xc::InputSource> inner_;
+  ExpansionBudget& budget_;
+  Counted as_;
+};
+
+}  // namespace
+
+std::u16string ExpansionBudget::Message() const {
+  return FormatMsg(FormatMsg(FormatMsg(msg::kExpansionLimit, Decimal(Limit())), Decimal(kExpansionAllowance)),
+                   Decimal(kExpansionFactor));
+}
+
+ActiveBudget::ActiveBudget(ExpansionBudget& budget) { gActive = &budget; }
+ActiveBudget::~ActiveBudget() { gActive = nullptr; }
+
+xc::MemoryManager& ParserMemory() {
+  // Documents made by the parser keep using this manager after the parser
+  // is gone, so it lives as long as the library.
+  static BoundedMemoryManager manager;
+  return manager;
+}
+
+bool AllocationRefused() { return gAllocationRefused; }
+void ResetAllocationRefused() { gAllocationRefused = false; }
+
+std::unique_ptr<xc::InputSource> CountingSource(std::unique_ptr<xc::InputSource> source, ExpansionBudget& budget,
+                                                Counted as) {
+  return std::make_unique<CountedSource>(std::move(source), budget, as);
+}
+
+}  // namespace xdom

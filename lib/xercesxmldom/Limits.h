@@ -1,0 +1,92 @@
+// What one load may cost: the expansion budget, the parser's memory manager
+// and an input source that counts what is read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include <xercesc/framework/MemoryManager.hpp>
+#include <xercesc/sax/InputSource.hpp>
+
+#include "lib/xercesxmldom/Common.h"
+
+namespace xdom {
+
+// Expansion may produce this many characters whatever the document's size...
+inline constexpr uint64_t kExpansionAllowance = uint64_t(8) * 1024 * 1024;
+// ...plus this many for every byte of the document read so far.
+inline constexpr uint64_t kExpansionFactor = 20;
+// Charged on top of the characters for every entity the scanner opens (so
+// that empty entities nested a billion times are not free: each costs a
+// reader and an exception in Xerces), every attribute supplied from a DTD
+// default (each is a node of its own) and every DTD declaration.
+inline constexpr uint64_t kExpansionCost = 64;
+
+// Everything expansion makes in one load, in characters: the replacement
+// text of every entity reference, in content and in attribute values,
+// every attribute value supplied from a DTD default, the declarations the
+// DTD delivers and every byte of an external resource. Once it exceeds
+// kExpansionAllowance + kExpansionFactor * (bytes of the document read),
+// the load fails. Exceeding it is sticky: the load fails however the parse
+// then ends.
+class ExpansionBudget {
+ public:
+  // Called once, when the budget is first exceeded (while the scanner
+  // still knows where it is).
+  std::function<void()> onExceeded;
+
+  void Read(uint64_t bytes) { read_ += bytes; }
+  // Adds n; false once the total exceeds the limit.
+  bool Charge(uint64_t n) {
+    used_ += n;
+    if (used_ > Limit()) Exceed();
+    return !exceeded_;
+  }
+  // Fails the load as if the limit had been exceeded.
+  void Exceed() {
+    if (!exceeded_ && onExceeded) onExceeded();
+    exceeded_ = true;
+  }
+  bool Exceeded() const { return exceeded_; }
+  uint64_t Limit() const { return kExpansionAllowance + kExpansionFactor * read_; }
+  // The failure text, naming the limit.
+  std::u16string Message() const;
+
+ private:
+  uint64_t read_ = 0;
+  uint64_t used_ = 0;
+  bool exceeded_ = false;
+};
+
+// Thrown by the parser's memory manager to stop a load over its budget.
+struct ExpansionRefused {};
+
+// Makes budget the one charged by the parser's memory manager while it
+// lives (one load at a time runs on the one thread).
+class ActiveBudget {
+ public:
+  explicit ActiveBudget(ExpansionBudget& budget);
+  ~ActiveBudget();
+  ActiveBudget(const ActiveBudget&) = delete;
+  ActiveBudget& operator=(const ActiveBudget&) = delete;
+};
+
+// The memory manager of the parser and of the documents it makes. It
+// refuses any single allocation above a fixed size (out of memory). While a
+// budget is active it charges it for every entity the scanner opens, and
+// once the budget is exceeded, or for a buffer larger than the budget could
+// fill, it throws ExpansionRefused.
+xc::MemoryManager& ParserMemory();
+// The last refusal came from the single-allocation limit.
+bool AllocationRefused();
+void ResetAllocationRefused();
+
+// Wraps source so that what its stream reads is counted: the document's
+// own bytes widen the budget, an external resource's bytes are charged to
+// it.
+enum class Counted { AsDocument, AsExpansion };
+std::unique_ptr<xc::InputSource> CountingSource(std::unique_ptr<xc::InputSource> source, ExpansionBudget& budget,
+                                                Counted as);
+
+}  // namespace xdom
