@@ -16,11 +16,11 @@
 #include "app/AppConst.h"
 #include "app/Application.h"
 #include "app/Trace.h"
-#include "app/Unit1_xfm.h"
+#include "app/Form1Components.h"
 #include "app/XMLTreeModel.h"
 #include "app/XMLTreeView.h"
 #include "rtl/Exception.h"
-#include "rtl/Filer.h"
+#include "rtl/FormReader.h"
 #include "rtl/TextConv.h"
 #include "rtl/Variant.h"
 #include "ui_Unit1.h"
@@ -183,10 +183,11 @@ void RegisterUnit1Classes() {
   });
 }
 
-const char* Unit1FormDescription() { return kUnit1Form; }
+const char* Unit1FormDescription() { return kForm1Components; }
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), rtl::TComponent(nullptr), ui_(std::make_unique<Ui::Form1>()) {
   RegisterUnit1Classes();
+  SetName("Form1");
   rtl::ReadForm(Unit1FormDescription(), this);
   XMLDocument1 = dynamic_cast<TXMLDocument*>(FindComponent("XMLDocument1"));
 

@@ -89,7 +89,7 @@ TEST(Window, DocumentComponentComesFromTheFormDescription) {
   EXPECT_TRUE(form.XMLDocument1->GetParseOptions().Empty());
   EXPECT_FALSE(form.XMLDocument1->ComponentState().Contains(rtl::csLoading));
   EXPECT_EQ(form.ComponentCount(), 1);
-  EXPECT_NE(std::string(Unit1FormDescription()).find("DOMVendorDesc = 'Xerces XML'"), std::string::npos);
+  EXPECT_NE(std::string(Unit1FormDescription()).find("DOMVendorDesc = \"Xerces XML\""), std::string::npos);
 }
 
 TEST(Window, TabOrderAndInitialFocus) {
