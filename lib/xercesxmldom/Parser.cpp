@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <bit>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -243,6 +245,48 @@ class ProgramStreamSource final : public xc::InputSource {
 
  private:
   rtl::IStream* s_;
+};
+
+// Reads through another source and calls progress as ParseSettings says.
+// The scanner reads the main source a buffer at a time however the document
+// is shaped, so this is one place that sees the whole parse advance.
+class ProgressStream final : public xc::BinInputStream {
+ public:
+  ProgressStream(xc::BinInputStream* inner, const std::function<void()>& progress)
+      : inner_(inner), progress_(progress), last_(std::chrono::steady_clock::now()) {}
+  XMLFilePos curPos() const override { return inner_->curPos(); }
+  XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ >= kProgressInterval) {
+      last_ = now;
+      progress_();
+    }
+    return inner_->readBytes(toFill, maxToRead);
+  }
+  const XMLCh* getContentType() const override { return inner_->getContentType(); }
+  const XMLCh* getEncoding() const override { return inner_->getEncoding(); }
+
+ private:
+  std::unique_ptr<xc::BinInputStream> inner_;
+  const std::function<void()>& progress_;
+  std::chrono::steady_clock::time_point last_;
+};
+
+class ProgressSource final : public xc::InputSource {
+ public:
+  ProgressSource(std::unique_ptr<xc::InputSource> inner, const std::function<void()>& progress)
+      : InputSource(&gParserMemory), inner_(std::move(inner)), progress_(progress) {
+    setSystemId(inner_->getSystemId());
+    setEncoding(inner_->getEncoding());
+  }
+  xc::BinInputStream* makeStream() const override {
+    xc::BinInputStream* stream = inner_->makeStream();
+    return stream ? new ProgressStream(stream, progress_) : nullptr;
+  }
+
+ private:
+  std::unique_ptr<xc::InputSource> inner_;
+  const std::function<void()>& progress_;
 };
 
 // XercesDOMParser shaped for a viewer: whitespace-only text dropped unless
@@ -818,8 +862,11 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
       bool notRegular = false;
       FILE* f = OpenRegularFile(src.path, &notRegular);
       if (!f) {
+        const int reason = errno;
         out.error.code = rtl::E_FAIL_;
-        out.error.reason = FormatMsg(notRegular ? msg::kNotARegularFile : msg::kCannotOpenFile, Utf8ToUtf16(src.path));
+        out.error.reason = notRegular ? FormatMsg(msg::kNotARegularFile, Utf8ToUtf16(src.path))
+                                      : FormatMsg(msg::kCannotOpenFile, Utf8ToUtf16(src.path),
+                                                  Utf8ToUtf16(std::strerror(reason)));
         out.error.url = Utf8ToUtf16(src.path);
         return out;
       }
@@ -865,6 +912,8 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
       break;
     }
   }
+
+  if (settings.progress) input = std::make_unique<ProgressSource>(std::move(input), settings.progress);
 
   xc::SecurityManager security;
   security.setEntityExpansionLimit(kMaxEntityExpansions);
