@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include "AppTestUtil.h"
@@ -362,6 +363,14 @@ TEST_F(Load, ButtonOpensTheDialogInTheProgramDirectoryAndLoadsTheChoice) {
   EXPECT_EQ(shownDirectory, QCoreApplication::applicationDirPath());
   EXPECT_EQ(Items(), (Rows{{0, u"chosen.xml", 0}, {1, u"a", 1}, {2, u"b", 2}, {3, u"hi", 3}}));
   EXPECT_EQ(trace, "ChildNodes.Count=1\nNodeName=b\n");
+}
+
+TEST_F(Load, SpaceReturnAndEnterPressTheFocusedButton) {
+  int opened = 0;
+  form.ExecuteOpenDialog = [&](QFileDialog&) { return ++opened, false; };
+  form.Button1->setFocus();
+  for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) QTest::keyClick(form.Button1, key);
+  EXPECT_EQ(opened, 3);
 }
 
 TEST_F(Load, CancelledDialogOrMissingFileChangesNothing) {

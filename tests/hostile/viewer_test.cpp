@@ -93,6 +93,27 @@ TEST_F(Viewer, FilesThatCannotBeReadKeepThePreviousCounts) {
   ExpectNextLoadWorks();
 }
 
+TEST_F(Viewer, AFileThatCannotBeOpenedSaysWhy) {
+  LoadGood();
+  const std::string gone = ViewerLoad(form, dir.File("gone.xml"));
+  EXPECT_EQ(gone.substr(0, gone.find('\n')), "Cannot open file \"" + dir.File("gone.xml") + "\": No such file or directory");
+
+  // Root may read anything, so the load runs in a child as an ordinary user.
+  const std::string locked = dir.Write("locked.xml", "<a/>");
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  const ChildRun run = RunInChild(
+      [&] {
+        constexpr uid_t kNobody = 65534;
+        if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return std::string("still root");
+        return ViewerLoad(form, locked);
+      },
+      60);
+  ASSERT_TRUE(run.finished && !run.crashed);
+  EXPECT_EQ(run.result.substr(0, run.result.find('\n')),
+            "Cannot open file \"" + locked + "\": Permission denied");
+}
+
 TEST_F(Viewer, ExternalContentIsNotShown) {
   WatchedPipe secret(dir.File("secret.txt"), "TOP-SECRET-CONTENT");
   const std::string file = dir.Write(
