@@ -126,7 +126,9 @@ void RequestClose(unsigned long window) {
   message.data.data32[0] = Atom(connection, "WM_DELETE_WINDOW");
   message.data.data32[1] = XCB_CURRENT_TIME;
   xcb_send_event(connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
-  xcb_flush(connection);
+  // A round trip, so the server has taken the event before the connection
+  // goes: a request still unread at the hang-up may be dropped.
+  std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
   xcb_disconnect(connection);
 }
 
