@@ -89,26 +89,27 @@ void TXMLTreeView::SetTreeModel(TXMLTreeModel* model) {
   UpdateContentWidth();
 }
 
+int TXMLTreeView::Advance(char16_t unit) {
+  int16_t& known = advances_[unit];
+  if (known < 0) {
+    const QFontMetrics metrics = fontMetrics();
+    int width;
+    if (unit >= 0xD800 && unit < 0xDC00)
+      width = std::max(metrics.maxWidth(), metrics.height());  // the pair's character, from any font
+    else if (unit >= 0xDC00 && unit < 0xE000)
+      width = 0;
+    else if (unit == u'\t')
+      width = kTabWidth;
+    else
+      width = metrics.horizontalAdvance(QChar(unit));
+    known = static_cast<int16_t>(std::clamp(width, 0, INT16_MAX));
+  }
+  return known;
+}
+
 int TXMLTreeView::TextWidth(std::u16string_view text, bool cut) {
-  const QFontMetrics metrics = fontMetrics();
-  const auto advance = [&](char16_t unit) -> int {
-    int16_t& known = advances_[unit];
-    if (known < 0) {
-      int width;
-      if (unit >= 0xD800 && unit < 0xDC00)
-        width = std::max(metrics.maxWidth(), metrics.height());  // the pair's character, from any font
-      else if (unit >= 0xDC00 && unit < 0xE000)
-        width = 0;
-      else if (unit == u'\t')
-        width = kTabWidth;
-      else
-        width = metrics.horizontalAdvance(QChar(unit));
-      known = static_cast<int16_t>(std::clamp(width, 0, INT16_MAX));
-    }
-    return known;
-  };
-  int width = cut ? advance(u'\u2026') : 0;
-  for (const char16_t unit : text) width += advance(unit);
+  int width = cut ? Advance(u'\u2026') : 0;
+  for (const char16_t unit : text) width += Advance(unit);
   return width;
 }
 

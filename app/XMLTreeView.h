@@ -56,8 +56,10 @@ class TXMLTreeView : public QTreeView {
  private:
   void Toggle(const QModelIndex& index);
   void UpdateContentWidth();
-  // An upper bound of the width of text as the rows draw it.
+  // An upper bound of the width of text as the rows draw it, from the
+  // advances of its UTF-16 units.
   int TextWidth(std::u16string_view text, bool cut);
+  int Advance(char16_t unit);
   // Scrolls sideways by a step when the current item reaches beyond the
   // edge on that side; false when it does not.
   bool ScrollAlongItem(int direction);
