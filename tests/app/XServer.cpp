@@ -96,7 +96,7 @@ void RunTool(const std::vector<std::string>& args) {
 xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
   xcb_intern_atom_reply_t* reply =
       xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-  const xcb_atom_t atom = reply ? reply->atom : XCB_ATOM_NONE;
+  const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
   std::free(reply);
   return atom;
 }
