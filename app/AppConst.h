@@ -9,3 +9,5 @@ inline constexpr const char* SNodeNameTrace = "NodeName=%s";
 inline constexpr const char* SUnknownError = "Unknown error";
 // A trace line could not be written; %s is the system's reason.
 inline constexpr const char* SWriteTraceError = "Error writing to standard output: %s";
+// Raised through the load when the user cancels it; never shown.
+inline constexpr const char* SLoadCancelled = "Load cancelled";

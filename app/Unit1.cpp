@@ -16,11 +16,12 @@
 #include "app/AppConst.h"
 #include "app/Application.h"
 #include "app/Trace.h"
-#include "app/Unit1_xfm.h"
+#include "app/Form1Components.h"
+#include "app/LoadPump.h"
 #include "app/XMLTreeModel.h"
 #include "app/XMLTreeView.h"
 #include "rtl/Exception.h"
-#include "rtl/Filer.h"
+#include "rtl/FormReader.h"
 #include "rtl/TextConv.h"
 #include "rtl/Variant.h"
 #include "ui_Unit1.h"
@@ -30,6 +31,11 @@
 namespace {
 
 constexpr int kCounterLabelHeight = 19;
+// The load state the document reports at the start of a load and while it
+// runs.
+constexpr int32_t kLoadStateLoading = 1;
+// Nodes the walk takes between two looks at the clock.
+constexpr uint32_t kNodesPerPump = 64;
 
 // Shows the busy cursor from construction to destruction, on every path.
 class TBusyCursor {
@@ -183,10 +189,11 @@ void RegisterUnit1Classes() {
   });
 }
 
-const char* Unit1FormDescription() { return kUnit1Form; }
+const char* Unit1FormDescription() { return kForm1Components; }
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), rtl::TComponent(nullptr), ui_(std::make_unique<Ui::Form1>()) {
   RegisterUnit1Classes();
+  SetName("Form1");
   rtl::ReadForm(Unit1FormDescription(), this);
   XMLDocument1 = dynamic_cast<TXMLDocument*>(FindComponent("XMLDocument1"));
 
@@ -234,11 +241,22 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), rtl::TComponent(nullptr), ui_
   for (int i = 0; i < viewer::kKindIconCount; ++i)
     rowIcons[i]->setPixmap(viewer::MakeKindIcon(i, viewer::IconBackground::Transparent));
 
+  // The document reports progress while it parses, and the walk does so
+  // itself; both give the pump its turn.
+  loadPump_ = new viewer::TLoadPump(this);
+  XMLDocument1->SetParseOptions(TParseOptions{poAsyncLoad});
+  XMLDocument1->SetOnAsyncLoad([this](rtl::TObject*, int32_t state) {
+    if (state == kLoadStateLoading) loadPump_->Pump();
+  });
+
   treeModel_ = new viewer::TXMLTreeModel(this);
   treeModel_->SetImages(&ImageList1);
   TreeView1->SetTreeModel(treeModel_);
   TreeView1->setFocus(Qt::OtherFocusReason);
 
+  // Return and Enter press the focused button, as Space does (the toolkit
+  // does that only for buttons of dialogs).
+  Button1->setAutoDefault(true);
   // Handlers run guarded: an exception must not unwind through the toolkit's
   // signal delivery.
   connect(Button1, &QPushButton::clicked, this, [this] { TApplication::Guard([this] { Button1Click(Button1); }); });
@@ -291,7 +309,28 @@ TForm1::TTreeNode TForm1::AddItem(TTreeNode parent, rtl::WideStringView text, in
 }
 
 void TForm1::LoadXMLFile(const rtl::AnsiString& FileName) {
-  TBusyCursor busy;
+  bool cancelled = false;
+  {
+    TBusyCursor busy;
+    viewer::TLoadPump::TRun pumping(*loadPump_);
+    try {
+      Load(FileName);
+    } catch (...) {
+      // Whatever the cancel broke off, the user asked for it to stop.
+      if (!loadPump_->Cancelled()) throw;
+      cancelled = true;
+    }
+  }
+  if (cancelled) EndCancelledLoad();
+}
+
+void TForm1::EndCancelledLoad() {
+  treeModel_->Clear();
+  XMLDocument1->SetActive(false);
+  if (loadPump_->CloseRequested()) close();
+}
+
+void TForm1::Load(const rtl::AnsiString& FileName) {
   TTraceFlush trace;
   treeModel_->Clear();
   XMLDocument1->LoadFromFile(rtl::NarrowToWide(FileName));
@@ -369,7 +408,8 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
   };
 
   enter(ParentItem, Node, Kind);
-  while (!loops.empty()) {
+  for (uint32_t step = 1; !loops.empty(); ++step) {
+    if (step % kNodesPerPump == 0) loadPump_->Pump();
     ChildLoop& loop = loops.back();
     if (loop.next >= loop.count) {
       const rtl::ComPtr<IXMLNode> finished = std::move(loop.node);

@@ -24,6 +24,7 @@ class Form1;
 }
 
 namespace viewer {
+class TLoadPump;
 class TXMLTreeModel;
 class TXMLTreeView;
 }  // namespace viewer
@@ -76,7 +77,10 @@ class TForm1 : public QWidget, public rtl::TComponent {
   void Button1Click(QObject* Sender);
   // Loads the file (a full path in the locale's character set) into the tree
   // and the counters. On failure the tree stays empty (or partly filled when
-  // the walk failed) and the labels keep the previous values.
+  // the walk failed) and the labels keep the previous values. The window
+  // repaints throughout; Escape or closing the window cancels the load,
+  // which then ends as a failed one does (empty tree, labels as they were,
+  // document closed) but without an error; a window closed so closes then.
   void LoadXMLFile(const rtl::AnsiString& FileName);
   // Adds the items for Node under ParentItem as Kind says, and those of the
   // nodes below it.
@@ -89,6 +93,9 @@ class TForm1 : public QWidget, public rtl::TComponent {
   std::function<bool(QFileDialog& dialog)> ExecuteOpenDialog;
 
  private:
+  // The load itself, as LoadXMLFile describes it but without cancelling.
+  void Load(const rtl::AnsiString& fileName);
+  void EndCancelledLoad();
   void ZeroCounters();
   void WriteCounters();
   TTreeNode AddItem(TTreeNode parent, rtl::WideStringView text, int imageIndex);
@@ -102,6 +109,7 @@ class TForm1 : public QWidget, public rtl::TComponent {
 
   std::unique_ptr<Ui::Form1> ui_;
   viewer::TXMLTreeModel* treeModel_ = nullptr;
+  viewer::TLoadPump* loadPump_ = nullptr;
 };
 
 // The form description of the window (its non-visual components' stored

@@ -44,6 +44,7 @@ void TXMLTreeModel::Clear() {
   path_.clear();
   rows_.clear();
   rows_.shrink_to_fit();
+  maxDepth_ = 0;
   endResetModel();
 }
 
@@ -82,6 +83,7 @@ int TXMLTreeModel::AddItem(int parent, rtl::WideStringView text) {
   items_.push_back(item);
   path_.resize(static_cast<size_t>(depth));
   path_.push_back(id);
+  maxDepth_ = std::max(maxDepth_, depth);
   return id;
 }
 
@@ -96,6 +98,19 @@ void TXMLTreeModel::SetImageIndex(int item, int index) {
 rtl::WideString TXMLTreeModel::Text(int item) const {
   const Item& it = items_[Slot(item)];
   return texts_.substr(it.textOffset, it.textLength);
+}
+
+std::u16string_view TXMLTreeModel::ShownText(int item, bool* cut) const {
+  const Item& it = items_[Slot(item)];
+  std::u16string_view text(texts_.data() + it.textOffset, it.textLength);
+  const bool longer = text.size() > kMaxShownLength;
+  if (longer) {
+    size_t length = kMaxShownLength;
+    if (text[length - 1] >= 0xD800 && text[length - 1] < 0xDC00) --length;
+    text = text.substr(0, length);
+  }
+  if (cut) *cut = longer;
+  return text;
 }
 
 bool TXMLTreeModel::HasChildren(int item) const {
@@ -209,8 +224,13 @@ QVariant TXMLTreeModel::data(const QModelIndex& index, int role) const {
   const int item = ItemAtRow(index.row());
   const Item& it = items_[static_cast<size_t>(item)];
   switch (role) {
-    case Qt::DisplayRole:
-      return QString::fromUtf16(texts_.data() + it.textOffset, static_cast<qsizetype>(it.textLength));
+    case Qt::DisplayRole: {
+      bool cut = false;
+      const std::u16string_view shown = ShownText(item, &cut);
+      QString text = QString::fromUtf16(shown.data(), static_cast<qsizetype>(shown.size()));
+      if (cut) text += QChar(0x2026);
+      return text;
+    }
     case Qt::DecorationRole:
       if (it.image >= 0 && it.image < icons_.size()) return icons_[it.image];
       return QVariant();

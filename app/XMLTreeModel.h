@@ -14,6 +14,7 @@
 #include <QList>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rtl/Types.h"
@@ -34,6 +35,10 @@ class TXMLTreeModel : public QAbstractItemModel {
     ItemRole,                           // int, the item behind the row
   };
   static constexpr int kNoItem = -1;
+  // A row shows at most this many UTF-16 units of its item's text; a longer
+  // text shows its start and an ellipsis, so that painting a row takes
+  // bounded time however long the text is. The item keeps its whole text.
+  static constexpr size_t kMaxShownLength = 1000;
 
   explicit TXMLTreeModel(QObject* parent = nullptr);
   ~TXMLTreeModel() override;
@@ -60,9 +65,14 @@ class TXMLTreeModel : public QAbstractItemModel {
   // Parent item, or kNoItem for a top-level item.
   int Parent(int item) const { return items_[Slot(item)].parent; }
   int Depth(int item) const { return items_[Slot(item)].depth; }
+  // The greatest depth of any item, shown or not; 0 without items.
+  int MaxDepth() const { return maxDepth_; }
   // -1 when never set.
   int ImageIndex(int item) const { return items_[Slot(item)].image; }
   rtl::WideString Text(int item) const;
+  // The start of the text that the item's row shows (all of it when short
+  // enough; never half of a surrogate pair), and whether an ellipsis follows.
+  std::u16string_view ShownText(int item, bool* cut = nullptr) const;
   // Children in order (walks the item's subtree).
   std::vector<int> Children(int item) const;
   // The top-level items in order.
@@ -112,6 +122,7 @@ class TXMLTreeModel : public QAbstractItemModel {
   std::vector<int32_t> rows_;
   QList<QIcon> icons_;
   int updates_ = 0;
+  int maxDepth_ = 0;
 };
 
 }  // namespace viewer

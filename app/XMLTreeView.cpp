@@ -1,11 +1,15 @@
 #include "app/XMLTreeView.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <algorithm>
+#include <cstdint>
 
 #include "app/XMLTreeModel.h"
 
@@ -13,19 +17,23 @@ namespace viewer {
 
 namespace {
 
+constexpr size_t kCodeUnits = 0x10000;
+// Tab stops of the rows' text layout.
+constexpr int kTabWidth = 80;
+
 // Paints a row as the tree shows it: indentation for the depth, the branch
 // indicator of an item with children, then icon and text.
 class TTreeRowDelegate : public QStyledItemDelegate {
  public:
-  TTreeRowDelegate(TXMLTreeView* view) : QStyledItemDelegate(view), view_(view) {}
+  explicit TTreeRowDelegate(TXMLTreeView* view) : QStyledItemDelegate(view), view_(view) {}
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    const int step = view_->LevelIndent();
-    const int indent = index.data(TXMLTreeModel::DepthRole).toInt() * step;
+    const int indent = index.data(TXMLTreeModel::DepthRole).toInt() * view_->LevelIndent();
     if (index.data(TXMLTreeModel::HasChildrenRole).toBool()) {
       QStyleOption branch;
       branch.initFrom(view_);
-      branch.rect = QRect(option.rect.x() + indent, option.rect.y(), step, option.rect.height());
+      branch.rect = QRect(option.rect.x() + indent, option.rect.y(), TXMLTreeView::kIndicatorWidth,
+                          option.rect.height());
       branch.state = QStyle::State_Item | QStyle::State_Children;
       if (index.data(TXMLTreeModel::ExpandedRole).toBool()) branch.state |= QStyle::State_Open;
       view_->style()->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, painter, view_);
@@ -33,7 +41,7 @@ class TTreeRowDelegate : public QStyledItemDelegate {
     // Selection and focus frame hug the icon and text, as in a classic tree,
     // rather than running to the column's end.
     QStyleOptionViewItem rest = option;
-    rest.rect.setLeft(option.rect.x() + indent + step);
+    rest.rect.setLeft(option.rect.x() + indent + TXMLTreeView::kIndicatorWidth);
     rest.rect.setWidth(std::min(rest.rect.width(), QStyledItemDelegate::sizeHint(option, index).width()));
     QStyledItemDelegate::paint(painter, rest, index);
   }
@@ -41,7 +49,7 @@ class TTreeRowDelegate : public QStyledItemDelegate {
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     const QSize size = QStyledItemDelegate::sizeHint(option, index);
     const int depth = index.data(TXMLTreeModel::DepthRole).toInt();
-    return QSize(size.width() + (depth + 1) * view_->LevelIndent(), size.height());
+    return QSize(size.width() + depth * view_->LevelIndent() + TXMLTreeView::kIndicatorWidth, size.height());
   }
 
  private:
@@ -50,7 +58,7 @@ class TTreeRowDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-TXMLTreeView::TXMLTreeView(QWidget* parent) : QTreeView(parent) {
+TXMLTreeView::TXMLTreeView(QWidget* parent) : QTreeView(parent), advances_(kCodeUnits, -1) {
   // The model hands the view a flat list of rows; nesting is drawn by the
   // delegate, so the view's own tree machinery stays out of the way.
   setRootIsDecorated(false);
@@ -60,22 +68,131 @@ TXMLTreeView::TXMLTreeView(QWidget* parent) : QTreeView(parent) {
   setHeaderHidden(true);
   setIndentation(0);
   setIconSize(QSize(16, 16));
+  // The one column is as wide as the widest row, set whenever the rows
+  // change; measured by the toolkit it would follow the rows in view.
   header()->setStretchLastSection(false);
-  header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  header()->setSectionResizeMode(QHeaderView::Fixed);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   setItemDelegate(new TTreeRowDelegate(this));
 }
 
 void TXMLTreeView::SetTreeModel(TXMLTreeModel* model) {
+  if (treeModel_) disconnect(treeModel_, nullptr, this, nullptr);
   treeModel_ = model;
   setModel(model);
+  if (model) {
+    connect(model, &QAbstractItemModel::modelReset, this, &TXMLTreeView::UpdateContentWidth);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &TXMLTreeView::UpdateContentWidth);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &TXMLTreeView::UpdateContentWidth);
+  }
+  UpdateContentWidth();
+}
+
+int TXMLTreeView::Advance(char16_t unit) {
+  int16_t& known = advances_[unit];
+  if (known < 0) {
+    const QFontMetrics metrics = fontMetrics();
+    int width;
+    if (unit >= 0xD800 && unit < 0xDC00)
+      width = std::max(metrics.maxWidth(), metrics.height());  // the pair's character, from any font
+    else if (unit >= 0xDC00 && unit < 0xE000)
+      width = 0;
+    else if (unit == u'\t')
+      width = kTabWidth;
+    else
+      width = metrics.horizontalAdvance(QChar(unit));
+    known = static_cast<int16_t>(std::clamp(width, 0, INT16_MAX));
+  }
+  return known;
+}
+
+int TXMLTreeView::TextWidth(std::u16string_view text, bool cut) {
+  int width = cut ? Advance(u'\u2026') : 0;
+  for (const char16_t unit : text) width += Advance(unit);
+  return width;
+}
+
+void TXMLTreeView::UpdateContentWidth() {
+  int fixedPart = kIndicatorWidth + iconSize().width();
+  int widest = 0;
+  const int rows = treeModel_ ? treeModel_->rowCount() : 0;
+  if (rows > 0) {
+    // What the style adds around icon and text, from a row drawn by it, and
+    // room for a text that comes out wider than its characters' sum.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QModelIndex first = treeModel_->index(0, 0);
+    fixedPart = itemDelegate()->sizeHint(option, first).width() - treeModel_->Depth(treeModel_->ItemAtRow(0)) * levelIndent_ -
+                fontMetrics().horizontalAdvance(first.data().toString()) + fontMetrics().averageCharWidth();
+  }
+  // The toolkit's column cannot be wider than its limit; a tree too deep
+  // for it gets a smaller step per level, the same whichever items are
+  // open, so that its deepest rows and their widest possible text stay in
+  // reach.
+  const int limit = header()->maximumSectionSize() - fixedPart;
+  const int widestText = static_cast<int>(TXMLTreeModel::kMaxShownLength + 1) *
+                         std::max(fontMetrics().maxWidth(), fontMetrics().height());
+  const int deepest = treeModel_ ? treeModel_->MaxDepth() : 0;
+  levelIndent_ = deepest == 0 || int64_t(deepest) * kLevelIndent + widestText <= limit
+                     ? kLevelIndent
+                     : std::max(0, (limit - widestText) / deepest);
+  for (int row = 0; row < rows; ++row) {
+    const int item = treeModel_->ItemAtRow(row);
+    bool cut = false;
+    const int text = TextWidth(treeModel_->ShownText(item, &cut), cut);
+    widest = std::max(widest, treeModel_->Depth(item) * levelIndent_ + text);
+  }
+  contentWidth_ = std::min(widest + fixedPart, header()->maximumSectionSize());
+  if (header()->count() > 0) header()->resizeSection(0, contentWidth_);
+  viewport()->update();
 }
 
 QRect TXMLTreeView::IndicatorRect(const QModelIndex& index) const {
   if (!index.isValid() || !index.data(TXMLTreeModel::HasChildrenRole).toBool()) return QRect();
   const QRect row = visualRect(index);
   const int indent = index.data(TXMLTreeModel::DepthRole).toInt() * levelIndent_;
-  return QRect(row.x() + indent, row.y(), levelIndent_, row.height());
+  return QRect(row.x() + indent, row.y(), kIndicatorWidth, row.height());
+}
+
+QRect TXMLTreeView::ItemRect(const QModelIndex& index) const {
+  if (!index.isValid()) return QRect();
+  const QRect row = visualRect(index);
+  const int indent = index.data(TXMLTreeModel::DepthRole).toInt() * levelIndent_;
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  return QRect(row.x() + indent, row.y(), itemDelegate()->sizeHint(option, index).width() - indent, row.height());
+}
+
+void TXMLTreeView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+  // The toolkit scrolls up and down as asked; sideways it would show the
+  // column's start, which for a deep item is far from the item.
+  QScrollBar* bar = horizontalScrollBar();
+  const int offset = bar->value();
+  QTreeView::scrollTo(index, hint);
+  bar->setValue(offset);
+  if (mouseChoosing_ || !index.isValid()) return;
+  const QRect item = ItemRect(index);
+  const int shown = std::min(item.width(), viewport()->width());
+  if (item.left() < 0)
+    bar->setValue(offset + item.left());
+  else if (item.left() + shown > viewport()->width())
+    bar->setValue(offset + item.left() + shown - viewport()->width());
+}
+
+bool TXMLTreeView::ScrollAlongItem(int direction) {
+  const QRect item = ItemRect(currentIndex());
+  QScrollBar* bar = horizontalScrollBar();
+  const int step = std::max(bar->singleStep(), viewport()->width() / 2);
+  if (direction > 0 && item.right() >= viewport()->width()) {
+    bar->setValue(bar->value() + std::min(step, item.right() - viewport()->width() + 1));
+    return true;
+  }
+  if (direction < 0 && item.left() < 0) {
+    bar->setValue(bar->value() - std::min(step, -item.left()));
+    return true;
+  }
+  return false;
 }
 
 void TXMLTreeView::Toggle(const QModelIndex& index) {
@@ -91,7 +208,11 @@ void TXMLTreeView::mousePressEvent(QMouseEvent* event) {
     event->accept();
     return;
   }
+  // What the mouse picks is in view already; following it sideways would
+  // pull the text away from under the pointer.
+  mouseChoosing_ = true;
   QTreeView::mousePressEvent(event);
+  mouseChoosing_ = false;
 }
 
 void TXMLTreeView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -111,24 +232,37 @@ void TXMLTreeView::keyPressEvent(QKeyEvent* event) {
     return;
   }
   const int item = current.data(TXMLTreeModel::ItemRole).toInt();
+  if (event->matches(QKeySequence::Copy)) {
+    // The whole text, not the start the row shows.
+    QApplication::clipboard()->setText(QString::fromStdU16String(treeModel_->Text(item)));
+    return;
+  }
   const bool hasChildren = treeModel_->HasChildren(item);
   const bool expanded = treeModel_->IsExpanded(item);
+  // Opening or closing the item moves the rows around it; it stays in view.
+  const auto setExpanded = [&](bool value) {
+    treeModel_->SetExpanded(item, value);
+    scrollTo(currentIndex());
+  };
   switch (event->key()) {
     case Qt::Key_Plus:
-      treeModel_->SetExpanded(item, true);
+      setExpanded(true);
       return;
     case Qt::Key_Minus:
-      treeModel_->SetExpanded(item, false);
+      setExpanded(false);
       return;
     case Qt::Key_Right:
       if (hasChildren && !expanded)
-        treeModel_->SetExpanded(item, true);
+        setExpanded(true);
       else if (hasChildren)
         setCurrentIndex(treeModel_->index(current.row() + 1, 0));
+      else
+        ScrollAlongItem(+1);
       return;
     case Qt::Key_Left:
+      if (ScrollAlongItem(-1)) return;
       if (hasChildren && expanded) {
-        treeModel_->SetExpanded(item, false);
+        setExpanded(false);
       } else {
         const int parent = treeModel_->Parent(item);
         if (parent != TXMLTreeModel::kNoItem) setCurrentIndex(treeModel_->index(treeModel_->RowOfItem(parent), 0));
@@ -136,6 +270,14 @@ void TXMLTreeView::keyPressEvent(QKeyEvent* event) {
       return;
     default:
       QTreeView::keyPressEvent(event);
+  }
+}
+
+void TXMLTreeView::changeEvent(QEvent* event) {
+  QTreeView::changeEvent(event);
+  if (event->type() == QEvent::FontChange) {
+    std::fill(advances_.begin(), advances_.end(), int16_t(-1));
+    UpdateContentWidth();
   }
 }
 

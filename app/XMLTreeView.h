@@ -1,9 +1,17 @@
 // The tree view of the window over a TXMLTreeModel: draws each row indented
 // by its depth with an expand/collapse indicator, and lets the mouse and the
 // keyboard expand and collapse items through the model.
+//
+// However deep the tree, every row can be reached: the width the view
+// scrolls over is that of its widest row, worked out once whenever the rows
+// change (so the scroll bars keep their range while scrolling), and the
+// view follows the current item sideways as well as up and down. Trees too
+// deep for the toolkit's widest column are drawn with a smaller step per
+// level.
 #pragma once
 
 #include <QTreeView>
+#include <vector>
 
 namespace viewer {
 
@@ -13,6 +21,11 @@ class TXMLTreeView : public QTreeView {
   Q_OBJECT
 
  public:
+  // Pixels per nesting level, and the width of the indicator in front of
+  // each item.
+  static constexpr int kLevelIndent = 19;
+  static constexpr int kIndicatorWidth = 19;
+
   explicit TXMLTreeView(QWidget* parent = nullptr);
 
   // Also installs the model as the view's model; null detaches it.
@@ -20,22 +33,44 @@ class TXMLTreeView : public QTreeView {
   // The installed tree model, or null.
   TXMLTreeModel* TreeModel() const { return treeModel_; }
 
-  // Pixels per nesting level.
+  // Pixels per nesting level now: kLevelIndent, or less for a very deep tree.
   int LevelIndent() const { return levelIndent_; }
+  // The width the view scrolls over: that of the widest row.
+  int ContentWidth() const { return contentWidth_; }
   // Area of the row's expand/collapse indicator in viewport coordinates;
   // empty for rows without children.
   QRect IndicatorRect(const QModelIndex& index) const;
+  // Area of the row's indicator, icon and text in viewport coordinates.
+  QRect ItemRect(const QModelIndex& index) const;
+
+  // Also brings the item's start (and as much of it as fits) into view
+  // sideways, unless the mouse chose it.
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void Toggle(const QModelIndex& index);
+  void UpdateContentWidth();
+  // An upper bound of the width of text as the rows draw it, from the
+  // advances of its UTF-16 units.
+  int TextWidth(std::u16string_view text, bool cut);
+  int Advance(char16_t unit);
+  // Scrolls sideways by a step when the current item reaches beyond the
+  // edge on that side; false when it does not.
+  bool ScrollAlongItem(int direction);
 
   TXMLTreeModel* treeModel_ = nullptr;
-  int levelIndent_ = 19;
+  int levelIndent_ = kLevelIndent;
+  int contentWidth_ = 0;
+  bool mouseChoosing_ = false;
+  // Advance of each UTF-16 unit in the view's font, filled on first use
+  // (-1: not yet measured).
+  std::vector<int16_t> advances_;
 };
 
 }  // namespace viewer

@@ -97,11 +97,9 @@ void TComponent::SetDesigning(bool value) {
 
 void TComponent::Loaded() { state_.Exclude(csLoading); }
 
-void TComponent::DefineProperties(TFiler&) {}
+void TComponent::DefineProperties(TFormReader&) {}
 
-bool TComponent::ReadProperty(std::string_view, TReader&) { return false; }
-
-void TComponent::WriteProperties(TWriter&) {}
+bool TComponent::ReadProperty(std::string_view, TFormReader&) { return false; }
 
 void TComponent::Destroying() {
   if (state_.Contains(csDestroying)) return;

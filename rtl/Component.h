@@ -1,6 +1,7 @@
 // The component base: components own the components created with them as
 // owner, carry a name and state flags, hear when loading from a form
-// description ends, and may define extra stored properties (see Filer.h).
+// description ends, and may define extra stored properties (see
+// FormReader.h).
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,7 @@
 
 namespace rtl {
 
-class TFiler;
-class TReader;
-class TWriter;
+class TFormReader;
 
 // A component name is empty, already used by a sibling, or not an identifier.
 class EComponentError : public Exception {
@@ -93,16 +92,13 @@ class TComponent : public TObject {
   // End of loading from a form description: clears csLoading. Overrides
   // call the base first.
   virtual void Loaded();
-  // Defines extra stored properties through filer.DefineProperty. The base
+  // Defines extra stored properties through reader.DefineProperty. The base
   // defines none.
-  virtual void DefineProperties(TFiler& filer);
-  // The published-property hooks of the form description. ReadProperty
-  // reads the value of property name through reader and returns true, or
-  // returns false (reading nothing) when the component has no such property.
-  virtual bool ReadProperty(std::string_view name, TReader& reader);
-  // Writes the published properties that differ from their defaults through
-  // writer.WritePropName plus one value each.
-  virtual void WriteProperties(TWriter& writer);
+  virtual void DefineProperties(TFormReader& reader);
+  // The published-property hook of the form description: reads the value of
+  // property name through reader and returns true, or returns false
+  // (reading nothing) when the component has no such property.
+  virtual bool ReadProperty(std::string_view name, TFormReader& reader);
 
   // Marks this component and all it owns as destroying. Derived destructors
   // that still need their members while owned components go may call it
@@ -116,7 +112,7 @@ class TComponent : public TObject {
   AnsiString ClassName() const;
 
  private:
-  friend class TReader;
+  friend class TFormReader;
   void Insert(TComponent* component);
   void Remove(TComponent* component);
 

@@ -27,7 +27,6 @@ inline constexpr const char* kInvalidName = "\"%s\" is not a valid component nam
 inline constexpr const char* kDuplicateName = "A component named %s already exists";
 inline constexpr const char* kNoComponent = "No component to read into";
 inline constexpr const char* kClassNotFound = "Class %s not found";
-inline constexpr const char* kClassNotRegistered = "Class of component %s is not registered";
 
 // Form descriptions. Reading errors end with the line they were found on.
 inline constexpr const char* kFormSyntax = "Form description: %s (line %d)";
@@ -35,10 +34,6 @@ inline constexpr const char* kExpected = "%s expected but \"%s\" found";
 inline constexpr const char* kUnknownProperty = "Property %s of %s does not exist";
 inline constexpr const char* kPropertyNotRead = "Value of property %s of %s was not read";
 inline constexpr const char* kWrongValueKind = "%s expected as value of property %s";
-inline constexpr const char* kIntegerRange = "Integer %s out of range";
-inline constexpr const char* kRootClassMismatch = "Form of class %s cannot be read into a %s";
-inline constexpr const char* kNoPropertyName = "Property value written without a property name";
-inline constexpr const char* kPropertyNotWritten = "No value written for property %s of %s";
-inline constexpr const char* kBadPropertyName = "\"%s\" is not a valid property name";
+inline constexpr const char* kClassMismatch = "Component %s is a %s";
 
 }  // namespace rtl::msg

@@ -6,38 +6,12 @@
 #include <iostream>
 #include <string>
 
-#include "rtl/Filer.h"
+#include "rtl/FormReader.h"
 #include "rtl/Streams.h"
 #include "rtl/TextConv.h"
 #include "xml/XMLConst.h"
 
 namespace {
-
-constexpr const char* kDocOptionNames[] = {"doNodeAutoCreate", "doNodeAutoIndent", "doAttrNull",
-                                           "doAutoPrefix",     "doNamespaceDecl",  "doAutoSave"};
-constexpr const char* kParseOptionNames[] = {"poResolveExternals", "poValidateOnParse", "poPreserveWhiteSpace",
-                                             "poAsyncLoad"};
-
-template <class Set, size_t N>
-std::vector<AnsiString> SetToIdents(Set set, const char* const (&names)[N]) {
-  std::vector<AnsiString> idents;
-  for (size_t i = 0; i < N; ++i)
-    if (set.Byte() & (1u << i)) idents.emplace_back(names[i]);
-  return idents;
-}
-
-template <class Set, size_t N>
-Set IdentsToSet(const std::vector<AnsiString>& idents, const char* const (&names)[N], rtl::TReader& reader) {
-  uint8_t bits = 0;
-  for (const AnsiString& ident : idents) {
-    size_t i = 0;
-    while (i < N && ident != names[i]) ++i;
-    if (i == N)
-      throw rtl::EConvertError(rtl::Format("Invalid property value %s (line %d)", {ident, reader.Line()}));
-    bits = static_cast<uint8_t>(bits | (1u << i));
-  }
-  return Set::FromByte(bits);
-}
 
 // In design mode a failure while reading a form must not stop the reading;
 // there is no designer in this program, so it is shown on standard error.
@@ -138,71 +112,24 @@ void TXMLDocument::Loaded() {
   }
 }
 
-void TXMLDocument::DefineProperties(rtl::TFiler& filer) {
-  rtl::TComponent::DefineProperties(filer);
-  bool hasData = FDOMVendor != nullptr;
-  if (hasData && filer.Ancestor())
-    if (auto* ancestor = dynamic_cast<TXMLDocument*>(filer.Ancestor())) hasData = ancestor->FDOMVendor != FDOMVendor;
-  filer.DefineProperty(
-      XMLConst::SDOMVendorDesc,
-      [this](rtl::TReader& reader) {
-        const AnsiString description = reader.ReadString();
-        if (description.empty()) return;
-        try {
-          SetDOMVendor(LookupVendor(description));
-        } catch (const std::exception& e) {
-          if (!ComponentState().Contains(rtl::csDesigning)) throw;
-          ShowDesignError(e);
-        }
-      },
-      [this](rtl::TWriter& writer) { writer.WriteString(FDOMVendor->VendorDescription()); }, hasData);
+void TXMLDocument::DefineProperties(rtl::TFormReader& reader) {
+  rtl::TComponent::DefineProperties(reader);
+  reader.DefineProperty(XMLConst::SDOMVendorDesc, [this](rtl::TFormReader& r) {
+    const AnsiString description = r.ReadString();
+    if (description.empty()) return;
+    try {
+      SetDOMVendor(LookupVendor(description));
+    } catch (const std::exception& e) {
+      if (!ComponentState().Contains(rtl::csDesigning)) throw;
+      ShowDesignError(e);
+    }
+  });
 }
 
-bool TXMLDocument::ReadProperty(std::string_view name, rtl::TReader& reader) {
-  if (name == "Active") {
-    SetActive(reader.ReadBoolean());
-  } else if (name == "FileName") {
-    SetFileName(reader.ReadWideString());
-  } else if (name == "NodeIndentStr") {
-    SetNodeIndentStr(reader.ReadWideString());
-  } else if (name == "Options") {
-    FOptions = IdentsToSet<TXMLDocOptions>(reader.ReadSet(), kDocOptionNames, reader);
-  } else if (name == "ParseOptions") {
-    FParseOptions = IdentsToSet<TParseOptions>(reader.ReadSet(), kParseOptionNames, reader);
-  } else if (name == "XML") {
-    FXMLStrings->SetText(reader.ReadString());
-  } else {
-    return rtl::TComponent::ReadProperty(name, reader);
-  }
+bool TXMLDocument::ReadProperty(std::string_view name, rtl::TFormReader& reader) {
+  if (name != "Active") return rtl::TComponent::ReadProperty(name, reader);
+  SetActive(reader.ReadBoolean());
   return true;
-}
-
-void TXMLDocument::WriteProperties(rtl::TWriter& writer) {
-  rtl::TComponent::WriteProperties(writer);
-  if (GetActive()) {
-    writer.WritePropName("Active");
-    writer.WriteBoolean(true);
-  }
-  if (!FFileName.empty()) {
-    writer.WritePropName("FileName");
-    writer.WriteWideString(FFileName);
-  }
-  if (FNodeIndentStr != kDefaultIndent) {
-    writer.WritePropName("NodeIndentStr");
-    writer.WriteWideString(FNodeIndentStr);
-  }
-  if (!(FOptions == kDefaultXMLDocOptions)) {
-    writer.WritePropName("Options");
-    writer.WriteSet(SetToIdents(FOptions, kDocOptionNames));
-  }
-  if (!FParseOptions.Empty()) {
-    writer.WritePropName("ParseOptions");
-    writer.WriteSet(SetToIdents(FParseOptions, kParseOptionNames));
-  }
-  if (GetActive() ? FDocumentSource == dsXMLLines : !FXMLStrings->Empty()) {
-    writer.WritePropName("XML");
-    writer.WriteString(GetXML()->GetText());
-  }
 }
 
 // ---------------------------------------------------------------------------

@@ -554,14 +554,12 @@ class TXMLDocument : public rtl::TComponent, public IXMLDocumentIntf, public IXM
   TXMLDocument* GetDocumentInstance() override;
   rtl::ComPtr<IDOMPersist> GetDOMPersist() override;
 
-  // Component side. Published properties in the form description: Active,
-  // FileName, NodeIndentStr, Options, ParseOptions, XML; plus the defined
-  // property "DOMVendorDesc".
+  // Component side. A form description may set Active (applied when
+  // loading ends) and the defined property "DOMVendorDesc".
   void AfterConstruction() override;
   void Loaded() override;
-  void DefineProperties(rtl::TFiler& filer) override;
-  bool ReadProperty(std::string_view name, rtl::TReader& reader) override;
-  void WriteProperties(rtl::TWriter& writer) override;
+  void DefineProperties(rtl::TFormReader& reader) override;
+  bool ReadProperty(std::string_view name, rtl::TFormReader& reader) override;
 
   // The class to wrap a DOM node with; null lets the node choose.
   virtual TXMLNodeClass ChooseNodeClass(IDOMNode* domNode);

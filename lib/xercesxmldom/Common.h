@@ -69,8 +69,9 @@ struct UnsupportedMember {
 [[noreturn]] inline void FailText(std::u16string message) { throw Failure{0, std::move(message)}; }
 [[noreturn]] inline void FailUnsupported(const char16_t* member) { throw UnsupportedMember{member}; }
 
-// Replaces the first "%s" of a message text.
+// Replaces the first "%s" of a message text, or the first two.
 std::u16string FormatMsg(std::u16string_view text, std::u16string_view arg);
+std::u16string FormatMsg(std::u16string_view text, std::u16string_view first, std::u16string_view second);
 
 // Reports the exception in flight through the callbacks; returns the status.
 HResult ReportCurrentException() noexcept;
@@ -106,8 +107,10 @@ inline WordBool WB(bool b) { return rtl::ToWordBool(b); }
 // asynchronous load handler receives them: 0 nothing loaded yet, 1 loading,
 // 4 completed (successfully or not; the load result and IDOMParseError tell
 // which). Loads are synchronous: with the async option set, the handler is
-// called with 1 and then 4 while the load call runs; without it the handler
-// is not called.
+// called with 1 and then 4 while the load call runs, and with 1 again every
+// 25 ms or so of a long parse, so the caller can keep its user interface
+// alive; an exception the handler raises there fails the load (the document
+// is left empty). Without the option the handler is not called.
 enum : int32_t { kLoadStateNone = 0, kLoadStateLoading = 1, kLoadStateCompleted = 4 };
 
 // ---------------------------------------------------------------------------

@@ -298,9 +298,11 @@ class TDocument final
  private:
   void Load(const ParseSource& src, WordBool* r) {
     SetLoadState(kLoadStateLoading);
+    ParseSettings settings = settings_;
+    if (async_ && asyncHandler_) settings.progress = [this] { asyncHandler_(asyncSender_, kLoadStateLoading); };
     ParseOutcome out;
     try {
-      out = Parse(src, settings_);
+      out = Parse(src, settings);
     } catch (...) {
       // The old content is gone either way; a failed load leaves it empty.
       Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{});

@@ -9,7 +9,8 @@ inline constexpr char16_t kNotOurNode[] = u"The node does not belong to this DOM
 inline constexpr char16_t kNoStreamCallback[] = u"No stream callback has been installed";
 inline constexpr char16_t kNoStream[] = u"No stream given";
 inline constexpr char16_t kNotAFileName[] = u"The source is not a file name";
-inline constexpr char16_t kCannotOpenFile[] = u"Cannot open file \"%s\"";
+// The file name, then the system's reason.
+inline constexpr char16_t kCannotOpenFile[] = u"Cannot open file \"%s\": %s";
 inline constexpr char16_t kNotARegularFile[] = u"\"%s\" is not a regular file";
 inline constexpr char16_t kStreamReadFailed[] = u"Reading the stream failed";
 inline constexpr char16_t kStreamWriteFailed[] = u"Writing the stream failed";

@@ -53,6 +53,17 @@ std::u16string FormatMsg(std::u16string_view text, std::u16string_view arg) {
   return r;
 }
 
+std::u16string FormatMsg(std::u16string_view text, std::u16string_view first, std::u16string_view second) {
+  std::u16string r(text);
+  size_t at = r.find(u"%s");
+  if (at == std::u16string::npos) return r;
+  r.replace(at, 2, first);
+  // Searched after the first argument, which may hold "%s" itself.
+  at = r.find(u"%s", at + first.size());
+  if (at != std::u16string::npos) r.replace(at, 2, second);
+  return r;
+}
+
 HResult ReportCurrentException() noexcept {
   try {
     try {

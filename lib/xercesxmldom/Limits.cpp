@@ -68,12 +68,22 @@ class BoundedMemoryManager final : public xc::MemoryManager {
 
 class CountingStream final : public xc::BinInputStream {
  public:
-  CountingStream(xc::BinInputStream* inner, ExpansionBudget& budget, Counted as)
-      : inner_(inner), budget_(budget), as_(as) {}
+  CountingStream(xc::BinInputStream* inner, ExpansionBudget& budget, Counted as,
+                 const std::function<void()>& progress)
+      : inner_(inner), budget_(budget), as_(as), progress_(progress), last_(std::chrono::steady_clock::now()) {}
   XMLFilePos curPos() const override { return inner_->curPos(); }
-  // Never throws: the first read happens inside the reader's constructor,
-  // which would leak. The parse stops at its next callback.
+  // Never throws for the budget: the first read happens inside the reader's
+  // constructor, which would leak. The parse stops at its next callback.
+  // (progress may throw to cancel; it is first called a while after the
+  // first read.)
   XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
+    if (progress_) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - last_ >= kProgressInterval) {
+        last_ = now;
+        progress_();
+      }
+    }
     XMLSize_t n = inner_->readBytes(toFill, maxToRead);
     if (as_ == Counted::AsDocument)
       budget_.Read(n);
@@ -88,25 +98,29 @@ class CountingStream final : public xc::BinInputStream {
   std::unique_ptr<xc::BinInputStream> inner_;
   ExpansionBudget& budget_;
   Counted as_;
+  const std::function<void()>& progress_;
+  std::chrono::steady_clock::time_point last_;
 };
 
 class CountedSource final : public xc::InputSource {
  public:
-  CountedSource(std::unique_ptr<xc::InputSource> inner, ExpansionBudget& budget, Counted as)
-      : InputSource(&ParserMemory()), inner_(std::move(inner)), budget_(budget), as_(as) {
+  CountedSource(std::unique_ptr<xc::InputSource> inner, ExpansionBudget& budget, Counted as,
+                std::function<void()> progress)
+      : InputSource(&ParserMemory()), inner_(std::move(inner)), budget_(budget), as_(as), progress_(std::move(progress)) {
     if (inner_->getSystemId()) setSystemId(inner_->getSystemId());
     if (inner_->getPublicId()) setPublicId(inner_->getPublicId());
     if (inner_->getEncoding()) setEncoding(inner_->getEncoding());
   }
   xc::BinInputStream* makeStream() const override {
     xc::BinInputStream* s = inner_->makeStream();
-    return s ? new CountingStream(s, budget_, as_) : nullptr;
+    return s ? new CountingStream(s, budget_, as_, progress_) : nullptr;
   }
 
  private:
   std::unique_ptr<xc::InputSource> inner_;
   ExpansionBudget& budget_;
   Counted as_;
+  std::function<void()> progress_;
 };
 
 }  // namespace
@@ -130,8 +144,8 @@ bool AllocationRefused() { return gAllocationRefused; }
 void ResetAllocationRefused() { gAllocationRefused = false; }
 
 std::unique_ptr<xc::InputSource> CountingSource(std::unique_ptr<xc::InputSource> source, ExpansionBudget& budget,
-                                                Counted as) {
-  return std::make_unique<CountedSource>(std::move(source), budget, as);
+                                                Counted as, std::function<void()> progress) {
+  return std::make_unique<CountedSource>(std::move(source), budget, as, std::move(progress));
 }
 
 }  // namespace xdom

@@ -2,6 +2,7 @@
 // and an input source that counts what is read.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -84,9 +85,12 @@ void ResetAllocationRefused();
 
 // Wraps source so that what its stream reads is counted: the document's
 // own bytes widen the budget, an external resource's bytes are charged to
-// it.
+// it. progress, when set, is called from the reads once kProgressInterval
+// has passed since the last call: the scanner reads its source a buffer at
+// a time however the document is shaped, so this sees the whole parse.
 enum class Counted { AsDocument, AsExpansion };
+inline constexpr std::chrono::milliseconds kProgressInterval{25};
 std::unique_ptr<xc::InputSource> CountingSource(std::unique_ptr<xc::InputSource> source, ExpansionBudget& budget,
-                                                Counted as);
+                                                Counted as, std::function<void()> progress = {});
 
 }  // namespace xdom

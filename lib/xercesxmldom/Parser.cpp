@@ -1,6 +1,7 @@
 #include "lib/xercesxmldom/Parser.h"
 
 #include <bit>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -753,8 +754,11 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
       bool notRegular = false;
       FILE* f = OpenRegularFile(src.path, &notRegular);
       if (!f) {
+        const int reason = errno;
         out.error.code = rtl::E_FAIL_;
-        out.error.reason = FormatMsg(notRegular ? msg::kNotARegularFile : msg::kCannotOpenFile, Utf8ToUtf16(src.path));
+        out.error.reason = notRegular ? FormatMsg(msg::kNotARegularFile, Utf8ToUtf16(src.path))
+                                      : FormatMsg(msg::kCannotOpenFile, Utf8ToUtf16(src.path),
+                                                  Utf8ToUtf16(std::strerror(reason)));
         out.error.url = Utf8ToUtf16(src.path);
         return out;
       }
@@ -800,7 +804,9 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
       break;
     }
   }
-  input = CountingSource(std::move(input), budget, Counted::AsDocument);
+  // The document's own bytes widen the budget, and their reading tells the
+  // caller, now and then, that the parse goes on.
+  input = CountingSource(std::move(input), budget, Counted::AsDocument, settings.progress);
 
   // With a limit of 0 the scanner reports every expansion it makes, and
   // the builder charges it to the budget.

@@ -1,6 +1,7 @@
 // Loading: Xerces parsing with the library's safety limits and tree shape.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "lib/xercesxmldom/Common.h"
@@ -11,6 +12,11 @@ struct ParseSettings {
   bool validate = false;
   bool resolveExternals = false;
   bool preserveWhiteSpace = false;
+  // Called while the source is read, once kProgressInterval has passed since
+  // the start or the last call, so a caller can keep its user interface
+  // alive during a long parse. An exception it raises ends the parse and
+  // passes on. Empty: not called.
+  std::function<void()> progress;
 };
 
 struct ParseErrorInfo {

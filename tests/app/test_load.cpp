@@ -8,11 +8,16 @@
 #include <QLineEdit>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
 #include <QTimer>
+
+#include <random>
 
 #include "AppTestUtil.h"
 #include "app/Unit1.h"
 #include "app/XMLTreeModel.h"
+#include "app/XMLTreeView.h"
 #include "dom/xmldom.h"
 #include "rtl/Exception.h"
 #include "xml/XMLDoc.h"
@@ -301,6 +306,46 @@ TEST_F(Load, HundredThousandLevelsDeep) {
   for (int i = 0; i < kDepth - 1; ++i) expected += "ChildNodes.Count=1\nNodeName=e\n";
   EXPECT_EQ(trace.size(), expected.size());
   EXPECT_TRUE(trace == expected);
+
+  // On the view every level can be reached: by keys, the view following the
+  // current item sideways as well...
+  viewer::TXMLTreeView& view = *form.TreeView1;
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  view.setFocus();
+  view.setCurrentIndex(m->index(0, 0));
+  std::mt19937 random(16);
+  const Qt::Key keys[] = {Qt::Key_End, Qt::Key_Home, Qt::Key_PageUp, Qt::Key_PageDown,
+                          Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right};
+  for (int press = 0; press < 300; ++press) {
+    const Qt::Key key = keys[random() % std::size(keys)];
+    QTest::keyClick(&view, key);
+    const QRect icon = view.ItemRect(view.currentIndex()).adjusted(viewer::TXMLTreeView::kIndicatorWidth, 0, 0, 0);
+    ASSERT_TRUE(view.viewport()->rect().contains(QRect(icon.topLeft(), QSize(16, icon.height()))))
+        << "after key " << key << " the current item at " << icon.x() << "," << icon.y() << " is out of view";
+  }
+  // ...and by the scroll bars, whose ranges stay as they are while scrolling.
+  form.TreeModel()->ExpandAll();
+  QCoreApplication::processEvents();
+  QScrollBar* across = view.horizontalScrollBar();
+  QScrollBar* down = view.verticalScrollBar();
+  const int acrossRange = across->maximum();
+  EXPECT_GT(acrossRange, 100000);
+  for (int step = 0; step <= 40; ++step) {
+    down->setValue(down->maximum() * step / 40);
+    across->setValue(acrossRange * step / 40);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(across->maximum(), acrossRange) << "at step " << step;
+  }
+  // Both at their ends show the innermost text.
+  const QModelIndex last = m->index(m->rowCount() - 1, 0);
+  const QRect item = view.ItemRect(last);
+  ASSERT_TRUE(view.viewport()->rect().contains(item)) << item.x() << "," << item.y();
+  const QImage shot = view.viewport()->grab().toImage();
+  int green = 0;
+  for (int x = item.left(); x <= item.right(); ++x)
+    green += shot.pixelColor(x, item.center().y()) == QColor(0x00FF00);
+  EXPECT_GT(green, 3) << "the innermost item's icon is not drawn";
 }
 
 // Answers the open dialog once it shows: answer runs on every tick while the
@@ -362,6 +407,14 @@ TEST_F(Load, ButtonOpensTheDialogInTheProgramDirectoryAndLoadsTheChoice) {
   EXPECT_EQ(shownDirectory, QCoreApplication::applicationDirPath());
   EXPECT_EQ(Items(), (Rows{{0, u"chosen.xml", 0}, {1, u"a", 1}, {2, u"b", 2}, {3, u"hi", 3}}));
   EXPECT_EQ(trace, "ChildNodes.Count=1\nNodeName=b\n");
+}
+
+TEST_F(Load, SpaceReturnAndEnterPressTheFocusedButton) {
+  int opened = 0;
+  form.ExecuteOpenDialog = [&](QFileDialog&) { return ++opened, false; };
+  form.Button1->setFocus();
+  for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) QTest::keyClick(form.Button1, key);
+  EXPECT_EQ(opened, 3);
 }
 
 TEST_F(Load, CancelledDialogOrMissingFileChangesNothing) {

@@ -155,6 +155,31 @@ TEST(TreeModel, ImagesAndTexts) {
   EXPECT_FALSE(m.index(1, 0).data(Qt::DecorationRole).isValid());
 }
 
+TEST(TreeModel, LongTextsShowTheirStartAndKeepTheWhole) {
+  constexpr size_t kMax = TXMLTreeModel::kMaxShownLength;
+  // Around the bound, with a surrogate pair across it or not.
+  for (const size_t length : {kMax - 1, kMax, kMax + 1, kMax + 2, size_t(5'000'000)})
+    for (const bool pairAtBound : {false, true}) {
+      SCOPED_TRACE(testing::Message() << length << (pairAtBound ? " with a pair at the bound" : ""));
+      std::u16string text(length, u'x');
+      if (pairAtBound && length > kMax) text.replace(kMax - 1, 2, u"\U0001F600");
+      TXMLTreeModel m;
+      m.BeginUpdate();
+      const int item = m.AddItem(kNone, text);
+      m.EndUpdate();
+      EXPECT_EQ(m.Text(item), text) << "the item keeps its whole text";
+      bool cut = false;
+      const std::u16string_view shown = m.ShownText(item, &cut);
+      EXPECT_EQ(cut, length > kMax);
+      EXPECT_LE(shown.size(), kMax);
+      EXPECT_GE(shown.size(), std::min(length, kMax - 1));
+      EXPECT_EQ(std::u16string(shown), text.substr(0, shown.size())) << "a start of the text";
+      EXPECT_FALSE(shown.back() >= 0xD800 && shown.back() < 0xDC00) << "half a pair";
+      const QString display = m.index(0, 0).data().toString();
+      EXPECT_EQ(display, QString::fromStdU16String(std::u16string(shown)) + (cut ? QString(QChar(0x2026)) : QString()));
+    }
+}
+
 TEST(TreeModel, NestedUpdatesResetOnce) {
   TXMLTreeModel m;
   int resets = 0;

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
+#include <QTest>
 
 #include "HostileUtil.h"
 #include "app/Application.h"
 #include "app/Unit1.h"
 #include "app/XMLTreeModel.h"
+#include "app/XMLTreeView.h"
 
 using namespace hostile;
 
@@ -93,6 +96,27 @@ TEST_F(Viewer, FilesThatCannotBeReadKeepThePreviousCounts) {
   ExpectNextLoadWorks();
 }
 
+TEST_F(Viewer, AFileThatCannotBeOpenedSaysWhy) {
+  LoadGood();
+  const std::string gone = ViewerLoad(form, dir.File("gone.xml"));
+  EXPECT_EQ(gone.substr(0, gone.find('\n')), "Cannot open file \"" + dir.File("gone.xml") + "\": No such file or directory");
+
+  // Root may read anything, so the load runs in a child as an ordinary user.
+  const std::string locked = dir.Write("locked.xml", "<a/>");
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  const ChildRun run = RunInChild(
+      [&] {
+        constexpr uid_t kNobody = 65534;
+        if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return std::string("still root");
+        return ViewerLoad(form, locked);
+      },
+      60);
+  ASSERT_TRUE(run.finished && !run.crashed);
+  EXPECT_EQ(run.result.substr(0, run.result.find('\n')),
+            "Cannot open file \"" + locked + "\": Permission denied");
+}
+
 TEST_F(Viewer, ExternalContentIsNotShown) {
   WatchedPipe secret(dir.File("secret.txt"), "TOP-SECRET-CONTENT");
   const std::string file = dir.Write(
@@ -145,6 +169,42 @@ TEST_F(Viewer, AmplifiedFilesStayWithinTheBound) {
       EXPECT_LT(run.peakMB, 1024);
     }
   }
+}
+
+TEST_F(Viewer, AHugeTextItemLeavesTheWindowUsable) {
+  const std::string text(50'000'000, 'x');
+  const std::string file = dir.Write("huge.xml", "<r><t>" + text + "</t></r>");
+  ASSERT_EQ(ViewerLoad(form, file), "");
+  EXPECT_EQ(Labels(form), (std::vector<std::string>{"1", "1", "1", "1", "0", "0"}));
+
+  // Painting the loaded window is quick, and draws the item as an icon and
+  // the start of its text.
+  const auto loaded = std::chrono::steady_clock::now();
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  const QImage shot = form.TreeView1->viewport()->grab().toImage();
+  QCoreApplication::processEvents();
+  const double seconds = SecondsSince(loaded);
+  std::printf("shown %.0f ms after the load\n", seconds * 1000);
+  EXPECT_LT(seconds, 5.0);
+  viewer::TXMLTreeModel& model = *form.TreeModel();
+  const QModelIndex row = model.index(3, 0);
+  ASSERT_EQ(row.data(viewer::TXMLTreeModel::ImageIndexRole).toInt(), 3);
+  const QRect item = form.TreeView1->ItemRect(row);
+  int green = 0, light = 0;
+  for (int x = std::max(0, item.left()); x < std::min(shot.width(), item.right()); ++x) {
+    const QColor c = shot.pixelColor(x, item.center().y());
+    green += c == QColor(0x00FF00);
+    light += c.lightness() > 200;
+  }
+  EXPECT_GT(green, 3) << "the text's icon is covered";
+  EXPECT_GT(light, 50) << "no room between the letters: a bar, not text";
+
+  // The item keeps the whole text, and copying takes all of it.
+  EXPECT_EQ(model.Text(3).size(), text.size());
+  form.TreeView1->setCurrentIndex(row);
+  QTest::keySequence(form.TreeView1, QKeySequence::Copy);
+  EXPECT_EQ(QGuiApplication::clipboard()->text().size(), static_cast<qsizetype>(text.size()));
 }
 
 int main(int argc, char** argv) {

@@ -2,6 +2,16 @@
 // the tree the library builds.
 #include "LibTest.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+constexpr std::chrono::milliseconds kSlowHandler{30};
+}  // namespace
+
 using namespace libtest;
 
 TEST(LibLoad, TextLoadsAndNavigates) {
@@ -92,7 +102,10 @@ TEST(LibLoad, FileErrorsCarryTheFailingLineOfTheFile) {
   EXPECT_EQ(f.srcText, "<x a=\"\xC3\xA9t\xC3\xA9\" b=></x>") << "decoded from the declared encoding";
 
   EXPECT_FALSE(LoadFile(d.get(), dir + "/missing.xml"));
-  EXPECT_NE(ErrorOf(d.get()).reason.find("missing.xml"), std::string::npos);
+  EXPECT_EQ(ErrorOf(d.get()).reason, "Cannot open file \"" + dir + "/missing.xml\": " + std::strerror(ENOENT));
+  // A "%s" in the name is the name, not a place for the reason.
+  EXPECT_FALSE(LoadFile(d.get(), dir + "/%s.xml"));
+  EXPECT_EQ(ErrorOf(d.get()).reason, "Cannot open file \"" + dir + "/%s.xml\": " + std::strerror(ENOENT));
 }
 
 TEST(LibLoad, StreamLoadsAndReportsItsFailingLine) {
@@ -278,6 +291,44 @@ TEST(LibLoad, AsyncLoadReportsCompletionToTheHandler) {
   EXPECT_TRUE(LoadInto(d.get(), u"<a/>"));
   EXPECT_EQ(states, (std::vector<int32_t>{1, 4}));
   EXPECT_EQ(seen, &sender);
+  DOMCheck(Persist(d.get())->GetAsyncLoadState(&state), "GetAsyncLoadState");
+  EXPECT_EQ(state, 4);
+}
+
+TEST(LibLoad, LongLoadsReportProgressAndTheHandlerCanEndThem) {
+  // Many buffers of source; a handler that takes its time makes the next
+  // buffer late enough for a progress call.
+  std::u16string xml = u"<r>";
+  int32_t elements = 0;
+  for (; xml.size() < 1000000; ++elements) xml += u"<e a=\"1\">some text</e>";
+  xml += u"</r>";
+  auto d = NewDoc();
+  DOMCheck(Options(d.get())->SetAsync(-1), "SetAsync");
+  std::vector<int32_t> states;
+  int32_t stopAt = -1;
+  DOMCheck(Persist(d.get())->SetAsyncLoadHandler(nullptr,
+                                                 [&](rtl::TObject*, int32_t state) {
+                                                   states.push_back(state);
+                                                   if (static_cast<int32_t>(states.size()) == stopAt)
+                                                     throw rtl::Exception("stopped by the handler");
+                                                   if (state == 1 && states.size() < 4) std::this_thread::sleep_for(kSlowHandler);
+                                                 }),
+           "SetAsyncLoadHandler");
+  EXPECT_TRUE(LoadInto(d.get(), xml));
+  ASSERT_GE(states.size(), 4u) << "no progress during the parse";
+  EXPECT_EQ(states.back(), 4);
+  EXPECT_EQ(std::count(states.begin(), states.end(), 1), static_cast<long>(states.size() - 1));
+  EXPECT_EQ(ChildCount(Root(d.get()).get()), elements);
+
+  // Raised from a progress call: the load fails with the handler's message
+  // and leaves the document empty.
+  states.clear();
+  stopAt = 3;
+  WordBool ok = 0;
+  EXPECT_EQ(FailureText(Persist(d.get())->LoadXMLText(xml, &ok)), "stopped by the handler");
+  EXPECT_EQ(states, (std::vector<int32_t>{1, 1, 1, 4}));
+  EXPECT_EQ(ChildCount(d.get()), 0);
+  int32_t state = -1;
   DOMCheck(Persist(d.get())->GetAsyncLoadState(&state), "GetAsyncLoadState");
   EXPECT_EQ(state, 4);
 }

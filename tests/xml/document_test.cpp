@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "rtl/Filer.h"
+#include "rtl/FormReader.h"
 #include "rtl/Streams.h"
 #include "rtl/StringList.h"
 #include "tests/xml/XmlTestUtil.h"
@@ -432,49 +432,37 @@ struct FormOwner : rtl::TComponent {
   using rtl::TComponent::TComponent;
 };
 
-TEST(Document, VendorDescriptionIsStoredInTheForm) {
-  rtl::RegisterComponentClass<FormOwner>("TFormOwner");
+TEST(Document, FormDescriptionSetsTheVendorAndOpensOnceLoaded) {
   rtl::RegisterComponentClass<TXMLDocument>("TXMLDocument");
-  std::string form;
-  {
-    FormOwner owner(nullptr);
-    owner.SetName("Form1");
-    auto* doc = rtl::CreateComponent<TXMLDocument>(&owner);
-    doc->SetName("XMLDocument1");
-    doc->SetDOMVendor(LookupVendor("Xerces XML"));
-    doc->SetOptions(TXMLDocOptions{doNodeAutoIndent});
-    doc->SetNodeIndentStr(u"\t");
-    form = rtl::WriteForm(&owner);
-  }
-  EXPECT_NE(form.find("DOMVendorDesc = 'Xerces XML'"), std::string::npos) << form;
-  EXPECT_NE(form.find("Options = [doNodeAutoIndent]"), std::string::npos) << form;
-  EXPECT_EQ(form.find("Active"), std::string::npos) << form;
-
   FormOwner owner(nullptr);
-  rtl::ReadForm(form, &owner);
+  rtl::ReadForm("XMLDocument1: TXMLDocument\n  DOMVendorDesc = \"Xerces XML\"\n", &owner);
   auto* doc = dynamic_cast<TXMLDocument*>(owner.FindComponent("XMLDocument1"));
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(doc->GetDOMVendor(), LookupVendor("Xerces XML"));
-  EXPECT_EQ(doc->GetOptions().Byte(), TXMLDocOptions{doNodeAutoIndent}.Byte());
-  EXPECT_EQ(doc->GetNodeIndentStr(), u"\t");
   EXPECT_FALSE(doc->GetActive());
+  EXPECT_EQ(doc->GetOptions().Byte(), 0x1D);
 
-  // Active and the lines are applied when loading ends.
-  std::string active = form;
-  const std::string marker = "DOMVendorDesc = 'Xerces XML'";
-  active.insert(active.find(marker) + marker.size(), "\n    Active = True\n    XML = '<loaded/>'");
+  // Active is held while reading and applied when loading ends, after the
+  // vendor (which comes later in the text) is known.
   FormOwner second(nullptr);
-  rtl::ReadForm(active, &second);
-  auto* loaded = dynamic_cast<TXMLDocument*>(second.FindComponent("XMLDocument1"));
-  ASSERT_NE(loaded, nullptr);
-  EXPECT_TRUE(loaded->GetActive());
-  EXPECT_EQ(loaded->GetDocumentElement()->GetNodeName(), u"loaded");
+  auto* opened = rtl::CreateComponent<TXMLDocument>(&second);
+  opened->SetName("Doc");
+  opened->GetXML()->SetText("<loaded/>");
+  bool openedWhileLoading = true;
+  opened->BeforeOpen = [&](rtl::TObject*) { openedWhileLoading = opened->ComponentState().Contains(rtl::csLoading); };
+  rtl::ReadForm("Doc: TXMLDocument\n  Active = true\n  DOMVendorDesc = \"Xerces XML\"\n", &second);
+  EXPECT_FALSE(openedWhileLoading) << "opened before loading ended";
+  EXPECT_TRUE(opened->GetActive());
+  EXPECT_EQ(opened->GetDOMVendor(), LookupVendor("Xerces XML"));
+  EXPECT_EQ(opened->GetDocumentElement()->GetNodeName(), u"loaded");
 
-  // An unknown vendor fails the reading.
-  std::string unknown = form;
-  unknown.replace(unknown.find("Xerces XML"), 10, "Nobody XML");
+  // An unknown vendor fails the reading; an empty description is ignored.
   FormOwner third(nullptr);
-  EXPECT_EQ(ErrorOf([&] { rtl::ReadForm(unknown, &third); }), "No matching DOM Vendor: \"Nobody XML\"");
+  EXPECT_EQ(ErrorOf([&] { rtl::ReadForm("D: TXMLDocument\n  DOMVendorDesc = \"Nobody XML\"\n", &third); }),
+            "No matching DOM Vendor: \"Nobody XML\"");
+  EXPECT_EQ(third.ComponentCount(), 0);
+  rtl::ReadForm("D: TXMLDocument\n  DOMVendorDesc = \"\"\n", &third);
+  EXPECT_EQ(dynamic_cast<TXMLDocument*>(third.FindComponent("D"))->GetDOMVendor(), nullptr);
 }
 
 }  // namespace
