@@ -41,8 +41,9 @@ std::string Utf8Of(XDoc* doc) {
   static const std::u16string kUtf8 = u"UTF-8";
   auto encoder = MakeEncoder(kUtf8);
   std::string out;
-  WriteDocument(doc, *encoder, [&](const void* p, size_t n) { out.append(static_cast<const char*>(p), n); }, &kUtf8,
-                false);
+  WriteSettings settings;
+  settings.declEncoding = &kUtf8;
+  WriteDocument(doc, *encoder, [&](const void* p, size_t n) { out.append(static_cast<const char*>(p), n); }, settings);
   return out;
 }
 
