@@ -12,6 +12,7 @@
 #include "lib/xercesxmldom/Nodes.h"
 #include "lib/xercesxmldom/Parser.h"
 #include "lib/xercesxmldom/SaveRules.h"
+#include "lib/xercesxmldom/Serializer.h"
 #include "lib/xercesxmldom/Writer.h"
 
 namespace xdom {
@@ -217,7 +218,7 @@ class TDocument final
       std::string path = FileNameOf(destination);
       // Resolve the encoding before the file is touched, so an unsupported
       // one does not leave an empty file behind.
-      auto encoder = MakeEncoder(doc->decl.encoding);
+      auto encoder = MakeEncoder(DeclarationOf(doc.get()).encoding);
       // The file is opened with the first bytes, after the serializer has
       // found nothing to refuse.
       OutputFile file(path, *destination.AsString());
@@ -228,7 +229,7 @@ class TDocument final
   HResult SaveToStream(rtl::TStream* stream) override {
     return Guard([&] {
       ComPtr<rtl::IStream> s = WrapProgramStream(stream);
-      auto encoder = MakeEncoder(doc->decl.encoding);
+      auto encoder = MakeEncoder(DeclarationOf(doc.get()).encoding);
       WriteDocument(doc.get(), *encoder, [&](const void* data, size_t n) {
         const auto* p = static_cast<const char*>(data);
         while (n > 0) {

@@ -38,15 +38,84 @@ bool IsDeclaredEntity(xc::DOMDocument* doc, std::u16string_view name) {
   return false;
 }
 
+// A processing instruction "xml" first in the document stands for the
+// declaration: the document layer makes one for a DOM without declaration
+// values of its own.
+xc::DOMNode* DeclarationNode(xc::DOMDocument* doc) {
+  xc::DOMNode* first = doc->getFirstChild();
+  if (first && first->getNodeType() == xc::DOMNode::PROCESSING_INSTRUCTION_NODE && View(first->getNodeName()) == u"xml")
+    return first;
+  return nullptr;
+}
+
+bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+// The values of declaration text (version, encoding, standalone as the
+// declaration takes them); false when the text is not that.
+bool ParseDeclaration(std::u16string_view text, XMLDecl& out) {
+  XMLDecl d;
+  size_t p = 0;
+  bool any = false;
+  for (;;) {
+    while (p < text.size() && IsSpace(text[p])) ++p;
+    if (p == text.size()) break;
+    size_t name = p;
+    while (p < text.size() && text[p] >= u'a' && text[p] <= u'z') ++p;
+    std::u16string_view key = text.substr(name, p - name);
+    while (p < text.size() && IsSpace(text[p])) ++p;
+    if (p == text.size() || text[p] != u'=') return false;
+    ++p;
+    while (p < text.size() && IsSpace(text[p])) ++p;
+    if (p == text.size() || (text[p] != u'"' && text[p] != u'\'')) return false;
+    size_t close = text.find(text[p], p + 1);
+    if (close == std::u16string_view::npos) return false;
+    std::u16string value(text.substr(p + 1, close - p - 1));
+    p = close + 1;
+    std::u16string* slot = key == u"version" ? &d.version : key == u"encoding" ? &d.encoding
+                         : key == u"standalone" ? &d.standalone : nullptr;
+    if (!slot || !slot->empty() || value.empty()) return false;
+    *slot = std::move(value);
+    any = true;
+  }
+  bool valid = (d.version.empty() || d.version == u"1.0" || d.version == u"1.1") &&
+               (d.encoding.empty() || IsEncodingName(d.encoding)) &&
+               (d.standalone.empty() || d.standalone == u"yes" || d.standalone == u"no");
+  if (!any || !valid) return false;
+  out = std::move(d);
+  return true;
+}
+
+bool IsEmpty(const XMLDecl& d) { return d.version.empty() && d.encoding.empty() && d.standalone.empty(); }
+
+}  // namespace
+
+XMLDecl DeclarationOf(XDoc* doc) {
+  XMLDecl d = doc->decl;
+  if (xc::DOMNode* n = DeclarationNode(doc->doc); n && IsEmpty(d)) ParseDeclaration(View(n->getNodeValue()), d);
+  return d;
+}
+
+namespace {
+
+// The declaration node where it stands for the declaration: alone, and
+// holding declaration text. Any other is refused as it is written.
+xc::DOMNode* UsableDeclarationNode(XDoc* doc) {
+  XMLDecl unused;
+  xc::DOMNode* n = DeclarationNode(doc->doc);
+  return n && IsEmpty(doc->decl) && ParseDeclaration(View(n->getNodeValue()), unused) ? n : nullptr;
+}
+
 class Serializer {
  public:
   Serializer(XDoc* doc, const SerializeOptions& options, const TextSink& sink)
       : doc_(doc),
         options_(options),
         sink_(sink),
-        xml11_(doc->decl.version == u"1.1"),
+        decl_(DeclarationOf(doc)),
+        declNode_(UsableDeclarationNode(doc)),
+        xml11_(decl_.version == u"1.1"),
         fixup_(xml11_) {
-    const std::u16string& enc = options.declEncoding ? *options.declEncoding : doc->decl.encoding;
+    const std::u16string& enc = options.declEncoding ? *options.declEncoding : decl_.encoding;
     encodingName_ = enc.empty() ? u"UTF-8" : enc;
   }
 
@@ -67,6 +136,7 @@ class Serializer {
     Declaration();
     bool extra = options_.extraSubset && !options_.extraSubset->empty();
     for (xc::DOMNode* c = doc_->doc->getFirstChild(); c; c = c->getNextSibling()) {
+      if (c == declNode_) continue;
       if (c == element && extra && !doctype) {
         Raw(u"<!DOCTYPE ");
         Raw(element->getNodeName());
@@ -110,7 +180,7 @@ class Serializer {
 
  private:
   void Declaration() {
-    const XMLDecl& d = doc_->decl;
+    const XMLDecl& d = decl_;
     const std::u16string& enc = options_.declEncoding ? *options_.declEncoding : d.encoding;
     if (d.version.empty() && enc.empty() && d.standalone.empty()) return;
     Raw(u"<?xml version=\"");
@@ -385,9 +455,11 @@ class Serializer {
   XDoc* doc_;
   const SerializeOptions& options_;
   const TextSink& sink_;
+  XMLDecl decl_;
+  xc::DOMNode* declNode_;
   bool xml11_;
-  std::u16string encodingName_;
   NamespaceFixup fixup_;
+  std::u16string encodingName_;
   std::u16string buf_;
   std::vector<xc::DOMNode*> attrs_;
   std::vector<TagAttribute> tag_;

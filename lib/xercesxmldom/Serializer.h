@@ -31,6 +31,9 @@ struct SerializeOptions {
 };
 
 void SerializeDocument(XDoc* doc, const SerializeOptions& options, const TextSink& sink);
+// The declaration the document is written with: its own values, or those of
+// a processing instruction "xml" that comes first and stands for it.
+XMLDecl DeclarationOf(XDoc* doc);
 // One node and what is below it.
 void SerializeNode(XDoc* doc, xc::DOMNode* node, const TextSink& sink);
 

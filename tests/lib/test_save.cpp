@@ -210,6 +210,7 @@ TEST(LibSave, WhatHasNoTextFormIsRefusedBeforeAnythingIsWritten) {
       {u"1.0", u"", comment(u"--><injected/><!--"), "Cannot save the comment in element \"r\": a comment cannot contain \"--\" or end with \"-\""},
       {u"1.0", u"", comment(u"ends-"), "Cannot save the comment in element \"r\": a comment cannot contain \"--\" or end with \"-\""},
       {u"1.0", u"", pi(u"pi", u"?><injected/><?x"), "Cannot save processing instruction \"pi\": the data of a processing instruction cannot contain \"?>\""},
+      {u"1.0", u"", pi(u"XmL", u"version=\"1.0\""), "Cannot save processing instruction \"XmL\": the target \"XmL\" is reserved for the XML declaration"},
       {u"1.0", u"", pi(u"p:i", u"d"), "Cannot save processing instruction \"p:i\": \"p:i\" is not a name in XML 1.0"},
       {u"1.0", u"", text(u"a\u0001b"), "Cannot save the text in element \"r\": it contains the character U+0001, which XML 1.0 does not allow"},
       {u"1.1", u"", text(u"a\uFFFEb"), "Cannot save the text in element \"r\": it contains the character U+FFFE, which XML 1.1 does not allow"},
@@ -289,4 +290,20 @@ TEST(LibSave, LosslessRepairsReadBackTheSameValues) {
     ASSERT_TRUE(LoadInto(back.get(), DocText(d.get()))) << ErrorOf(back.get()).reason;
     EXPECT_EQ(Narrow(DocText(back.get())), Narrow(DocText(d.get())));
   }
+}
+
+// A DOM user without declaration values (the document layer over such a
+// DOM) writes the declaration as a processing instruction "xml" first in the
+// document: it is written, and read back, as the declaration.
+TEST(LibSave, ALeadingXmlProcessingInstructionIsTheDeclaration) {
+  auto d = Parse(u"<r>\u00E9\u20AC</r>");
+  ComPtr<IDOMNode> decl;
+  DOMCheck(d->CreateProcessingInstruction(u"xml", u"version=\"1.0\" encoding=\"ISO-8859-1\"", decl.put()),
+           "CreateProcessingInstruction");
+  DOMCheck(d->InsertBefore(decl.get(), Root(d.get()).get(), nullptr), "InsertBefore");
+  EXPECT_EQ(SaveToString(d.get()), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r>\xE9&#x20AC;</r>\n");
+  // Declaration text it cannot stand for is refused.
+  DOMCheck(decl->SetNodeValue(u"version=\"2.0\""), "SetNodeValue");
+  EXPECT_EQ(FailureText(Persist(d.get())->GetDocumentText(nullptr)),
+            "Cannot save processing instruction \"xml\": the target \"xml\" is reserved for the XML declaration");
 }
