@@ -127,6 +127,9 @@ void TXMLDocument::SaveToFile(const WideString& fileName) {
   DOMCheck(persist->SaveToDestination(OleVariant(rtl::NarrowToWide(file.Name()))),
            "SaveToDestination");
   file.Commit();
+  // The modification count starts again: XML lines written for an earlier
+  // count must not pass for the current content.
+  FXMLStrSyncCount = FXMLStrSyncCount == FModified ? 0 : -1;
   SetModified(false);
 }
 
@@ -172,8 +175,9 @@ AnsiString TXMLDocument::SaveAsUTF8WithDecl() {
     WideString standalone;
     DOMCheck(decl->GetVersion(&version), "GetVersion");
     DOMCheck(decl->GetStandalone(&standalone), "GetStandalone");
-    // XML requires encoding before standalone in a declaration.
-    AppendAttrText(attrs, XMLConst::SVersion, rtl::WideToNarrow(version));
+    // XML requires the version first and encoding before standalone.
+    AppendAttrText(attrs, XMLConst::SVersion,
+                   version.empty() ? AnsiString(XMLConst::SDefaultVersion) : rtl::WideToNarrow(version));
     AppendAttrText(attrs, XMLConst::SEncoding, XMLConst::SUTF8);
     AppendAttrText(attrs, XMLConst::SStandalone, rtl::WideToNarrow(standalone));
   } else {
