@@ -50,6 +50,7 @@ inline constexpr char16_t kWhatPI[] = u"processing instruction \"%s\"";
 inline constexpr char16_t kWhatEntityRef[] = u"the entity reference \"&%s;\"";
 inline constexpr char16_t kWhatDoctype[] = u"the document type \"%s\"";
 inline constexpr char16_t kWhatNode[] = u"the node";
+inline constexpr char16_t kWhatTopText[] = u"the text outside the document element";
 inline constexpr char16_t kWhyCharacter[] = u"it contains the character %s, which XML %s does not allow";
 inline constexpr char16_t kWhyCharacterNeedsReference[] =
     u"it contains the character %s, which XML %s allows only as a character reference, and this node cannot hold one";
@@ -70,6 +71,7 @@ inline constexpr char16_t kWhyDefaultConflict[] =
     u"its namespace is \"%s\" but it declares \"%s\" as the default namespace";
 inline constexpr char16_t kWhyDuplicate[] = u"the attribute \"%s\" would be written twice";
 inline constexpr char16_t kWhyNoElement[] = u"it has no document element";
+inline constexpr char16_t kWhyOutsideElement[] = u"XML holds no text outside the document element";
 inline constexpr char16_t kWhyDoctypeOrder[] = u"the document type must come before the document element";
 
 }  // namespace xdom::msg

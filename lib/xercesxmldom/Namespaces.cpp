@@ -14,10 +14,12 @@ constexpr char16_t kXmlnsNs[] = u"http://www.w3.org/2000/xmlns/";
 
 std::u16string_view View(const XMLCh* s) { return s ? std::u16string_view(s) : std::u16string_view(); }
 
+// A namespace declaration by its name; one made with a namespace must be
+// in the xmlns namespace (any other attribute there is refused).
 bool IsDeclaration(xc::DOMNode* a) {
-  if (a->getLocalName()) return View(a->getNamespaceURI()) == kXmlnsNs;
   std::u16string_view name = View(a->getNodeName());
-  return name == u"xmlns" || name.substr(0, 6) == u"xmlns:";
+  bool named = name == u"xmlns" || name.substr(0, 6) == u"xmlns:";
+  return named && (!a->getLocalName() || View(a->getNamespaceURI()) == kXmlnsNs);
 }
 
 // The prefix a declaration binds ("" for the default namespace).

@@ -100,9 +100,9 @@ std::u16string Describe(xc::DOMNode* n) {
                    : FormatMsg(msg::kWhatAttributeAlone, NameOf(n));
     }
     case xc::DOMNode::TEXT_NODE:
-      return InElement(n, msg::kWhatText, msg::kWhatNode);
+      return InElement(n, msg::kWhatText, n->getParentNode() ? msg::kWhatTopText : msg::kWhatNode);
     case xc::DOMNode::CDATA_SECTION_NODE:
-      return InElement(n, msg::kWhatCData, msg::kWhatNode);
+      return InElement(n, msg::kWhatCData, n->getParentNode() ? msg::kWhatTopText : msg::kWhatNode);
     case xc::DOMNode::COMMENT_NODE:
       return InElement(n, msg::kWhatComment, msg::kWhatTopComment);
     case xc::DOMNode::PROCESSING_INSTRUCTION_NODE:

@@ -85,6 +85,15 @@ bool ParseDeclaration(std::u16string_view text, XMLDecl& out) {
   return true;
 }
 
+// White space outside the document element is no node when read back; the
+// DOM may hold it as text, which is then left out.
+bool IsSpaceOnly(xc::DOMNode* n) {
+  if (n->getNodeType() != xc::DOMNode::TEXT_NODE) return false;
+  for (const XMLCh* p = n->getNodeValue(); p && *p; ++p)
+    if (!IsSpace(*p)) return false;
+  return true;
+}
+
 bool IsEmpty(const XMLDecl& d) { return d.version.empty() && d.encoding.empty() && d.standalone.empty(); }
 
 }  // namespace
@@ -136,7 +145,11 @@ class Serializer {
     Declaration();
     bool extra = options_.extraSubset && !options_.extraSubset->empty();
     for (xc::DOMNode* c = doc_->doc->getFirstChild(); c; c = c->getNextSibling()) {
-      if (c == declNode_) continue;
+      if (c == declNode_ || IsSpaceOnly(c)) continue;
+      auto type = c->getNodeType();
+      if (type == xc::DOMNode::TEXT_NODE || type == xc::DOMNode::CDATA_SECTION_NODE ||
+          type == xc::DOMNode::ENTITY_REFERENCE_NODE)
+        Refuse(c, msg::kWhyOutsideElement);
       if (c == element && extra && !doctype) {
         Raw(u"<!DOCTYPE ");
         Raw(element->getNodeName());

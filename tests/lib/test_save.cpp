@@ -232,10 +232,18 @@ TEST(LibSave, WhatHasNoTextFormIsRefusedBeforeAnythingIsWritten) {
          DOMCheck(Root(d)->SetAttribute(u"xmlns:p", u"urn:a"), "SetAttribute");
          DOMCheck(Root(d)->SetAttributeNS(u"http://www.w3.org/2000/xmlns/", u"xmlns:p", u"urn:b"), "SetAttributeNS");
        }, "Cannot save element \"r\": the attribute \"xmlns:p\" would be written twice"},
+      {u"1.0", u"", attr(u"http://www.w3.org/2000/xmlns/", u"a", u""), "Cannot save attribute \"a\" of element \"r\": the prefix \"\" cannot name the namespace \"http://www.w3.org/2000/xmlns/\""},
       {u"1.0", u"", [](IDOMDocument* d) {
          ComPtr<IDOMNode> old;
          DOMCheck(d->RemoveChild(Root(d).get(), old.put()), "RemoveChild");
        }, "Cannot save the document: it has no document element"},
+      {u"1.0", u"", [](IDOMDocument* d) {
+         // The DOM takes white space there, which then can become text.
+         ComPtr<IDOMNode> t;
+         DOMCheck(d->CreateTextNode(u" ", t.put()), "CreateTextNode");
+         Append(d, t);
+         DOMCheck(t->SetNodeValue(u"x"), "SetNodeValue");
+       }, "Cannot save the text outside the document element: XML holds no text outside the document element"},
   };
   for (const Refusal& c : cases) {
     auto d = WithDecl(u"<!--top--><r/>", c.version, c.encoding);
