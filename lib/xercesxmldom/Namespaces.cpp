@@ -196,7 +196,9 @@ void NamespaceFixup::StartElement(xc::DOMElement* e, const std::vector<xc::DOMNo
     if (IsDeclaration(a) || (a->getLocalName() && a->getNamespaceURI() && *a->getNamespaceURI())) continue;
     std::u16string_view name = View(a->getNodeName());
     std::u16string_view prefix = PrefixPart(name);
-    std::u16string_view uri = prefix.empty() ? std::u16string_view() : Resolve(a, prefix, out);
+    // Unprefixed ones are in no namespace: the names themselves differ.
+    if (prefix.empty()) continue;
+    std::u16string_view uri = Resolve(a, prefix, out);
     expanded_.push_back(std::u16string(uri) + u'\uFFFF' + std::u16string(LocalPart(name)));
   }
   CheckDuplicates(e, out);
@@ -205,9 +207,19 @@ void NamespaceFixup::StartElement(xc::DOMElement* e, const std::vector<xc::DOMNo
 void NamespaceFixup::CheckDuplicates(xc::DOMElement* e, const std::vector<TagAttribute>& out) {
   if (out.size() < 2) return;
   auto refuse = [&](std::u16string_view name) { Refuse(e, FormatMsg(msg::kWhyDuplicate, Shown(name))); };
-  std::unordered_set<std::u16string_view> names;
-  for (const TagAttribute& t : out)
-    if (!names.insert(t.Name()).second) refuse(t.Name());
+  // Most elements have a few attributes: compared pairwise, without
+  // allocating; many go through a set.
+  if (out.size() <= 8) {
+    for (size_t i = 1; i < out.size(); ++i)
+      for (size_t k = 0; k < i; ++k)
+        if (out[i].Name() == out[k].Name()) refuse(out[i].Name());
+  } else {
+    std::unordered_set<std::u16string_view> names;
+    for (const TagAttribute& t : out)
+      if (!names.insert(t.Name()).second) refuse(t.Name());
+  }
+  // Different names for one attribute: two prefixes bound to one namespace.
+  if (expanded_.size() < 2) return;
   std::unordered_set<std::u16string_view> seen;
   for (const std::u16string& key : expanded_)
     if (!seen.insert(key).second) refuse(std::u16string_view(key).substr(key.rfind(u'\uFFFF') + 1));

@@ -126,6 +126,8 @@ class Serializer {
         fixup_(xml11_) {
     const std::u16string& enc = options.declEncoding ? *options.declEncoding : decl_.encoding;
     encodingName_ = enc.empty() ? u"UTF-8" : enc;
+    const Encoder* e = options.encoder;
+    holdsAll_ = !e || (e->CanEncode(0xFF) && e->CanEncode(0x100) && e->CanEncode(0xFFFD) && e->CanEncode(0x10FFFF));
   }
 
   void Document() {
@@ -352,10 +354,14 @@ class Serializer {
 
   // Names have no escapes: every character must be one the encoding holds.
   void Name(xc::DOMNode* n, std::u16string_view name) {
-    std::u16string z(name);
-    ForEachCodePoint(z.c_str(), [&](char32_t cp, const XMLCh*, size_t) {
-      if (!Representable(cp)) RefuseChar(n, msg::kWhyUnencodable, cp);
-    });
+    if (!holdsAll_) {
+      for (size_t i = 0; i < name.size(); ++i) {
+        char32_t cp = name[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF)
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (name[++i] - 0xDC00);
+        if (!Representable(cp)) RefuseChar(n, msg::kWhyUnencodable, cp);
+      }
+    }
     buf_.append(name);
   }
   void Name(xc::DOMNode* n, const XMLCh* name) { Name(n, View(name)); }
@@ -473,6 +479,7 @@ class Serializer {
   bool xml11_;
   NamespaceFixup fixup_;
   std::u16string encodingName_;
+  bool holdsAll_ = true;  // a Unicode encoding: names need no check
   std::u16string buf_;
   std::vector<xc::DOMNode*> attrs_;
   std::vector<TagAttribute> tag_;
