@@ -2,6 +2,8 @@
 // declaration, and characters the target encoding cannot hold.
 #include "LibTest.h"
 
+#include <sys/stat.h>
+
 #include <functional>
 
 using namespace libtest;
@@ -95,6 +97,18 @@ TEST(LibSave, FileThatCannotBeCreatedReportsItsName) {
   WideString path = u"/nonexistent-dir/x.xml";
   EXPECT_EQ(FailureText(Persist(d.get())->SaveToDestination(rtl::OleVariant(path))),
             "Error creating file /nonexistent-dir/x.xml");
+  // Only regular files are written: a pipe nobody reads would block.
+  std::string dir = TempDir();
+  ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
+  EXPECT_EQ(FailureText(Persist(d.get())->SaveToDestination(rtl::OleVariant(rtl::Utf8Decode(dir + "/pipe")))),
+            "\"" + dir + "/pipe\" is not a regular file");
+  // A refused document leaves the file as it was.
+  WriteFile(dir + "/old.xml", "<old/>");
+  ComPtr<IDOMNode> comment;
+  DOMCheck(d->CreateComment(u"a--b", comment.put()), "CreateComment");
+  DOMCheck(Root(d.get())->AppendChild(comment.get(), nullptr), "AppendChild");
+  EXPECT_NE(FailureText(Persist(d.get())->SaveToDestination(rtl::OleVariant(rtl::Utf8Decode(dir + "/old.xml")))), "");
+  EXPECT_EQ(ReadFile(dir + "/old.xml"), "<old/>");
 }
 
 TEST(LibSave, EscapingKeepsValuesIntact) {
