@@ -2,12 +2,13 @@
 // Each operation takes its operands from the bytes that follow it; nodes come
 // from a small pool that operations fill (children, clones, created nodes),
 // so nodes get moved between parents, detached, re-attached, compared and
-// dropped in any order. Refusals are fine; crashes, leaks, and a saved
-// document that does not load again are not.
+// dropped in any order. Refusals are fine; crashes, leaks, and a save that
+// neither reads back as the same tree nor fails cleanly are not.
 #include <cstdio>
 #include <string>
 
 #include "rtl/TextConv.h"
+#include "tests/support/SavedTree.h"
 
 #include "FuzzSupport.h"
 
@@ -18,8 +19,10 @@ namespace {
 
 constexpr const char16_t* kNames[] = {u"a", u"b", u"p:c", u"q:d", u"xmlns", u"xmlns:p", u"xml:lang", u"x-y.z", u"é", u"1bad", u"", u"a b"};
 constexpr const char16_t* kUris[] = {u"", u"urn:p", u"urn:q", u"http://www.w3.org/XML/1998/namespace", u"http://www.w3.org/2000/xmlns/"};
-// Texts a user may type: markup characters, non-ASCII, a surrogate pair, line ends.
-constexpr const char16_t* kTexts[] = {u"", u"t", u"<&>\"'", u"]]>", u"\U0001F600\u00E9", u"  ", u"a\r\nb", u"--", u"?>"};
+// Texts a user may type: markup characters, non-ASCII, a surrogate pair, line
+// ends; and what XML holds only as a reference or not at all.
+constexpr const char16_t* kTexts[] = {u"", u"t", u"<&>\"'", u"]]>", u"\U0001F600\u00E9", u"  ", u"a\r\nb", u"--", u"?>",
+                                      u"1.1", u"\u0001\u007F", u"\xD800", u"\u0085\u2028\r", u"\uFFFE", u"-->x<!--"};
 
 class Program {
  public:
@@ -34,14 +37,37 @@ class Program {
   const uint8_t* end_;
 };
 
-// Loads text the layer saved itself; a refusal is data loss and a finding.
-void Reload(const ComPtr<IXMLDocumentIntf>& doc, const WideString& saved) {
+[[noreturn]] void Finding(const char* what, const std::string& detail, const WideString& saved) {
+  std::fprintf(stderr, "%s: %s\n%s\n", what, detail.c_str(), rtl::Utf8Encode(saved).c_str());
+  __builtin_trap();
+}
+
+// The rule of every save: the text reads back as the same tree (as
+// tests/support/SavedTree.h spells out), or the save fails with a message
+// and leaves its target alone. Returns the saved text, empty when refused.
+WideString CheckSave(const ComPtr<IXMLDocumentIntf>& doc) {
+  const WideString untouched = u"\u2603";
+  WideString saved = untouched;
   try {
-    doc->LoadFromXML(saved);
+    doc->SaveToXML(saved);
   } catch (const rtl::Exception& e) {
-    std::fprintf(stderr, "saved text does not load again: %s\n%s\n", e.what(), rtl::Utf8Encode(saved).c_str());
-    __builtin_trap();
+    if (!e.what()[0]) Finding("a refused save gave no reason", "", saved);
+    if (saved != untouched) Finding("a refused save changed its target", e.what(), saved);
+    return WideString();
   }
+  auto again = fuzzsupport::NewDocument();
+  again->SetParseOptions(TParseOptions{poPreserveWhiteSpace});
+  try {
+    again->LoadFromXML(saved);
+  } catch (const rtl::Exception& e) {
+    Finding("saved text does not load again", e.what(), saved);
+  }
+  savedtree::ReadRules rules;
+  rules.xml11 = doc->GetVersion() == u"1.1";
+  std::string diff = savedtree::Difference(doc->GetDOMDocument().get(), again->GetDOMDocument().get(), rules);
+  if (!diff.empty()) Finding("saved text reads back differently", diff, saved);
+  fuzzsupport::Walk(again);
+  return saved;
 }
 
 class Editor {
@@ -89,25 +115,18 @@ class Editor {
     }
   }
 
-  // What the layer saved must load again with the same top-level shape.
-  // A document without an element (its root deleted) has no text form that
-  // parses, so it is left alone.
+  // Goes on with what the saved text reads back as.
   void ReloadFromSaved() {
-    if (!doc_->GetActive() || !doc_->GetDocumentElement()) return;
-    WideString saved;
-    doc_->SaveToXML(saved);
+    if (!doc_->GetActive()) return;
+    WideString saved = CheckSave(doc_);
+    if (saved.empty()) return;
     pool_.clear();
-    Reload(doc_, saved);
+    doc_->LoadFromXML(saved);
     Refill();
   }
 
   void Finish() {
-    if (!doc_->GetActive() || !doc_->GetDocumentElement()) return;
-    WideString saved;
-    doc_->SaveToXML(saved);
-    auto again = fuzzsupport::NewDocument();
-    Reload(again, saved);
-    fuzzsupport::Walk(again);
+    if (doc_->GetActive()) CheckSave(doc_);
   }
 
  private:

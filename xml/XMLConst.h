@@ -17,9 +17,12 @@ inline constexpr const char* SMismatchedRegItems = "Mismatched paramaters to Reg
 inline constexpr const char* SNotSingleTextNode = "Element does not contain a single text node";
 inline constexpr const char* SNodeReadOnly = "Node is readonly";
 inline constexpr const char* SMissingFileName = "FileName cannot be blank";
-// A save writes a new file beside the old one and renames it into place.
+// A save writes a new file beside the old one and puts it into its place.
 inline constexpr const char* SCreateFileFailed = "Cannot create a file beside \"%s\": %s";
 inline constexpr const char* SReplaceFileFailed = "Cannot replace \"%s\": %s";
+inline constexpr const char* SNotARegularTarget = "Cannot replace \"%s\": it is not a regular file";
+// Values are checked when they are set: a NUL would cut them short.
+inline constexpr const char* SNulInValue = "Cannot set the value of node \"%s\": it contains the character U+0000, which XML does not allow";
 inline constexpr const char* SNotActive = "No active document";
 inline constexpr const char* SMissingParseOpts = "DOM Implementation does not support IDOMParseOptions";
 inline constexpr const char* SOnlyWhenActive = "Refresh is only supported if the FileName or XML properties are set";

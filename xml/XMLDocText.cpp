@@ -2,18 +2,12 @@
 // of the XML declaration and the schema location.
 #include "xml/XMLDoc.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "rtl/Streams.h"
 #include "rtl/TextConv.h"
 #include "xml/XMLConst.h"
+#include "xml/XMLReplaceFile.h"
 
 namespace {
 
@@ -41,81 +35,6 @@ WideString CutSchemaLocation(const WideString& text) {
   return text;
 }
 
-// The file a save really replaces: symbolic links are followed, so that the
-// link stays a link and the file it names gets the new content.
-std::string FollowLinks(std::string path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    std::vector<char> buf(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
-    ssize_t n = readlink(path.c_str(), buf.data(), buf.size());
-    if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return path;
-    std::string link(buf.data(), static_cast<size_t>(n));
-    if (link[0] != '/') {
-      size_t slash = path.rfind('/');
-      if (slash != std::string::npos) link = path.substr(0, slash + 1) + link;
-    }
-    path = std::move(link);
-  }
-  return path;
-}
-
-// A new file beside the one a save replaces, so that a failing or
-// interrupted save never leaves a truncated document behind. It gets the old
-// file's permissions and owner, and removes itself unless it was moved into
-// place.
-class TReplacementFile {
- public:
-  explicit TReplacementFile(std::string target) : target_(std::move(target)) {
-    size_t slash = target_.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    std::string pattern = folder + "." + base + ".XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    int fd = mkstemp(buf.data());
-    if (fd < 0) Fail(XMLConst::SCreateFileFailed);
-    name_ = buf.data();
-    struct stat old {};
-    if (stat(target_.c_str(), &old) == 0) {
-      (void)fchown(fd, old.st_uid, old.st_gid);
-      (void)fchmod(fd, old.st_mode & 07777);
-    } else {
-      mode_t mask = umask(0);
-      umask(mask);
-      (void)fchmod(fd, 0666 & ~mask);
-    }
-    close(fd);
-  }
-  ~TReplacementFile() {
-    if (!name_.empty()) unlink(name_.c_str());
-  }
-  TReplacementFile(const TReplacementFile&) = delete;
-  TReplacementFile& operator=(const TReplacementFile&) = delete;
-
-  const std::string& Name() const { return name_; }
-
-  // Makes the written content durable, then puts it in the target's place.
-  void Commit() {
-    int fd = open(name_.c_str(), O_RDONLY);
-    if (fd >= 0) {
-      (void)fsync(fd);
-      close(fd);
-    }
-    if (rename(name_.c_str(), target_.c_str()) != 0) Fail(XMLConst::SReplaceFileFailed);
-    name_.clear();
-  }
-
- private:
-  [[noreturn]] void Fail(const char* fmt) {
-    int error = errno;
-    RaiseDocErrorFmt(fmt, {target_, std::strerror(error)});
-  }
-
-  std::string target_;
-  std::string name_;
-};
-
 }  // namespace
 
 void TXMLDocument::SaveToFile(const WideString& fileName) {
@@ -123,10 +42,13 @@ void TXMLDocument::SaveToFile(const WideString& fileName) {
   const WideString target = fileName.empty() ? FFileName : fileName;
   if (target.empty()) RaiseDocError(XMLConst::SMissingFileName);
   rtl::ComPtr<IDOMPersist> persist = GetDOMPersist();
-  TReplacementFile file(FollowLinks(rtl::WideToNarrow(target)));
+  TReplacementFile file(rtl::WideToNarrow(target));
   DOMCheck(persist->SaveToDestination(OleVariant(rtl::NarrowToWide(file.Name()))),
            "SaveToDestination");
   file.Commit();
+  // The modification count starts again: XML lines written for an earlier
+  // count must not pass for the current content.
+  FXMLStrSyncCount = FXMLStrSyncCount == FModified ? 0 : -1;
   SetModified(false);
 }
 
@@ -172,8 +94,9 @@ AnsiString TXMLDocument::SaveAsUTF8WithDecl() {
     WideString standalone;
     DOMCheck(decl->GetVersion(&version), "GetVersion");
     DOMCheck(decl->GetStandalone(&standalone), "GetStandalone");
-    // XML requires encoding before standalone in a declaration.
-    AppendAttrText(attrs, XMLConst::SVersion, rtl::WideToNarrow(version));
+    // XML requires the version first and encoding before standalone.
+    AppendAttrText(attrs, XMLConst::SVersion,
+                   version.empty() ? AnsiString(XMLConst::SDefaultVersion) : rtl::WideToNarrow(version));
     AppendAttrText(attrs, XMLConst::SEncoding, XMLConst::SUTF8);
     AppendAttrText(attrs, XMLConst::SStandalone, rtl::WideToNarrow(standalone));
   } else {

@@ -135,24 +135,37 @@ bool TextInList(const AnsiString& s, const TEncodingNameList& list) {
   return std::any_of(list.begin(), list.end(), [&](const AnsiString& item) { return SameTextAscii(s, item); });
 }
 
+// Only the encoding pseudo-attribute of a declaration at the very start is
+// taken out: the same words anywhere else are the document's content.
 void DropUnlistedEncoding(WideString& xml, const TEncodingNameList& keep) {
-  const AnsiString head = rtl::WideToNarrow(WideStringView(xml).substr(0, 50));
-  const WideString value = ReadQuotedAttr(XMLConst::SEncoding, head, WideString());
-  if (value.empty() || TextInList(rtl::WideToNarrow(value), keep)) return;
-
-  const size_t found = xml.find(u"encoding");
-  if (found == WideString::npos) return;
-  // The same quote scan as ReadQuotedAttr, over the whole text, to find the
-  // closing quote of the value.
-  const size_t len = xml.size();
-  size_t p = found + 1 + 8;
-  while (p < len && !IsQuote(xml[p - 1])) ++p;
-  if (p >= len) return;
-  size_t e = p + 1;
-  while (e < len && !IsQuote(xml[e - 1])) ++e;
-  // From the blank before the name through the closing quote (position e).
-  const size_t start = found > 0 ? found - 1 : 0;
-  xml.erase(start, e - start);
+  auto space = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; };
+  const size_t start = !xml.empty() && xml[0] == u'\uFEFF' ? 1 : 0;
+  if (xml.compare(start, 5, u"<?xml") != 0 || start + 5 >= xml.size() || !space(xml[start + 5])) return;
+  const size_t end = xml.find(u"?>", start);
+  if (end == WideString::npos) return;
+  size_t p = start + 5;
+  while (p < end) {
+    const size_t before = p;
+    while (p < end && space(xml[p])) ++p;
+    const size_t nameStart = p;
+    while (p < end && !space(xml[p]) && xml[p] != u'=') ++p;
+    const WideString name = xml.substr(nameStart, p - nameStart);
+    while (p < end && space(xml[p])) ++p;
+    if (p >= end || xml[p] != u'=') return;
+    ++p;
+    while (p < end && space(xml[p])) ++p;
+    if (p >= end || !IsQuote(xml[p])) return;
+    const size_t close = xml.find(xml[p], p + 1);
+    if (close == WideString::npos || close > end) return;
+    if (name == u"encoding") {
+      const WideString value = xml.substr(p + 1, close - p - 1);
+      if (value.empty() || TextInList(rtl::WideToNarrow(value), keep)) return;
+      // From the blank before the name through the closing quote.
+      xml.erase(before, close + 1 - before);
+      return;
+    }
+    p = close + 1;
+  }
 }
 
 TDetectedEncoding DetectStreamEncoding(rtl::TStream* stream) {

@@ -10,6 +10,7 @@
 #include "rtl/TextConv.h"
 #include "xml/XMLConst.h"
 #include "xml/XMLTreeSync.h"
+#include "xml/XMLTextRules.h"
 
 struct TXMLNode::Extra {
   TNodeClassArray ChildNodeClasses;
@@ -594,6 +595,7 @@ WideString TXMLNode::GetText() {
 }
 
 void TXMLNode::SetText(const WideString& value) {
+  CheckValueText(value, GetNodeName());
   DoNodeChange(ncUpdateValue, true);
   if (FNodeType == ntElement) {
     CheckTextNode();
@@ -671,6 +673,7 @@ OleVariant TXMLNode::GetAttributeNS(const WideString& attrName, const WideString
 }
 
 void TXMLNode::SetAttribute(const WideString& attrName, const OleVariant& value) {
+  if (!value.IsNull()) CheckValueText(value.ToWideString(), attrName);
   const TNodeChange kind = value.IsNull() ? ncRemoveAttribute : ncAddAttribute;
   DoNodeChange(kind, true);
   rtl::ComPtr<IDOMNamedNodeMap> map;

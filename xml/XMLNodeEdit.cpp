@@ -4,6 +4,7 @@
 
 #include "xml/XMLConst.h"
 #include "xml/XMLTreeSync.h"
+#include "xml/XMLTextRules.h"
 
 namespace {
 
@@ -219,6 +220,7 @@ WideString TXMLNode::GetPrefixedName(const WideString& name, const WideString& n
 
 void TXMLNode::SetAttributeNS(const WideString& attrName, const WideString& namespaceURI,
                               const OleVariant& value) {
+  if (!value.IsNull()) CheckValueText(value.ToWideString(), attrName);
   const WideString name = GetPrefixedName(attrName, namespaceURI);
   const TNodeChange kind = value.IsNull() ? ncRemoveAttribute : ncAddAttribute;
   DoNodeChange(kind, true);

@@ -91,8 +91,11 @@ HResult Guard(F&& body) noexcept {
 // ---------------------------------------------------------------------------
 // Text
 
-// Null-terminated copy of a view, for Xerces calls.
-inline std::u16string Z(WideStringView v) { return std::u16string(v); }
+// Null-terminated copy of a view, for Xerces calls; refuses a NUL inside.
+inline std::u16string Z(WideStringView v) {
+  if (v.find(u'\0') != WideStringView::npos) FailText(msg::kNulInText);
+  return std::u16string(v);
+}
 // Null for an empty text (Xerces' "no namespace").
 inline const XMLCh* NullIfEmpty(const std::u16string& s) { return s.empty() ? nullptr : s.c_str(); }
 

@@ -1,11 +1,18 @@
 // The document wrapper: DOM document operations, loading and saving, parse
 // options, the XML declaration and the parse error of the last load.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
 #include "lib/xercesxmldom/Nodes.h"
 #include "lib/xercesxmldom/Parser.h"
+#include "lib/xercesxmldom/SaveRules.h"
+#include "lib/xercesxmldom/Serializer.h"
 #include "lib/xercesxmldom/Writer.h"
 
 namespace xdom {
@@ -37,37 +44,52 @@ std::string FileNameOf(const rtl::OleVariant& v) {
   return Utf16ToUtf8(*s);
 }
 
-class FileCloser {
+// A file written from the start. Only regular files are written: a named
+// pipe would block the save and a device would take the text.
+class OutputFile {
  public:
-  explicit FileCloser(FILE* f) : f_(f) {}
-  ~FileCloser() {
-    if (f_) fclose(f_);
+  OutputFile(std::string path, std::u16string shownName) : path_(std::move(path)), shown_(std::move(shownName)) {}
+  ~OutputFile() {
+    if (fd_ >= 0) ::close(fd_);
   }
-  bool Close() {
-    bool ok = fclose(f_) == 0;
-    f_ = nullptr;
-    return ok;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void Write(const void* data, size_t n) {
+    Open();
+    const auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+      ssize_t done = ::write(fd_, p, n);
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) FailText(msg::kFileWriteFailed);
+      p += done;
+      n -= static_cast<size_t>(done);
+    }
+  }
+  void Close() {
+    Open();
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) FailText(msg::kFileWriteFailed);
   }
 
  private:
-  FILE* f_;
+  void Open() {
+    if (fd_ >= 0) return;
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) FailText(FormatMsg(msg::kNotARegularFile, Shown(shown_)));
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd_ < 0) Fail(kDOMErrorCreateFile, shown_);
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) FailText(FormatMsg(msg::kNotARegularFile, Shown(shown_)));
+  }
+
+  std::string path_;
+  std::u16string shown_;
+  int fd_ = -1;
 };
 
-// A value quoted in a message: what cannot be shown is replaced.
-std::u16string Shown(std::u16string_view v) {
-  std::u16string s(v.substr(0, 64));
-  for (char16_t& c : s)
-    if (c < 0x20 || c == 0x7F) c = u'?';
-  return s;
-}
-
-// "1." followed by digits.
-bool IsVersionNum(std::u16string_view v) {
-  if (v.size() < 3 || v.substr(0, 2) != u"1.") return false;
-  for (char16_t c : v.substr(2))
-    if (c < u'0' || c > u'9') return false;
-  return true;
-}
+// The versions the parser reads back.
+bool IsVersionNum(std::u16string_view v) { return v == u"1.0" || v == u"1.1"; }
 
 ComPtr<rtl::IStream> WrapProgramStream(rtl::TStream* stream) {
   if (!stream) FailText(msg::kNoStream);
@@ -196,20 +218,18 @@ class TDocument final
       std::string path = FileNameOf(destination);
       // Resolve the encoding before the file is touched, so an unsupported
       // one does not leave an empty file behind.
-      auto encoder = MakeEncoder(doc->decl.encoding);
-      FILE* f = fopen(path.c_str(), "wb");
-      if (!f) Fail(kDOMErrorCreateFile, *destination.AsString());
-      FileCloser closer(f);
-      WriteDocument(doc.get(), *encoder, [&](const void* data, size_t n) {
-        if (fwrite(data, 1, n, f) != n) FailText(msg::kFileWriteFailed);
-      });
-      if (!closer.Close()) FailText(msg::kFileWriteFailed);
+      auto encoder = MakeEncoder(DeclarationOf(doc.get()).encoding);
+      // The file is opened with the first bytes, after the serializer has
+      // found nothing to refuse.
+      OutputFile file(path, *destination.AsString());
+      WriteDocument(doc.get(), *encoder, [&](const void* data, size_t n) { file.Write(data, n); });
+      file.Close();
     });
   }
   HResult SaveToStream(rtl::TStream* stream) override {
     return Guard([&] {
       ComPtr<rtl::IStream> s = WrapProgramStream(stream);
-      auto encoder = MakeEncoder(doc->decl.encoding);
+      auto encoder = MakeEncoder(DeclarationOf(doc.get()).encoding);
       WriteDocument(doc.get(), *encoder, [&](const void* data, size_t n) {
         const auto* p = static_cast<const char*>(data);
         while (n > 0) {

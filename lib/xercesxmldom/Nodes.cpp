@@ -450,13 +450,15 @@ IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
       if (c->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE) {
         auto* dt = static_cast<xc::DOMDocumentType*>(c);
         // The public interface cannot set the internal subset of a new
-        // document type, and importNode refuses document types.
+        // document type, and importNode refuses document types. The setter
+        // is reached through a member pointer: a cast of the object to a
+        // class it is not would be undefined.
         struct SubsetAccess : xc::DOMDocumentTypeImpl {
-          using DOMDocumentTypeImpl::setInternalSubset;
+          static auto Setter() { return &SubsetAccess::setInternalSubset; }
         };
-        auto* ndt = static_cast<SubsetAccess*>(static_cast<xc::DOMDocumentTypeImpl*>(
-            copy->doc->createDocumentType(dt->getName(), dt->getPublicId(), dt->getSystemId())));
-        ndt->setInternalSubset(dt->getInternalSubset());
+        auto* ndt = static_cast<xc::DOMDocumentTypeImpl*>(
+            copy->doc->createDocumentType(dt->getName(), dt->getPublicId(), dt->getSystemId()));
+        (ndt->*SubsetAccess::Setter())(dt->getInternalSubset());
         n = ndt;
       } else {
         n = CloneDeep(copy->doc, c);

@@ -1,6 +1,7 @@
 // The transforms of the node extension (declared in Nodes.h).
 #include "lib/xercesxmldom/Nodes.h"
 
+#include <set>
 #include <sstream>
 
 #include <xalanc/Include/PlatformDefinitions.hpp>
@@ -37,16 +38,102 @@ class NothingOutside final : public xc::XMLEntityResolver {
   }
 };
 
-std::string Utf8Of(XDoc* doc) {
-  static const std::u16string kUtf8 = u"UTF-8";
-  auto encoder = MakeEncoder(kUtf8);
-  std::string out;
-  WriteDocument(doc, *encoder, [&](const void* p, size_t n) { out.append(static_cast<const char*>(p), n); }, &kUtf8,
-                false);
+constexpr char16_t kXsltNs[] = u"http://www.w3.org/1999/XSL/Transform";
+
+bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+// Whether the internal subset declares the attribute of the element
+// already (an attribute-list declaration naming both).
+bool SubsetDeclares(std::u16string_view subset, std::u16string_view element, std::u16string_view attr) {
+  for (size_t at = subset.find(u"<!ATTLIST"); at != std::u16string_view::npos; at = subset.find(u"<!ATTLIST", at + 1)) {
+    size_t p = at + 9;
+    while (p < subset.size() && IsSpace(subset[p])) ++p;
+    if (subset.substr(p, element.size()) != element || p + element.size() >= subset.size() ||
+        !IsSpace(subset[p + element.size()]))
+      continue;
+    std::u16string_view decl = subset.substr(p, subset.find(u'>', p) - p);
+    for (size_t k = decl.find(attr); k != std::u16string_view::npos; k = decl.find(attr, k + 1))
+      if (IsSpace(decl[k - 1]) && k + attr.size() < decl.size() && IsSpace(decl[k + attr.size()])) return true;
+  }
+  return false;
+}
+
+// Attribute declarations for the attributes the document knows as IDs and
+// its internal subset does not declare, so that id() finds what
+// GetElementById finds, wherever the IDs were declared.
+std::u16string IdDeclarations(xc::DOMDocument* doc) {
+  std::u16string out;
+  xc::DOMDocumentType* dt = doc->getDoctype();
+  const XMLCh* subsetText = dt ? dt->getInternalSubset() : nullptr;
+  std::u16string_view subset = subsetText ? std::u16string_view(subsetText) : std::u16string_view();
+  std::set<std::pair<std::u16string, std::u16string>> seen;
+  xc::DOMNode* n = doc->getDocumentElement();
+  while (n) {
+    if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
+      xc::DOMNamedNodeMap* attrs = n->getAttributes();
+      for (XMLSize_t i = 0, len = attrs->getLength(); i < len; ++i) {
+        auto* a = static_cast<xc::DOMAttr*>(attrs->item(i));
+        if (!a->isId() || !seen.insert({n->getNodeName(), a->getNodeName()}).second) continue;
+        if (SubsetDeclares(subset, n->getNodeName(), a->getNodeName())) continue;
+        out += u"<!ATTLIST ";
+        out += n->getNodeName();
+        out += u" ";
+        out += a->getNodeName();
+        out += u" ID #IMPLIED>";
+      }
+    }
+    if (n->getFirstChild() && n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
+      n = n->getFirstChild();
+      continue;
+    }
+    while (n && !n->getNextSibling()) n = n->getParentNode();
+    if (n) n = n->getNextSibling();
+  }
   return out;
 }
 
-std::string Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
+// The source as the XSLT processor reads it: UTF-8, with its document type
+// (the processor reads nothing outside, see NothingOutside).
+std::string Utf8Of(XDoc* doc) {
+  static const std::u16string kUtf8 = u"UTF-8";
+  auto encoder = MakeEncoder(kUtf8);
+  WriteSettings settings;
+  settings.declEncoding = &kUtf8;
+  settings.extraSubset = IdDeclarations(doc->doc);
+  std::string out;
+  WriteDocument(doc, *encoder, [&](const void* p, size_t n) { out.append(static_cast<const char*>(p), n); }, settings);
+  return out;
+}
+
+// The encoding the style sheet's xsl:output asks for (the last one wins);
+// empty when it asks for none.
+std::u16string OutputEncoding(xc::DOMNode* sheet) {
+  std::u16string encoding;
+  xc::DOMElement* root = static_cast<xc::DOMDocument*>(sheet)->getDocumentElement();
+  for (xc::DOMNode* c = root ? root->getFirstChild() : nullptr; c; c = c->getNextSibling()) {
+    if (c->getNodeType() != xc::DOMNode::ELEMENT_NODE || !c->getLocalName() || !c->getNamespaceURI()) continue;
+    if (std::u16string_view(c->getNamespaceURI()) != kXsltNs || std::u16string_view(c->getLocalName()) != u"output")
+      continue;
+    const XMLCh* e = static_cast<xc::DOMElement*>(c)->getAttribute(u"encoding");
+    if (e && *e) encoding = e;
+  }
+  return encoding;
+}
+
+struct Output {
+  std::string bytes;
+  std::u16string encoding;  // what xsl:output asked for
+};
+
+// The output as text: by its byte-order mark or declaration when it has
+// one, else in the encoding the style sheet asked for.
+std::u16string TextOf(const Output& out) {
+  const auto* p = reinterpret_cast<const uint8_t*>(out.bytes.data());
+  if (HasEncodingMark(p, out.bytes.size())) return DecodeBytes(p, out.bytes.size());
+  return DecodeAs(p, out.bytes.size(), out.encoding);
+}
+
+Output Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
   NodeCore* sheet = CoreOf(styleSheet);
   if (source->getNodeType() != xc::DOMNode::DOCUMENT_NODE || !sheet ||
       sheet->node->getNodeType() != xc::DOMNode::DOCUMENT_NODE)
@@ -66,7 +153,7 @@ std::string Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
     std::u16string reason = Utf8ToUtf16(why ? why : "");
     FailText(FormatMsg(msg::kTransformFailed, reason));
   }
-  return std::move(out).str();
+  return Output{std::move(out).str(), OutputEncoding(sheet->node)};
 }
 
 }  // namespace
@@ -74,14 +161,19 @@ std::string Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
 namespace ops {
 
 void TransformToText(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet, WideString* result) {
-  std::string bytes = Run(doc, source, styleSheet);
-  Put(result, DecodeBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  Put(result, TextOf(Run(doc, source, styleSheet)));
 }
 
 void TransformToDocument(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet, IDOMDocument* output) {
   if (!output) FailText(msg::kNotAnOutputDocument);
-  std::string bytes = Run(doc, source, styleSheet);
-  std::u16string reason = LoadIntoDocument(output, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  Output out = Run(doc, source, styleSheet);
+  const auto* p = reinterpret_cast<const uint8_t*>(out.bytes.data());
+  // Without a mark of its own, the parser would read the text as UTF-8.
+  if (!HasEncodingMark(p, out.bytes.size())) {
+    out.bytes = Utf16ToUtf8(TextOf(out));
+    p = reinterpret_cast<const uint8_t*>(out.bytes.data());
+  }
+  std::u16string reason = LoadIntoDocument(output, p, out.bytes.size());
   if (!reason.empty()) FailText(FormatMsg(msg::kTransformFailed, reason));
 }
 

@@ -6,6 +6,8 @@
 #include <xercesc/util/TransService.hpp>
 
 #include "lib/xercesxmldom/Nodes.h"
+#include "lib/xercesxmldom/SaveRules.h"
+#include "lib/xercesxmldom/Serializer.h"
 
 namespace xdom {
 
@@ -149,343 +151,6 @@ class XercesEncoder final : public Encoder {
   char16_t pendingHigh_ = 0;
 };
 
-// Serializes nodes into UTF-16, handing the text on in chunks.
-class Serializer {
- public:
-  Serializer(XDoc* doc, const Encoder* encoder, std::function<void(const char16_t*, size_t)> flush)
-      : doc_(doc), encoder_(encoder), flush_(std::move(flush)) {}
-
-  bool withDoctype = true;
-
-  void Document(const std::u16string* declEncoding) {
-    const XMLDecl& d = doc_->decl;
-    const std::u16string& enc = declEncoding ? *declEncoding : d.encoding;
-    if (!d.version.empty() || !enc.empty() || !d.standalone.empty()) {
-      Raw(u"<?xml version=\"");
-      Raw(d.version.empty() ? u"1.0" : d.version);
-      if (!enc.empty()) {
-        Raw(u"\" encoding=\"");
-        Raw(enc);
-      }
-      if (!d.standalone.empty()) {
-        Raw(u"\" standalone=\"");
-        Raw(d.standalone);
-      }
-      Raw(u"\"?>\n");
-    }
-    for (xc::DOMNode* c = doc_->doc->getFirstChild(); c; c = c->getNextSibling()) {
-      if (!withDoctype && c->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE) continue;
-      Tree(c);
-      Raw(u"\n");
-    }
-    Flush();
-  }
-
-  void Tree(xc::DOMNode* root) {
-    if (root->getNodeType() == xc::DOMNode::DOCUMENT_NODE) {
-      Document(nullptr);
-      return;
-    }
-    xc::DOMNode* n = root;
-    for (;;) {
-      Open(n);
-      if (HasContent(n)) {
-        n = n->getFirstChild();
-        continue;
-      }
-      CloseEmpty(n);
-      while (n != root && !n->getNextSibling()) {
-        n = n->getParentNode();
-        Close(n);
-      }
-      if (n == root) break;
-      n = n->getNextSibling();
-    }
-    Flush();
-  }
-
- private:
-  static bool HasContent(xc::DOMNode* n) {
-    auto t = n->getNodeType();
-    return n->getFirstChild() &&
-           (t == xc::DOMNode::ELEMENT_NODE || t == xc::DOMNode::DOCUMENT_FRAGMENT_NODE);
-  }
-
-  void Open(xc::DOMNode* n) {
-    switch (n->getNodeType()) {
-      case xc::DOMNode::ELEMENT_NODE: {
-        Raw(u"<");
-        Raw(n->getNodeName());
-        auto* e = static_cast<xc::DOMElement*>(n);
-        attrs_.clear();
-        if (!ops::AttributesInOrder(doc_, e, attrs_)) {
-          xc::DOMNamedNodeMap* m = e->getAttributes();
-          for (XMLSize_t i = 0, len = m->getLength(); i < len; ++i) attrs_.push_back(m->item(i));
-        }
-        marks_.push_back(bindings_.size());
-        for (xc::DOMNode* a : attrs_) {
-          if (IsDeclaration(a) && !BindsPrefixToNothing(a)) bindings_.push_back({LocalOrEmpty(a), a->getNodeValue()});
-        }
-        for (xc::DOMNode* a : attrs_) {
-          if (BindsPrefixToNothing(a)) continue;
-          Raw(u" ");
-          Attribute(a);
-        }
-        // Nodes made by namespace-aware calls may lack the declarations
-        // that the text needs to read back the same.
-        // Nodes made without namespaces (no local name) are left as they are.
-        if (n->getLocalName()) Declare(n->getPrefix(), n->getNamespaceURI(), true);
-        for (xc::DOMNode* a : attrs_)
-          if (!IsDeclaration(a) && a->getNamespaceURI()) Declare(a->getPrefix(), a->getNamespaceURI(), false);
-        if (HasContent(n)) Raw(u">");
-        break;
-      }
-      case xc::DOMNode::ATTRIBUTE_NODE:
-        Attribute(n);
-        break;
-      case xc::DOMNode::TEXT_NODE:
-        Escaped(n->getNodeValue(), false);
-        break;
-      case xc::DOMNode::CDATA_SECTION_NODE:
-        CData(n->getNodeValue());
-        break;
-      case xc::DOMNode::ENTITY_REFERENCE_NODE:
-        Raw(u"&");
-        Raw(n->getNodeName());
-        Raw(u";");
-        break;
-      case xc::DOMNode::PROCESSING_INSTRUCTION_NODE: {
-        Raw(u"<?");
-        Raw(n->getNodeName());
-        const XMLCh* data = n->getNodeValue();
-        if (data && *data) {
-          Raw(u" ");
-          Markup(data);
-        }
-        Raw(u"?>");
-        break;
-      }
-      case xc::DOMNode::COMMENT_NODE:
-        Raw(u"<!--");
-        Markup(n->getNodeValue());
-        Raw(u"-->");
-        break;
-      case xc::DOMNode::DOCUMENT_TYPE_NODE: {
-        auto* dt = static_cast<xc::DOMDocumentType*>(n);
-        Raw(u"<!DOCTYPE ");
-        Raw(dt->getName());
-        const XMLCh* pub = dt->getPublicId();
-        const XMLCh* sys = dt->getSystemId();
-        if (pub && *pub) {
-          Raw(u" PUBLIC \"");
-          Raw(pub);
-          Raw(u"\" \"");
-          Raw(sys ? sys : u"");
-          Raw(u"\"");
-        } else if (sys && *sys) {
-          Raw(u" SYSTEM \"");
-          Raw(sys);
-          Raw(u"\"");
-        }
-        const XMLCh* subset = dt->getInternalSubset();
-        if (subset && *subset) {
-          Raw(u" [");
-          Raw(subset);
-          Raw(u"]");
-        }
-        Raw(u">");
-        break;
-      }
-      default:
-        break;
-    }
-  }
-
-  void CloseEmpty(xc::DOMNode* n) {
-    if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
-      Raw(u"/>");
-      PopScope();
-    }
-  }
-  void Close(xc::DOMNode* n) {
-    if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
-      Raw(u"</");
-      Raw(n->getNodeName());
-      Raw(u">");
-      PopScope();
-    }
-  }
-
-  static constexpr char16_t kXmlnsNs[] = u"http://www.w3.org/2000/xmlns/";
-
-  static bool IsDeclaration(xc::DOMNode* a) {
-    const XMLCh* ns = a->getNamespaceURI();
-    if (ns) return xc::XMLString::equals(ns, kXmlnsNs);
-    const XMLCh* name = a->getNodeName();
-    return xc::XMLString::equals(name, u"xmlns") || xc::XMLString::startsWith(name, u"xmlns:");
-  }
-  // XML 1.0 cannot bind a prefix to no namespace: written out, such a
-  // declaration makes the text unloadable, and it means nothing, so it is
-  // left out.
-  static bool BindsPrefixToNothing(xc::DOMNode* a) {
-    const XMLCh* v = a->getNodeValue();
-    return IsDeclaration(a) && *LocalOrEmpty(a) && (!v || !*v);
-  }
-  // The prefix a declaration binds ("" for the default namespace).
-  static const XMLCh* LocalOrEmpty(xc::DOMNode* decl) {
-    const XMLCh* name = decl->getNodeName();
-    return name[5] == u':' ? name + 6 : u"";
-  }
-
-  // Writes a declaration when prefix is not bound to uri in scope; an
-  // element without namespace under a default one undeclares it.
-  void Declare(const XMLCh* prefix, const XMLCh* uri, bool element) {
-    if (!prefix) prefix = u"";
-    if (!uri) uri = u"";
-    if (xc::XMLString::equals(prefix, u"xml") || xc::XMLString::equals(prefix, u"xmlns")) return;
-    if (!*prefix) {
-      if (element && !xc::XMLString::equals(Bound(u""), uri)) Bind(u"", uri);
-      return;
-    }
-    if (*uri && !xc::XMLString::equals(Bound(prefix), uri)) Bind(prefix, uri);
-  }
-  const XMLCh* Bound(const XMLCh* prefix) const {
-    for (size_t i = bindings_.size(); i-- > 0;)
-      if (xc::XMLString::equals(bindings_[i].first, prefix)) return bindings_[i].second ? bindings_[i].second : u"";
-    return u"";
-  }
-  void Bind(const XMLCh* prefix, const XMLCh* uri) {
-    bindings_.push_back({prefix, uri});
-    Raw(*prefix ? u" xmlns:" : u" xmlns");
-    Raw(prefix);
-    Raw(u"=\"");
-    Escaped(uri, true);
-    Raw(u"\"");
-  }
-  void PopScope() {
-    if (marks_.empty()) return;
-    bindings_.resize(marks_.back());
-    marks_.pop_back();
-  }
-
-  void Attribute(xc::DOMNode* a) {
-    Raw(a->getNodeName());
-    Raw(u"=\"");
-    Escaped(a->getNodeValue(), true);
-    Raw(u"\"");
-  }
-
-  bool Representable(char32_t cp) const { return !encoder_ || encoder_->CanEncode(cp); }
-
-  void CharRef(char32_t cp) {
-    static const char16_t hex[] = u"0123456789ABCDEF";
-    char16_t tmp[16];
-    int k = 0;
-    do {
-      tmp[k++] = hex[cp & 0xF];
-      cp >>= 4;
-    } while (cp);
-    Raw(u"&#x");
-    while (k) buf_ += tmp[--k];
-    buf_ += u';';
-  }
-
-  // Walks s by code point: calls special(cp, i, len) for characters that
-  // need escaping or cannot be encoded, copying the rest as they are.
-  template <class F>
-  void Walk(const XMLCh* s, F&& special) {
-    if (!s) return;
-    for (size_t i = 0; s[i];) {
-      char16_t c = s[i];
-      char32_t cp = c;
-      size_t len = 1;
-      if (IsHigh(c) && IsLow(s[i + 1])) {
-        cp = 0x10000 + ((char32_t(c) - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-        len = 2;
-      }
-      if (!special(cp, s + i, len)) buf_.append(s + i, len);
-      i += len;
-    }
-    MaybeFlush();
-  }
-
-  void Escaped(const XMLCh* s, bool attribute) {
-    Walk(s, [&](char32_t cp, const XMLCh*, size_t) {
-      switch (cp) {
-        case u'&': Raw(u"&amp;"); return true;
-        case u'<': Raw(u"&lt;"); return true;
-        case u'>': Raw(u"&gt;"); return true;
-        case u'\r': Raw(u"&#xD;"); return true;
-        case u'"':
-          if (!attribute) return false;
-          Raw(u"&quot;");
-          return true;
-        case u'\t':
-        case u'\n':
-          if (!attribute) return false;
-          CharRef(cp);
-          return true;
-        default:
-          if (cp < 0x80 || Representable(cp)) return false;
-          CharRef(cp);
-          return true;
-      }
-    });
-  }
-
-  void CData(const XMLCh* s) {
-    Raw(u"<![CDATA[");
-    Walk(s, [&](char32_t cp, const XMLCh* at, size_t) {
-      if (cp == u'>' && at[0] && buf_.size() >= 2 && buf_.compare(buf_.size() - 2, 2, u"]]") == 0) {
-        // "]]>" cannot appear inside a section: split it.
-        Raw(u"]]><![CDATA[>");
-        return true;
-      }
-      if (cp < 0x80 || Representable(cp)) return false;
-      Raw(u"]]>");
-      CharRef(cp);
-      Raw(u"<![CDATA[");
-      return true;
-    });
-    Raw(u"]]>");
-  }
-
-  // Comments and processing instructions have no escapes; characters the
-  // encoding cannot hold are kept visible as reference text.
-  void Markup(const XMLCh* s) {
-    Walk(s, [&](char32_t cp, const XMLCh*, size_t) {
-      if (cp < 0x80 || Representable(cp)) return false;
-      CharRef(cp);
-      return true;
-    });
-  }
-
-  void Raw(std::u16string_view s) { buf_.append(s); }
-  void Raw(const XMLCh* s) {
-    if (s) buf_.append(s);
-    MaybeFlush();
-  }
-  void MaybeFlush() {
-    if (buf_.size() >= 32768) Flush();
-  }
-  void Flush() {
-    if (!buf_.empty() && flush_) {
-      flush_(buf_.data(), buf_.size());
-      buf_.clear();
-    }
-  }
-
-  XDoc* doc_;
-  const Encoder* encoder_;
-  std::function<void(const char16_t*, size_t)> flush_;
-  std::u16string buf_;
-  std::vector<xc::DOMNode*> attrs_;
-  // Namespace bindings in scope (prefix, URI), innermost last, and where
-  // each open element's own start.
-  std::vector<std::pair<const XMLCh*, const XMLCh*>> bindings_;
-  std::vector<size_t> marks_;
-};
-
 // The encoding named in an XML declaration at the start of 8-bit text.
 std::string DeclaredEncoding(const uint8_t* data, size_t size) {
   std::string head(reinterpret_cast<const char*>(data), std::min<size_t>(size, 256));
@@ -530,10 +195,7 @@ std::unique_ptr<Encoder> MakeEncoder(const std::u16string& encoding) {
   if (e == "US-ASCII" || e == "ASCII") return std::make_unique<SingleByteEncoder>(128);
   if (!IsEncodingName(encoding)) {
     // Quoted for the user, so what cannot be shown is not passed on.
-    std::u16string shown(encoding.substr(0, 64));
-    for (char16_t& c : shown)
-      if (c < 0x20 || c == 0x7F) c = u'?';
-    FailText(FormatMsg(msg::kUnsupportedEncoding, shown));
+    FailText(FormatMsg(msg::kUnsupportedEncoding, Shown(encoding)));
   }
   xc::XMLTransService::Codes code;
   xc::XMLTranscoder* t = xc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor(encoding.c_str(), code, 16384);
@@ -543,23 +205,28 @@ std::unique_ptr<Encoder> MakeEncoder(const std::u16string& encoding) {
 
 std::u16string DocumentText(XDoc* doc) {
   std::u16string out;
-  Serializer s(doc, nullptr, [&](const char16_t* p, size_t n) { out.append(p, n); });
-  s.Document(nullptr);
+  SerializeOptions options;
+  options.emptyAllowed = true;
+  SerializeDocument(doc, options, [&](const char16_t* p, size_t n) { out.append(p, n); });
   return out;
 }
 
-void WriteDocument(XDoc* doc, Encoder& encoder, const ByteSink& sink, const std::u16string* declEncoding,
-                   bool withDoctype) {
+void WriteDocument(XDoc* doc, Encoder& encoder, const ByteSink& sink, const WriteSettings& settings) {
+  SerializeOptions options;
+  options.encoder = &encoder;
+  options.declEncoding = settings.declEncoding;
+  options.extraSubset = &settings.extraSubset;
+  // A first pass that writes nothing finds what must be refused, so that a
+  // refusal leaves the destination untouched.
+  SerializeDocument(doc, options, nullptr);
   std::string_view pre = encoder.Preamble();
   if (!pre.empty()) sink(pre.data(), pre.size());
   std::string bytes;
-  Serializer s(doc, &encoder, [&](const char16_t* p, size_t n) {
+  SerializeDocument(doc, options, [&](const char16_t* p, size_t n) {
     bytes.clear();
     encoder.Encode(p, n, bytes);
     if (!bytes.empty()) sink(bytes.data(), bytes.size());
   });
-  s.withDoctype = withDoctype;
-  s.Document(declEncoding);
 }
 
 std::u16string DecodeBytes(const uint8_t* p, size_t n) {
@@ -579,15 +246,18 @@ std::u16string DecodeBytes(const uint8_t* p, size_t n) {
 
 std::u16string DecodeWithHead(const uint8_t* p, size_t n, const uint8_t* head, size_t headSize) {
   std::string enc = DeclaredEncoding(head, headSize);
-  std::u16string encW(enc.begin(), enc.end());
-  std::string up = UpperAscii(encW);
+  return DecodeAs(p, n, std::u16string(enc.begin(), enc.end()));
+}
+
+std::u16string DecodeAs(const uint8_t* p, size_t n, const std::u16string& encoding) {
+  std::string up = UpperAscii(encoding);
   if (up.empty() || up == "UTF-8" || up == "UTF8") return DecodeUtf8(p, n);
   if (up == "ISO-8859-1" || up == "LATIN1" || up == "US-ASCII" || up == "ASCII")
     return std::u16string(p, p + n);
-  if (!IsEncodingName(encW)) return DecodeUtf8(p, n);
+  if (!IsEncodingName(encoding)) return DecodeUtf8(p, n);
   xc::XMLTransService::Codes code;
   std::unique_ptr<xc::XMLTranscoder> t(
-      xc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor(encW.c_str(), code, 16384));
+      xc::XMLPlatformUtils::fgTransService->makeNewTranscoderFor(encoding.c_str(), code, 16384));
   if (!t) return std::u16string(p, p + n);
   std::u16string out;
   std::vector<XMLCh> buf(16384);
@@ -603,12 +273,18 @@ std::u16string DecodeWithHead(const uint8_t* p, size_t n, const uint8_t* head, s
   return out;
 }
 
+bool HasEncodingMark(const uint8_t* p, size_t n) {
+  if (n >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) return true;
+  if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) return true;
+  if (n >= 4 && ((p[0] == '<' && p[1] == 0) || (p[0] == 0 && p[1] == '<'))) return true;
+  return !DeclaredEncoding(p, n).empty();
+}
+
 namespace ops {
 
 std::u16string XMLTextOf(XDoc* doc, xc::DOMNode* node) {
   std::u16string out;
-  Serializer s(doc, nullptr, [&](const char16_t* p, size_t n) { out.append(p, n); });
-  s.Tree(node);
+  SerializeNode(doc, node, [&](const char16_t* p, size_t n) { out.append(p, n); });
   return out;
 }
 

@@ -2,6 +2,10 @@
 // declaration, and characters the target encoding cannot hold.
 #include "LibTest.h"
 
+#include <sys/stat.h>
+
+#include <functional>
+
 using namespace libtest;
 
 namespace {
@@ -93,6 +97,18 @@ TEST(LibSave, FileThatCannotBeCreatedReportsItsName) {
   WideString path = u"/nonexistent-dir/x.xml";
   EXPECT_EQ(FailureText(Persist(d.get())->SaveToDestination(rtl::OleVariant(path))),
             "Error creating file /nonexistent-dir/x.xml");
+  // Only regular files are written: a pipe nobody reads would block.
+  std::string dir = TempDir();
+  ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
+  EXPECT_EQ(FailureText(Persist(d.get())->SaveToDestination(rtl::OleVariant(rtl::Utf8Decode(dir + "/pipe")))),
+            "\"" + dir + "/pipe\" is not a regular file");
+  // A refused document leaves the file as it was.
+  WriteFile(dir + "/old.xml", "<old/>");
+  ComPtr<IDOMNode> comment;
+  DOMCheck(d->CreateComment(u"a--b", comment.put()), "CreateComment");
+  DOMCheck(Root(d.get())->AppendChild(comment.get(), nullptr), "AppendChild");
+  EXPECT_NE(FailureText(Persist(d.get())->SaveToDestination(rtl::OleVariant(rtl::Utf8Decode(dir + "/old.xml")))), "");
+  EXPECT_EQ(ReadFile(dir + "/old.xml"), "<old/>");
 }
 
 TEST(LibSave, EscapingKeepsValuesIntact) {
@@ -138,4 +154,178 @@ TEST(LibSave, DocumentTypeAndTopLevelNodesAreWritten) {
   auto d = Parse(u"<!DOCTYPE r PUBLIC \"-//X//Y\" \"r.dtd\" [<!ENTITY e \"v\">]><!--top--><r>&e;</r><?after x?>");
   EXPECT_EQ(Narrow(DocText(d.get())),
             "<!DOCTYPE r PUBLIC \"-//X//Y\" \"r.dtd\" [<!ENTITY e \"v\">]>\n<!--top-->\n<r>v</r>\n<?after x?>\n");
+}
+
+namespace {
+
+ComPtr<IDOMNodeExtension> Ext(IDOMNode* n) { return ComPtr<IDOMNode>(n).try_query<IDOMNodeExtension>(); }
+
+ComPtr<IDOMNode> Append(IDOMNode* parent, const ComPtr<IDOMNode>& child) {
+  DOMCheck(parent->AppendChild(child.get(), nullptr), "AppendChild");
+  return child;
+}
+
+ComPtr<IDOMDocument> WithDecl(std::u16string_view xml, const char16_t* version, const char16_t* encoding) {
+  auto d = Parse(xml);
+  DOMCheck(Decl(d.get())->SetVersion(version), "SetVersion");
+  DOMCheck(Decl(d.get())->SetEncoding(encoding), "SetEncoding");
+  return d;
+}
+
+struct Refusal {
+  const char16_t* version;
+  const char16_t* encoding;
+  std::function<void(IDOMDocument*)> edit;
+  const char* message;
+};
+
+}  // namespace
+
+// What has no text form that loads back the same is refused with a message
+// naming the node and the reason, and nothing is written: edited text must
+// never turn into markup, and a save must never report success for text
+// that does not load.
+TEST(LibSave, WhatHasNoTextFormIsRefusedBeforeAnythingIsWritten) {
+  auto comment = [](const char16_t* text) {
+    return [text](IDOMDocument* d) {
+      ComPtr<IDOMNode> c;
+      DOMCheck(d->CreateComment(text, c.put()), "CreateComment");
+      Append(Root(d).get(), c);
+    };
+  };
+  auto pi = [](const char16_t* target, const char16_t* data) {
+    return [target, data](IDOMDocument* d) {
+      ComPtr<IDOMNode> c;
+      DOMCheck(d->CreateProcessingInstruction(target, data, c.put()), "CreateProcessingInstruction");
+      Append(Root(d).get(), c);
+    };
+  };
+  auto text = [](const char16_t* value) {
+    return [value](IDOMDocument* d) { DOMCheck(Ext(Root(d).get())->SetText(value), "SetText"); };
+  };
+  auto cdata = [](const char16_t* value) {
+    return [value](IDOMDocument* d) {
+      ComPtr<IDOMNode> c;
+      DOMCheck(d->CreateCDATASection(value, c.put()), "CreateCDATASection");
+      Append(Root(d).get(), c);
+    };
+  };
+  auto attr = [](const char16_t* ns, const char16_t* name, const char16_t* value) {
+    return [=](IDOMDocument* d) { DOMCheck(Root(d)->SetAttributeNS(ns, name, value), "SetAttributeNS"); };
+  };
+  auto child = [](const char16_t* name) {
+    return [name](IDOMDocument* d) {
+      ComPtr<IDOMElement> e;
+      DOMCheck(d->CreateElement(name, e.put()), "CreateElement");
+      Append(Root(d).get(), e);
+    };
+  };
+  const Refusal cases[] = {
+      {u"1.0", u"", comment(u"--><injected/><!--"), "Cannot save the comment in element \"r\": a comment cannot contain \"--\" or end with \"-\""},
+      {u"1.0", u"", comment(u"ends-"), "Cannot save the comment in element \"r\": a comment cannot contain \"--\" or end with \"-\""},
+      {u"1.0", u"", pi(u"pi", u"?><injected/><?x"), "Cannot save processing instruction \"pi\": the data of a processing instruction cannot contain \"?>\""},
+      {u"1.0", u"", pi(u"XmL", u"version=\"1.0\""), "Cannot save processing instruction \"XmL\": the target \"XmL\" is reserved for the XML declaration"},
+      {u"1.0", u"", pi(u"p:i", u"d"), "Cannot save processing instruction \"p:i\": \"p:i\" is not a name in XML 1.0"},
+      {u"1.0", u"", text(u"a\u0001b"), "Cannot save the text in element \"r\": it contains the character U+0001, which XML 1.0 does not allow"},
+      {u"1.1", u"", text(u"a\uFFFEb"), "Cannot save the text in element \"r\": it contains the character U+FFFE, which XML 1.1 does not allow"},
+      {u"1.0", u"", attr(u"", u"a", u"\xD800"), "Cannot save attribute \"a\" of element \"r\": it contains the character U+D800, which XML 1.0 does not allow"},
+      {u"1.0", u"", cdata(u"\u001F"), "Cannot save the CDATA section in element \"r\": it contains the character U+001F, which XML 1.0 does not allow"},
+      {u"1.1", u"", comment(u"\u0001"), "Cannot save the comment in element \"r\": it contains the character U+0001, which XML 1.1 allows only as a character reference, and this node cannot hold one"},
+      {u"1.0", u"US-ASCII", comment(u"\u00E9"), "Cannot save the comment in element \"r\": it contains the character U+00E9, which the encoding \"US-ASCII\" cannot hold"},
+      {u"1.0", u"ISO-8859-1", child(u"\u20AC"), "Cannot save element \"\u20AC\": it contains the character U+20AC, which the encoding \"ISO-8859-1\" cannot hold"},
+      {u"1.0", u"", [](IDOMDocument* d) {
+         ComPtr<IDOMNode> ref;
+         DOMCheck(d->CreateEntityReference(u"nowhere", ref.put()), "CreateEntityReference");
+         Append(Root(d).get(), ref);
+       }, "Cannot save the entity reference \"&nowhere;\": the entity \"nowhere\" is not declared"},
+      {u"1.0", u"", child(u"q:d"), "Cannot save element \"q:d\": the prefix \"q\" is not bound to a namespace"},
+      {u"1.0", u"", attr(u"http://www.w3.org/2000/xmlns/", u"xmlns:xml", u"urn:x"), "Cannot save attribute \"xmlns:xml\" of element \"r\": the namespace declaration \"xmlns:xml\" is not allowed"},
+      {u"1.0", u"", attr(u"http://www.w3.org/2000/xmlns/", u"xmlns:p", u""), "Cannot save attribute \"xmlns:p\" of element \"r\": XML 1.0 cannot bind the prefix \"p\" to an empty namespace"},
+      {u"1.0", u"", attr(u"http://www.w3.org/2000/xmlns/", u"xmlns", u"urn:z"), "Cannot save element \"r\": its namespace is \"\" but it declares \"urn:z\" as the default namespace"},
+      {u"1.0", u"", [](IDOMDocument* d) {
+         DOMCheck(Root(d)->SetAttribute(u"xmlns:p", u"urn:a"), "SetAttribute");
+         DOMCheck(Root(d)->SetAttributeNS(u"http://www.w3.org/2000/xmlns/", u"xmlns:p", u"urn:b"), "SetAttributeNS");
+       }, "Cannot save element \"r\": the attribute \"xmlns:p\" would be written twice"},
+      {u"1.0", u"", attr(u"http://www.w3.org/2000/xmlns/", u"a", u""), "Cannot save attribute \"a\" of element \"r\": the prefix \"\" cannot name the namespace \"http://www.w3.org/2000/xmlns/\""},
+      {u"1.0", u"", [](IDOMDocument* d) {
+         ComPtr<IDOMNode> old;
+         DOMCheck(d->RemoveChild(Root(d).get(), old.put()), "RemoveChild");
+       }, "Cannot save the document: it has no document element"},
+      {u"1.0", u"", [](IDOMDocument* d) {
+         // The DOM takes white space there, which then can become text.
+         ComPtr<IDOMNode> t;
+         DOMCheck(d->CreateTextNode(u" ", t.put()), "CreateTextNode");
+         Append(d, t);
+         DOMCheck(t->SetNodeValue(u"x"), "SetNodeValue");
+       }, "Cannot save the text outside the document element: XML holds no text outside the document element"},
+  };
+  for (const Refusal& c : cases) {
+    auto d = WithDecl(u"<!--top--><r/>", c.version, c.encoding);
+    c.edit(d.get());
+    rtl::TStringStream stream("before");
+    EXPECT_EQ(FailureText(Persist(d.get())->SaveToStream(&stream)), c.message);
+    EXPECT_EQ(stream.DataString(), "before") << c.message;
+    WideString text = u"untouched";
+    HResult hr = Persist(d.get())->GetDocumentText(&text);
+    if (*c.encoding) continue;  // UTF-16 text holds every character
+    EXPECT_EQ(FailureText(hr), c.message);
+    EXPECT_EQ(text, u"untouched");
+  }
+}
+
+// Where a standard lossless form exists, it is written instead of refusing.
+TEST(LibSave, LosslessRepairsReadBackTheSameValues) {
+  struct Repair {
+    const char16_t* version;
+    const char16_t* source;
+    std::function<void(IDOMDocument*)> edit;
+    const char* written;  // the root element as saved
+  };
+  const Repair cases[] = {
+      {u"1.0", u"<r/>", [](IDOMDocument* d) {
+         ComPtr<IDOMNode> c;
+         DOMCheck(d->CreateCDATASection(u"a]]>b\rc", c.put()), "CreateCDATASection");
+         Append(Root(d).get(), c);
+       }, "<r><![CDATA[a]]]]><![CDATA[>b]]>&#xD;<![CDATA[c]]></r>"},
+      {u"1.1", u"<r/>", [](IDOMDocument* d) {
+         DOMCheck(Ext(Root(d).get())->SetText(u"\u0001\u007F\u0085\u2028\r"), "SetText");
+         DOMCheck(Root(d)->SetAttribute(u"a", u"\u0085\u2028\u0008"), "SetAttribute");
+       }, "<r a=\"&#x85;&#x2028;&#x8;\">&#x1;&#x7F;&#x85;&#x2028;&#xD;</r>"},
+      // An unprefixed attribute in a namespace takes a prefix of its own.
+      {u"1.0", u"<r xmlns=\"urn:d\"/>", [](IDOMDocument* d) {
+         DOMCheck(Root(d)->SetAttributeNS(u"urn:d", u"a", u"v"), "SetAttributeNS");
+       }, "<r NS1:a=\"v\" xmlns=\"urn:d\" xmlns:NS1=\"urn:d\"/>"},
+      // A prefix the element binds elsewhere is not used for another namespace.
+      {u"1.0", u"<r xmlns:p=\"urn:p\"/>", [](IDOMDocument* d) {
+         DOMCheck(Root(d)->SetAttributeNS(u"urn:q", u"p:a", u"v"), "SetAttributeNS");
+         DOMCheck(Root(d)->SetAttributeNS(u"urn:p", u"b", u"w"), "SetAttributeNS");
+       }, "<r p:b=\"w\" NS1:a=\"v\" xmlns:p=\"urn:p\" xmlns:NS1=\"urn:q\"/>"},
+  };
+  for (const Repair& c : cases) {
+    auto d = WithDecl(c.source, c.version, u"");
+    c.edit(d.get());
+    EXPECT_EQ(XML8(Root(d.get()).get()), c.written);
+    // White-space-only text (a line end between two sections) is kept
+    // only when the load preserves white space.
+    auto back = NewDoc();
+    DOMCheck(Options(back.get())->SetPreserveWhiteSpace(rtl::kWordTrue), "SetPreserveWhiteSpace");
+    ASSERT_TRUE(LoadInto(back.get(), DocText(d.get()))) << ErrorOf(back.get()).reason;
+    EXPECT_EQ(Narrow(DocText(back.get())), Narrow(DocText(d.get())));
+  }
+}
+
+// A DOM user without declaration values (the document layer over such a
+// DOM) writes the declaration as a processing instruction "xml" first in the
+// document: it is written, and read back, as the declaration.
+TEST(LibSave, ALeadingXmlProcessingInstructionIsTheDeclaration) {
+  auto d = Parse(u"<r>\u00E9\u20AC</r>");
+  ComPtr<IDOMNode> decl;
+  DOMCheck(d->CreateProcessingInstruction(u"xml", u"version=\"1.0\" encoding=\"ISO-8859-1\"", decl.put()),
+           "CreateProcessingInstruction");
+  DOMCheck(d->InsertBefore(decl.get(), Root(d.get()).get(), nullptr), "InsertBefore");
+  EXPECT_EQ(SaveToString(d.get()), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r>\xE9&#x20AC;</r>\n");
+  // Declaration text it cannot stand for is refused.
+  DOMCheck(decl->SetNodeValue(u"version=\"2.0\""), "SetNodeValue");
+  EXPECT_EQ(FailureText(Persist(d.get())->GetDocumentText(nullptr)),
+            "Cannot save processing instruction \"xml\": the target \"xml\" is reserved for the XML declaration");
 }

@@ -55,3 +55,39 @@ TEST(LibTransform, BrokenStyleSheetFailsWithXalansReason) {
   std::string why = FailureText(Ext(src.get())->TransformToText(notASheet.get(), &out));
   EXPECT_EQ(why.rfind("Transformation failed: ", 0), 0u) << why;
 }
+
+// Text output has no declaration to tell its encoding: it is read in the
+// encoding the style sheet asked for, not guessed.
+TEST(LibTransform, OutputIsReadInTheEncodingTheSheetAskedFor) {
+  auto src = Parse(u"<r>\u0142\u00F3d\u017A \u20AC</r>");
+  for (const char16_t* encoding : {u"ISO-8859-2", u"windows-1252", u"UTF-8"}) {
+    const bool euro = std::u16string_view(encoding) != u"ISO-8859-2";
+    auto sheet = Parse(std::u16string(u"<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+                                      u"<xsl:output method=\"text\" encoding=\"") +
+                       encoding + u"\"/><xsl:template match=\"/\"><xsl:value-of select=\"" +
+                       (euro ? u"substring(r, 6)" : u"substring(r, 1, 4)") + u"\"/></xsl:template></xsl:stylesheet>");
+    WideString out;
+    DOMCheck(Ext(src.get())->TransformToText(sheet.get(), &out), "TransformToText");
+    EXPECT_EQ(out, euro ? u"\u20AC" : u"\u0142\u00F3d\u017A") << Narrow(encoding);
+  }
+}
+
+// The source keeps its document type, so id() finds what GetElementById
+// finds.
+TEST(LibTransform, IdFindsTheElementsTheDocumentTypeDeclares) {
+  auto sheet = Parse(
+      u"<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+      u"<xsl:output method=\"text\"/><xsl:template match=\"/\"><xsl:value-of select=\"id('a')\"/></xsl:template>"
+      u"</xsl:stylesheet>");
+  // Also when the document type is gone from the tree: the IDs are known.
+  for (bool dropDoctype : {false, true}) {
+    auto src = Parse(u"<!DOCTYPE r [<!ATTLIST e k ID #IMPLIED>]><r><e k=\"a\">found</e><e k=\"b\"/></r>");
+    if (dropDoctype) DOMCheck(src->RemoveChild(Child(src.get(), 0).get(), nullptr), "RemoveChild");
+    ComPtr<IDOMElement> byId;
+    DOMCheck(src->GetElementById(u"a", byId.put()), "GetElementById");
+    ASSERT_TRUE(byId);
+    WideString out;
+    DOMCheck(Ext(src.get())->TransformToText(sheet.get(), &out), "TransformToText");
+    EXPECT_EQ(out, u"found") << dropDoctype;
+  }
+}

@@ -3,6 +3,7 @@
 // unchanged, and a namespaced, indented document built from nothing.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -244,6 +245,30 @@ TEST_P(EditEventsTest, BadNamesAreRefusedByTheDOM) {
   EXPECT_NE(message, "(no DOMException)");
   EXPECT_EQ(root->GetChildNodes()->GetCount(), 0);
   EXPECT_EQ(DOMChildCount(root), 0);
+}
+
+// A NUL would cut the value short in the DOM, and XML cannot hold it: the
+// edit is refused before the document hears of it, naming the node.
+TEST_P(EditEventsTest, AValueWithANulIsRefusedBeforeAnyEvent) {
+  Load("<r k=\"v\"><a>t</a></r>");
+  const WideString bad(u"x\0y", 3);
+  auto a = root->GetChildNodes()->Get(0);
+  auto refused = [&](const std::function<void()>& edit, const char* name) {
+    try {
+      edit();
+      ADD_FAILURE() << "accepted a NUL for " << name;
+    } catch (const EXMLDocError& e) {
+      EXPECT_EQ(e.what(), rtl::Format(XMLConst::SNulInValue, {name}));
+    }
+  };
+  refused([&] { a->SetText(bad); }, "a");
+  refused([&] { a->SetNodeValue(OleVariant(bad)); }, "a");
+  refused([&] { root->SetAttribute(u"k", OleVariant(bad)); }, "k");
+  refused([&] { root->SetAttributeNS(u"k", u"urn:k", OleVariant(bad)); }, "k");
+  EXPECT_TRUE(log->Events.empty());
+  EXPECT_EQ(a->GetText(), u"t");
+  EXPECT_EQ(root->GetAttribute(u"k"), OleVariant(u"v"));
+  EXPECT_FALSE(root->HasAttributeNS(u"k", u"urn:k"));
 }
 
 TEST_P(EditEventsTest, RemovedNodesKeepTheirDOMNodeAndLoseTheirParent) {

@@ -66,14 +66,19 @@ TEST(DropUnlistedEncoding, KeepsWideEncodingsDropsOthers) {
   EXPECT_EQ(apostrophes, u"<?xml version='1.0' standalone='yes'?><a/>");
 }
 
-TEST(DropUnlistedEncoding, OnlyLooksAtTheFirstFiftyCharacters) {
-  WideString late = u"<!-- a comment long enough to push the declaration away --><?xml encoding=\"UTF-8\"?>";
-  const WideString before = late;
-  DropUnlistedEncoding(late, WideEncodingNames);
-  EXPECT_EQ(late, before);
-  WideString none = u"<a encoding=\"\"/>";
-  DropUnlistedEncoding(none, WideEncodingNames);
-  EXPECT_EQ(none, u"<a encoding=\"\"/>");
+// Only the declaration's own pseudo-attribute goes: the same words in the
+// content are data, and a declaration longer than usual is still one.
+TEST(DropUnlistedEncoding, OnlyTouchesALeadingDeclaration) {
+  for (const char16_t* kept : {u"<!-- a comment long enough to push the declaration away --><?xml encoding=\"UTF-8\"?>",
+                               u"<a encoding=\"\"/>", u"<file encoding=\"base64\">x</file>",
+                               u"<r>x encoding='l' y</r>", u"<?xml-stylesheet encoding=\"UTF-8\"?><r/>"}) {
+    WideString text = kept;
+    DropUnlistedEncoding(text, WideEncodingNames);
+    EXPECT_EQ(text, kept);
+  }
+  WideString longDecl = u"\uFEFF<?xml version=\"1.0\"       standalone=\"no\"      encoding=\"ISO-8859-1\"?><r/>";
+  DropUnlistedEncoding(longDecl, WideEncodingNames);
+  EXPECT_EQ(longDecl, u"\uFEFF<?xml version=\"1.0\"       standalone=\"no\"?><r/>");
 }
 
 TDetectedEncoding Detect(const std::string& bytes, int64_t position = 0) {

@@ -1,0 +1,70 @@
+// Namespace fix-up while saving: every element and attribute is written
+// with a prefix that the text binds to the node's own namespace, so that
+// the text reads back into the same names and namespaces. Declarations are
+// added where a namespace is used but not declared, a namespaced attribute
+// whose prefix cannot be used gets one that can, and nothing is declared
+// twice; what no declaration can express is refused.
+//
+// Nodes made without namespace information (no local name) have none to
+// keep: they take the namespace their prefix, or for elements the default
+// namespace, has where they are written, as a parser gives it them. Their
+// prefix must be bound there.
+#pragma once
+
+#include <vector>
+
+#include "lib/xercesxmldom/Common.h"
+
+namespace xdom {
+
+// One attribute of an element's start tag.
+struct TagAttribute {
+  xc::DOMNode* node = nullptr;    // null for a declaration the fix-up adds
+  const XMLCh* value = nullptr;   // the node's value; null when ownedValue holds it
+  std::u16string ownedName;       // when the written name is not the node's own
+  std::u16string ownedValue;
+  std::u16string_view Name() const {
+    return ownedName.empty() ? std::u16string_view(node->getNodeName()) : std::u16string_view(ownedName);
+  }
+  const XMLCh* Value() const { return value ? value : ownedValue.c_str(); }
+};
+
+class NamespaceFixup {
+ public:
+  explicit NamespaceFixup(bool xml11) : xml11_(xml11) {}
+
+  // For a node written on its own: the declarations of its ancestors, used
+  // only to bind prefixes of nodes that take their namespace from where
+  // they are (and then written where they are needed).
+  void InheritFrom(xc::DOMNode* node);
+
+  // Opens the scope of element e whose attributes are attrs (in document
+  // order): checks its name and attributes and gives the attributes to
+  // write, declarations added last.
+  void StartElement(xc::DOMElement* e, const std::vector<xc::DOMNode*>& attrs, std::vector<TagAttribute>& out);
+  void EndElement();
+
+ private:
+  struct Binding {
+    std::u16string prefix;  // "" for the default namespace
+    std::u16string uri;
+    bool written;  // false: inherited, not yet in the text
+  };
+  const Binding* Find(std::u16string_view prefix, bool writtenOnly) const;
+  void Declare(std::u16string_view prefix, std::u16string_view uri, std::vector<TagAttribute>& out);
+  // The namespace a prefix of a node without namespace information has
+  // here; binds an inherited one in the text. Refuses an unbound prefix.
+  std::u16string_view Resolve(xc::DOMNode* node, std::u16string_view prefix, std::vector<TagAttribute>& out);
+  void ElementName(xc::DOMElement* e, std::vector<TagAttribute>& out);
+  // The name to write for a namespaced attribute; empty when its own.
+  std::u16string NamespacedAttribute(xc::DOMNode* a, std::vector<TagAttribute>& out);
+  void CheckDuplicates(xc::DOMElement* e, const std::vector<TagAttribute>& out);
+
+  bool xml11_;
+  std::vector<Binding> bindings_;
+  std::vector<size_t> marks_;
+  size_t own_ = 0;  // first binding of the element being started
+  std::vector<std::u16string> expanded_;
+};
+
+}  // namespace xdom

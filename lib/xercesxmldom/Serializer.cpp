@@ -1,0 +1,500 @@
+#include "lib/xercesxmldom/Serializer.h"
+
+#include "lib/xercesxmldom/Namespaces.h"
+#include "lib/xercesxmldom/Nodes.h"
+#include "lib/xercesxmldom/SaveRules.h"
+#include "lib/xercesxmldom/Writer.h"
+
+namespace xdom {
+
+namespace {
+
+std::u16string_view View(const XMLCh* s) { return s ? std::u16string_view(s) : std::u16string_view(); }
+
+bool IsXmlTarget(std::u16string_view target) {
+  return target.size() == 3 && (target[0] | 0x20) == u'x' && (target[1] | 0x20) == u'm' && (target[2] | 0x20) == u'l';
+}
+
+// Whether an entity of that name is declared: the predefined ones, and
+// those of the internal subset.
+bool IsDeclaredEntity(xc::DOMDocument* doc, std::u16string_view name) {
+  for (std::u16string_view p : {u"lt", u"gt", u"amp", u"apos", u"quot"})
+    if (name == p) return true;
+  xc::DOMDocumentType* dt = doc->getDoctype();
+  if (!dt) return false;
+  if (xc::DOMNamedNodeMap* entities = dt->getEntities()) {
+    std::u16string z(name);
+    if (entities->getNamedItem(z.c_str())) return true;
+  }
+  std::u16string_view subset = View(dt->getInternalSubset());
+  for (size_t at = subset.find(u"<!ENTITY"); at != std::u16string_view::npos; at = subset.find(u"<!ENTITY", at + 1)) {
+    size_t p = at + 8;
+    while (p < subset.size() && (subset[p] == u' ' || subset[p] == u'\t' || subset[p] == u'\n' || subset[p] == u'\r')) ++p;
+    if (subset.substr(p, name.size()) != name) continue;
+    size_t end = p + name.size();
+    if (end < subset.size() && (subset[end] == u' ' || subset[end] == u'\t' || subset[end] == u'\n' || subset[end] == u'\r'))
+      return true;
+  }
+  return false;
+}
+
+// A processing instruction "xml" first in the document stands for the
+// declaration: the document layer makes one for a DOM without declaration
+// values of its own.
+xc::DOMNode* DeclarationNode(xc::DOMDocument* doc) {
+  xc::DOMNode* first = doc->getFirstChild();
+  if (first && first->getNodeType() == xc::DOMNode::PROCESSING_INSTRUCTION_NODE && View(first->getNodeName()) == u"xml")
+    return first;
+  return nullptr;
+}
+
+bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+// The values of declaration text (version, encoding, standalone as the
+// declaration takes them); false when the text is not that.
+bool ParseDeclaration(std::u16string_view text, XMLDecl& out) {
+  XMLDecl d;
+  size_t p = 0;
+  bool any = false;
+  for (;;) {
+    while (p < text.size() && IsSpace(text[p])) ++p;
+    if (p == text.size()) break;
+    size_t name = p;
+    while (p < text.size() && text[p] >= u'a' && text[p] <= u'z') ++p;
+    std::u16string_view key = text.substr(name, p - name);
+    while (p < text.size() && IsSpace(text[p])) ++p;
+    if (p == text.size() || text[p] != u'=') return false;
+    ++p;
+    while (p < text.size() && IsSpace(text[p])) ++p;
+    if (p == text.size() || (text[p] != u'"' && text[p] != u'\'')) return false;
+    size_t close = text.find(text[p], p + 1);
+    if (close == std::u16string_view::npos) return false;
+    std::u16string value(text.substr(p + 1, close - p - 1));
+    p = close + 1;
+    std::u16string* slot = key == u"version" ? &d.version : key == u"encoding" ? &d.encoding
+                         : key == u"standalone" ? &d.standalone : nullptr;
+    if (!slot || !slot->empty() || value.empty()) return false;
+    *slot = std::move(value);
+    any = true;
+  }
+  bool valid = (d.version.empty() || d.version == u"1.0" || d.version == u"1.1") &&
+               (d.encoding.empty() || IsEncodingName(d.encoding)) &&
+               (d.standalone.empty() || d.standalone == u"yes" || d.standalone == u"no");
+  if (!any || !valid) return false;
+  out = std::move(d);
+  return true;
+}
+
+// White space outside the document element is no node when read back; the
+// DOM may hold it as text, which is then left out.
+bool IsSpaceOnly(xc::DOMNode* n) {
+  if (n->getNodeType() != xc::DOMNode::TEXT_NODE) return false;
+  for (const XMLCh* p = n->getNodeValue(); p && *p; ++p)
+    if (!IsSpace(*p)) return false;
+  return true;
+}
+
+bool IsEmpty(const XMLDecl& d) { return d.version.empty() && d.encoding.empty() && d.standalone.empty(); }
+
+}  // namespace
+
+XMLDecl DeclarationOf(XDoc* doc) {
+  XMLDecl d = doc->decl;
+  if (xc::DOMNode* n = DeclarationNode(doc->doc); n && IsEmpty(d)) ParseDeclaration(View(n->getNodeValue()), d);
+  return d;
+}
+
+namespace {
+
+// The declaration node where it stands for the declaration: alone, and
+// holding declaration text. Any other is refused as it is written.
+xc::DOMNode* UsableDeclarationNode(XDoc* doc) {
+  XMLDecl unused;
+  xc::DOMNode* n = DeclarationNode(doc->doc);
+  return n && IsEmpty(doc->decl) && ParseDeclaration(View(n->getNodeValue()), unused) ? n : nullptr;
+}
+
+class Serializer {
+ public:
+  Serializer(XDoc* doc, const SerializeOptions& options, const TextSink& sink)
+      : doc_(doc),
+        options_(options),
+        sink_(sink),
+        decl_(DeclarationOf(doc)),
+        declNode_(UsableDeclarationNode(doc)),
+        xml11_(decl_.version == u"1.1"),
+        fixup_(xml11_) {
+    const std::u16string& enc = options.declEncoding ? *options.declEncoding : decl_.encoding;
+    encodingName_ = enc.empty() ? u"UTF-8" : enc;
+    const Encoder* e = options.encoder;
+    holdsAll_ = !e || (e->CanEncode(0xFF) && e->CanEncode(0x100) && e->CanEncode(0xFFFD) && e->CanEncode(0x10FFFF));
+  }
+
+  void Document() {
+    xc::DOMNode* element = nullptr;
+    xc::DOMNode* doctype = nullptr;
+    for (xc::DOMNode* c = doc_->doc->getFirstChild(); c; c = c->getNextSibling()) {
+      if (c->getNodeType() == xc::DOMNode::ELEMENT_NODE && !element) element = c;
+      if (c->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE) {
+        if (element) Refuse(c, msg::kWhyDoctypeOrder);
+        doctype = c;
+      }
+    }
+    if (!element) {
+      if (!doc_->doc->getFirstChild() && options_.emptyAllowed) return;
+      RefuseDocument(msg::kWhyNoElement);
+    }
+    Declaration();
+    bool extra = options_.extraSubset && !options_.extraSubset->empty();
+    for (xc::DOMNode* c = doc_->doc->getFirstChild(); c; c = c->getNextSibling()) {
+      if (c == declNode_ || IsSpaceOnly(c)) continue;
+      auto type = c->getNodeType();
+      if (type == xc::DOMNode::TEXT_NODE || type == xc::DOMNode::CDATA_SECTION_NODE ||
+          type == xc::DOMNode::ENTITY_REFERENCE_NODE)
+        Refuse(c, msg::kWhyOutsideElement);
+      if (c == element && extra && !doctype) {
+        Raw(u"<!DOCTYPE ");
+        Raw(element->getNodeName());
+        Raw(u" [");
+        Raw(*options_.extraSubset);
+        Raw(u"]>\n");
+      }
+      Tree(c);
+      Raw(u"\n");
+    }
+    Flush();
+  }
+
+  void Tree(xc::DOMNode* root) {
+    xc::DOMNode* n = root;
+    for (;;) {
+      Open(n);
+      if (HasContent(n)) {
+        n = n->getFirstChild();
+        continue;
+      }
+      CloseEmpty(n);
+      while (n != root && !n->getNextSibling()) {
+        n = n->getParentNode();
+        Close(n);
+      }
+      if (n == root) break;
+      n = n->getNextSibling();
+    }
+    Flush();
+  }
+
+  void Node(xc::DOMNode* root) {
+    if (root->getNodeType() == xc::DOMNode::DOCUMENT_NODE) {
+      Document();
+      return;
+    }
+    fixup_.InheritFrom(root);
+    Tree(root);
+  }
+
+ private:
+  void Declaration() {
+    const XMLDecl& d = decl_;
+    const std::u16string& enc = options_.declEncoding ? *options_.declEncoding : d.encoding;
+    if (d.version.empty() && enc.empty() && d.standalone.empty()) return;
+    Raw(u"<?xml version=\"");
+    Raw(d.version.empty() ? u"1.0" : d.version);
+    if (!enc.empty()) {
+      Raw(u"\" encoding=\"");
+      Raw(enc);
+    }
+    if (!d.standalone.empty()) {
+      Raw(u"\" standalone=\"");
+      Raw(d.standalone);
+    }
+    Raw(u"\"?>\n");
+  }
+
+  static bool HasContent(xc::DOMNode* n) {
+    auto t = n->getNodeType();
+    return n->getFirstChild() && (t == xc::DOMNode::ELEMENT_NODE || t == xc::DOMNode::DOCUMENT_FRAGMENT_NODE);
+  }
+
+  void Open(xc::DOMNode* n) {
+    switch (n->getNodeType()) {
+      case xc::DOMNode::ELEMENT_NODE:
+        StartTag(static_cast<xc::DOMElement*>(n));
+        break;
+      case xc::DOMNode::ATTRIBUTE_NODE:
+        Name(n, n->getNodeName());
+        Raw(u"=\"");
+        Escaped(n, ops::ValueOf(n), true);
+        Raw(u"\"");
+        break;
+      case xc::DOMNode::TEXT_NODE:
+        Escaped(n, n->getNodeValue(), false);
+        break;
+      case xc::DOMNode::CDATA_SECTION_NODE:
+        CData(n);
+        break;
+      case xc::DOMNode::ENTITY_REFERENCE_NODE:
+        EntityReference(n);
+        break;
+      case xc::DOMNode::PROCESSING_INSTRUCTION_NODE:
+        ProcessingInstruction(n);
+        break;
+      case xc::DOMNode::COMMENT_NODE:
+        Comment(n);
+        break;
+      case xc::DOMNode::DOCUMENT_TYPE_NODE:
+        DocumentType(static_cast<xc::DOMDocumentType*>(n));
+        break;
+      default:
+        break;
+    }
+  }
+
+  void StartTag(xc::DOMElement* e) {
+    attrs_.clear();
+    if (!ops::AttributesInOrder(doc_, e, attrs_)) {
+      xc::DOMNamedNodeMap* m = e->getAttributes();
+      for (XMLSize_t i = 0, len = m->getLength(); i < len; ++i) attrs_.push_back(m->item(i));
+    }
+    fixup_.StartElement(e, attrs_, tag_);
+    Raw(u"<");
+    Name(e, e->getNodeName());
+    for (const TagAttribute& a : tag_) {
+      xc::DOMNode* owner = a.node ? a.node : e;
+      Raw(u" ");
+      Name(owner, a.Name());
+      Raw(u"=\"");
+      Escaped(owner, a.Value(), true);
+      Raw(u"\"");
+    }
+    if (HasContent(e)) Raw(u">");
+  }
+
+  void CloseEmpty(xc::DOMNode* n) {
+    if (n->getNodeType() != xc::DOMNode::ELEMENT_NODE) return;
+    Raw(u"/>");
+    fixup_.EndElement();
+  }
+  void Close(xc::DOMNode* n) {
+    if (n->getNodeType() != xc::DOMNode::ELEMENT_NODE) return;
+    Raw(u"</");
+    Raw(n->getNodeName());
+    Raw(u">");
+    fixup_.EndElement();
+  }
+
+  void EntityReference(xc::DOMNode* n) {
+    const XMLCh* name = n->getNodeName();
+    if (!IsNCName(name, xml11_)) Refuse(n, FormatMsgArgs(msg::kWhyBadName, {Shown(View(name)), Version()}));
+    if (!IsDeclaredEntity(doc_->doc, View(name))) Refuse(n, FormatMsg(msg::kWhyUndeclaredEntity, Shown(View(name))));
+    Raw(u"&");
+    Name(n, name);
+    Raw(u";");
+  }
+
+  void ProcessingInstruction(xc::DOMNode* n) {
+    const XMLCh* target = n->getNodeName();
+    if (!IsNCName(target, xml11_)) Refuse(n, FormatMsgArgs(msg::kWhyBadName, {Shown(View(target)), Version()}));
+    if (IsXmlTarget(View(target))) Refuse(n, FormatMsg(msg::kWhyReservedTarget, Shown(View(target))));
+    const XMLCh* data = n->getNodeValue();
+    if (View(data).find(u"?>") != std::u16string_view::npos) Refuse(n, msg::kWhyPIEnd);
+    Raw(u"<?");
+    Name(n, target);
+    if (data && *data) {
+      Raw(u" ");
+      Markup(n, data);
+    }
+    Raw(u"?>");
+  }
+
+  void Comment(xc::DOMNode* n) {
+    std::u16string_view text = View(n->getNodeValue());
+    if (text.find(u"--") != std::u16string_view::npos || (!text.empty() && text.back() == u'-'))
+      Refuse(n, msg::kWhyDoubleHyphen);
+    Raw(u"<!--");
+    Markup(n, n->getNodeValue());
+    Raw(u"-->");
+  }
+
+  void DocumentType(xc::DOMDocumentType* dt) {
+    Raw(u"<!DOCTYPE ");
+    Name(dt, dt->getName());
+    const XMLCh* pub = dt->getPublicId();
+    const XMLCh* sys = dt->getSystemId();
+    if (pub && *pub) {
+      Raw(u" PUBLIC \"");
+      Markup(dt, pub);
+      Raw(u"\" \"");
+      Markup(dt, sys);
+      Raw(u"\"");
+    } else if (sys && *sys) {
+      Raw(u" SYSTEM \"");
+      Markup(dt, sys);
+      Raw(u"\"");
+    }
+    const XMLCh* subset = dt->getInternalSubset();
+    bool extra = options_.extraSubset && !options_.extraSubset->empty();
+    if ((subset && *subset) || extra) {
+      Raw(u" [");
+      Markup(dt, subset);
+      if (extra) Raw(*options_.extraSubset);
+      Raw(u"]");
+    }
+    Raw(u">");
+  }
+
+  std::u16string_view Version() const { return xml11_ ? u"1.1" : u"1.0"; }
+
+  bool Representable(char32_t cp) const { return cp < 0x80 || !options_.encoder || options_.encoder->CanEncode(cp); }
+
+  [[noreturn]] void RefuseChar(xc::DOMNode* n, std::u16string_view why, char32_t cp) {
+    Refuse(n, FormatMsgArgs(why, {CodePointText(cp), why == msg::kWhyUnencodable ? std::u16string_view(encodingName_)
+                                                                                     : Version()}));
+  }
+
+  // Names have no escapes: every character must be one the encoding holds.
+  void Name(xc::DOMNode* n, std::u16string_view name) {
+    if (!holdsAll_) {
+      for (size_t i = 0; i < name.size(); ++i) {
+        char32_t cp = name[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF)
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (name[++i] - 0xDC00);
+        if (!Representable(cp)) RefuseChar(n, msg::kWhyUnencodable, cp);
+      }
+    }
+    buf_.append(name);
+  }
+  void Name(xc::DOMNode* n, const XMLCh* name) { Name(n, View(name)); }
+
+  void CharRef(char32_t cp) {
+    static const char16_t hex[] = u"0123456789ABCDEF";
+    char16_t tmp[8];
+    int k = 0;
+    do {
+      tmp[k++] = hex[cp & 0xF];
+      cp >>= 4;
+    } while (cp);
+    buf_ += u"&#x";
+    while (k) buf_ += tmp[--k];
+    buf_ += u';';
+  }
+
+  // Text and attribute values: markup characters as entities, and as
+  // character references what a parser would otherwise change (line ends,
+  // and in attributes tabs and line feeds), what XML 1.1 takes only that
+  // way and what the encoding cannot hold.
+  void Escaped(xc::DOMNode* n, const XMLCh* s, bool attribute) {
+    ForEachCodePoint(s, [&](char32_t cp, const XMLCh* at, size_t len) {
+      switch (cp) {
+        case u'&': buf_ += u"&amp;"; return;
+        case u'<': buf_ += u"&lt;"; return;
+        case u'>': buf_ += u"&gt;"; return;
+        case u'"':
+          if (attribute) {
+            buf_ += u"&quot;";
+            return;
+          }
+          break;
+        case u'\t':
+        case u'\n':
+          if (attribute) {
+            CharRef(cp);
+            return;
+          }
+          break;
+        default:
+          break;
+      }
+      switch (ClassOf(cp, xml11_)) {
+        case CharClass::Forbidden: RefuseChar(n, msg::kWhyCharacter, cp);
+        case CharClass::LineEnd:
+        case CharClass::ReferenceOnly: CharRef(cp); return;
+        case CharClass::Ordinary: break;
+      }
+      if (Representable(cp))
+        buf_.append(at, len);
+      else
+        CharRef(cp);
+    });
+    MaybeFlush();
+  }
+
+  // A section cannot hold "]]>" or a reference: both close it, go on as a
+  // reference, and open a new one.
+  void CData(xc::DOMNode* n) {
+    buf_ += u"<![CDATA[";
+    ForEachCodePoint(n->getNodeValue(), [&](char32_t cp, const XMLCh* at, size_t len) {
+      if (cp == u'>' && buf_.size() >= 2 && buf_.compare(buf_.size() - 2, 2, u"]]") == 0) {
+        buf_ += u"]]><![CDATA[>";
+        return;
+      }
+      CharClass c = ClassOf(cp, xml11_);
+      if (c == CharClass::Forbidden) RefuseChar(n, msg::kWhyCharacter, cp);
+      if (c == CharClass::Ordinary && Representable(cp)) {
+        buf_.append(at, len);
+        return;
+      }
+      buf_ += u"]]>";
+      CharRef(cp);
+      buf_ += u"<![CDATA[";
+    });
+    buf_ += u"]]>";
+    MaybeFlush();
+  }
+
+  // Comments, processing instructions and the document type have no
+  // escapes at all. Line ends stay as they are: a parser reads each as a
+  // line feed, which XML does to every line end.
+  void Markup(xc::DOMNode* n, const XMLCh* s) {
+    ForEachCodePoint(s, [&](char32_t cp, const XMLCh* at, size_t len) {
+      switch (ClassOf(cp, xml11_)) {
+        case CharClass::Forbidden: RefuseChar(n, msg::kWhyCharacter, cp);
+        case CharClass::ReferenceOnly: RefuseChar(n, msg::kWhyCharacterNeedsReference, cp);
+        default: break;
+      }
+      if (!Representable(cp)) RefuseChar(n, msg::kWhyUnencodable, cp);
+      buf_.append(at, len);
+    });
+    MaybeFlush();
+  }
+
+  void Raw(std::u16string_view s) { buf_.append(s); }
+  void Raw(const XMLCh* s) {
+    if (s) buf_.append(s);
+    MaybeFlush();
+  }
+  void MaybeFlush() {
+    if (buf_.size() >= 32768) Flush();
+  }
+  void Flush() {
+    if (!buf_.empty() && sink_) sink_(buf_.data(), buf_.size());
+    buf_.clear();
+  }
+
+  XDoc* doc_;
+  const SerializeOptions& options_;
+  const TextSink& sink_;
+  XMLDecl decl_;
+  xc::DOMNode* declNode_;
+  bool xml11_;
+  NamespaceFixup fixup_;
+  std::u16string encodingName_;
+  bool holdsAll_ = true;  // a Unicode encoding: names need no check
+  std::u16string buf_;
+  std::vector<xc::DOMNode*> attrs_;
+  std::vector<TagAttribute> tag_;
+};
+
+}  // namespace
+
+void SerializeDocument(XDoc* doc, const SerializeOptions& options, const TextSink& sink) {
+  Serializer(doc, options, sink).Document();
+}
+
+void SerializeNode(XDoc* doc, xc::DOMNode* node, const TextSink& sink) {
+  SerializeOptions options;
+  options.emptyAllowed = true;
+  Serializer(doc, options, sink).Node(node);
+}
+
+}  // namespace xdom

@@ -1,0 +1,149 @@
+// Saving onto what the file system holds: targets that are no files, files
+// the user could not write, links, long names, and a save killed half-way.
+// A save either replaces the file as a whole, keeping its owner and mode,
+// or fails with a message and leaves everything as it was.
+#include <gtest/gtest.h>
+
+#include <sys/sysmacros.h>
+
+#include "HostileUtil.h"
+
+using namespace hostile;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+ComPtr<IXMLDocumentIntf> Edited() {
+  auto doc = NewDoc();
+  doc->LoadFromXML(W("<r><c>text</c></r>"));
+  doc->GetDocumentElement()->SetAttribute(u"added", OleVariant(u"yes"));
+  return doc;
+}
+
+}  // namespace
+
+// A named pipe would block the save (or get the text), a device would take
+// it, a link loop has no file at its end: each is refused, in bounded time,
+// and stays what it was.
+TEST(SaveFile, TargetsThatAreNoRegularFilesAreRefusedAndLeftAsTheyAre) {
+  TempDir dir;
+  const std::string pipe = dir.File("pipe.xml"), device = dir.File("device.xml"), loop = dir.File("loop.xml");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  // Root makes a device of its own (never touching /dev); others point at
+  // /dev/null, which they could not replace anyway.
+  if (geteuid() == 0)
+    ASSERT_EQ(mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
+  else
+    ASSERT_EQ(symlink("/dev/null", device.c_str()), 0);
+  ASSERT_EQ(symlink("loop2.xml", loop.c_str()), 0);
+  ASSERT_EQ(symlink("loop.xml", dir.File("loop2.xml").c_str()), 0);
+  auto doc = Edited();
+  const std::pair<std::string, std::string> cases[] = {{pipe, "it is not a regular file"},
+                                                       {device, "it is not a regular file"},
+                                                       {loop, "Too many levels of symbolic links"},
+                                                       {dir.Path(), "it is not a regular file"}};
+  for (const auto& [target, reason] : cases) {
+    ChildRun run = RunInChild([&] { return FailureOf([&] { doc->SaveToFile(W(target)); }); }, 20);
+    ASSERT_TRUE(run.finished) << "the save hung on " << target;
+    EXPECT_NE(run.result.find(reason), std::string::npos) << run.result;
+    EXPECT_NE(run.result.find(target.substr(target.rfind('/') + 1)), std::string::npos) << run.result;
+  }
+  struct stat st {};
+  EXPECT_TRUE(lstat(pipe.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+  EXPECT_TRUE(stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode));
+  EXPECT_TRUE(lstat(loop.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+  EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{"device.xml", "loop.xml", "loop2.xml", "pipe.xml"}));
+}
+
+// Replacing needs only the folder; the file must be one the user could
+// write. Run as a user who is not root (root gives itself up to "nobody"
+// in a child for this).
+TEST(SaveFile, AFileTheUserCouldNotWriteIsNotReplaced) {
+  TempDir dir;
+  const std::string file = dir.Write("doc.xml", "<r/>");
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+  ASSERT_EQ(chmod(file.c_str(), geteuid() == 0 ? 0644 : 0444), 0);
+  auto doc = Edited();
+  ChildRun run = RunInChild(
+      [&] {
+        if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return std::string("setuid failed");
+        return FailureOf([&] { doc->SaveToFile(W(file)); }) + "|" + std::to_string(geteuid());
+      },
+      20);
+  ASSERT_TRUE(run.finished);
+  EXPECT_NE(run.result.find("Cannot replace"), std::string::npos) << run.result;
+  EXPECT_NE(run.result.find("Permission denied"), std::string::npos) << run.result;
+  EXPECT_EQ(run.result.find("|0"), std::string::npos) << "the save ran as root";
+  EXPECT_EQ(ReadAll(file), "<r/>");
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"doc.xml"});
+}
+
+// The new content takes the old file's owner, group and mode (root may set
+// any owner; others keep their own files anyway).
+TEST(SaveFile, ReplacingKeepsOwnerGroupAndMode) {
+  TempDir dir;
+  const std::string file = dir.Write("doc.xml", "<r/>");
+  const bool root = geteuid() == 0;
+  if (root) ASSERT_EQ(chown(file.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+  struct stat before {};
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  Edited()->SaveToFile(W(file));
+  struct stat after {};
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino) << "the file was rewritten in place";
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_NE(ReadAll(file).find("added=\"yes\""), std::string::npos);
+}
+
+// The name of the file the save writes first must not make a name that is
+// as long as a name may be fail.
+TEST(SaveFile, ANameAsLongAsNamesMayBeSaves) {
+  TempDir dir;
+  const std::string name = std::string(251, 'n') + ".xml";
+  auto doc = Edited();
+  EXPECT_EQ(FailureOf([&] { doc->SaveToFile(W(dir.File(name))); }), "");
+  EXPECT_EQ(FailureOf([&] { doc->SaveToFile(W(dir.File(name))); }), "");
+  EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{name});
+}
+
+// Killed at any moment, a save leaves the old file or the new one, whole,
+// and nothing beside it.
+TEST(SaveFile, AKilledSaveLeavesTheFileWholeAndNothingBeside) {
+  TempDir dir;
+  std::string xml = "<r>";
+  for (int i = 0; i < 100000; ++i) xml += "<e a=\"" + std::to_string(i) + "\">some text</e>";
+  xml += "</r>";
+  const std::string file = dir.Write("doc.xml", xml);
+  auto doc = NewDoc();
+  doc->LoadFromFile(W(file));
+  doc->GetDocumentElement()->SetAttribute(u"added", OleVariant(u"yes"));
+  for (double seconds : {0.07, 0.19, 0.41}) {
+    ChildRun run = RunInChild(
+        [&] {
+          for (;;) doc->SaveToFile(W(file));
+          return std::string();
+        },
+        seconds);
+    EXPECT_FALSE(run.finished) << run.result;
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"doc.xml"}) << "after " << seconds << " s";
+    auto again = NewDoc();
+    EXPECT_EQ(FailureOf([&] { again->LoadFromFile(W(file)); }), "") << "after " << seconds << " s";
+    EXPECT_EQ(again->GetDocumentElement()->GetChildNodes()->GetCount(), 100000);
+  }
+}
