@@ -83,6 +83,8 @@ class TBackLink {
   T* Target() const { return target_; }
   void Clear() { target_ = nullptr; }
   void AddRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
+  // The number of holders (the target's own reference included).
+  int32_t Refs() const { return refs_.load(std::memory_order_acquire); }
   void Release() {
     if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete static_cast<Self*>(this);
   }
@@ -235,6 +237,10 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
   void OwnerDestroyed();
   // The position of the item over the same DOM node as node, -1 if none.
   int32_t IndexOfDOMNode(IDOMNode* node);
+  // Brings the list up to the DOM when anything may have changed it. Every
+  // use does this first; called directly, it lets go at once of nodes the
+  // DOM moved away.
+  void Sync();
   ~TXMLNodeList() override;
 
  protected:
@@ -244,8 +250,6 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
   void InsertFormattingNode(int32_t level, int32_t index, bool lineBreak);
 
  private:
-  // Brings the list up to the DOM when anything may have changed it.
-  void Sync();
   void Rebuild();
   void LeaveUpdateMode();
   // IndexOfDOMNode without bringing the list up to date first.
@@ -422,6 +426,10 @@ class TXMLNode : public IXMLNodeAccess {
   // The parent link as stored, not checked against the DOM.
   TXMLNode* StoredParent() const { return FParentLink ? FParentLink->Target() : nullptr; }
   void SetStoredParent(TXMLNode* parent);
+  // Brings the cached lists up to the DOM now; the second also those of
+  // every node they list, down the tree.
+  void SyncCachedLists();
+  void SyncSubtreeLists();
   // Options of the document; the defaults when the node has none.
   TXMLDocOptions DocOptions() const;
 

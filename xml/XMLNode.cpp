@@ -136,6 +136,29 @@ void TXMLNode::SetStoredParent(TXMLNode* parent) {
   FParentLink = link;
 }
 
+void TXMLNode::SyncCachedLists() {
+  // Held: a list letting go of a node may free this node's document.
+  for (rtl::ComPtr<IXMLNodeList> intf : {FChildNodes, FAttributeNodes})
+    if (TXMLNodeList* list = ListObjectOf(intf.get())) list->Sync();
+}
+
+void TXMLNode::SyncSubtreeLists() {
+  // Iterative, for deep trees. A list in update mode is its user's: it is
+  // neither brought up to date nor followed.
+  std::vector<rtl::ComPtr<IXMLNode>> pending{rtl::ComPtr<IXMLNode>(this)};
+  while (!pending.empty()) {
+    rtl::ComPtr<IXMLNode> held = std::move(pending.back());
+    pending.pop_back();
+    TXMLNode* node = NodeObjectOf(held.get());
+    node->SyncCachedLists();
+    rtl::ComPtr<IXMLNodeList> children = node->FChildNodes;
+    TXMLNodeList* list = ListObjectOf(children.get());
+    if (!list || list->GetUpdateCount() != 0) continue;
+    for (int32_t i = 0, n = list->List().Count(); i < n; ++i)
+      if (rtl::ComPtr<IXMLNode> child = list->List().Get(i); NodeObjectOf(child.get())) pending.push_back(child);
+  }
+}
+
 TXMLNode* TXMLNode::ParentNode() {
   if (TXMLNode* host = GetHostNode()) return host->ParentNode();
   TXMLNode* parent = StoredParent();
@@ -544,12 +567,15 @@ void TXMLNode::TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet,
 void TXMLNode::ClearDocumentRef() {
   // Iterative: a deep document must not recurse once per level. Lists in
   // update mode may hold any node, an ancestor too: each node is seen once.
+  // Only this document's nodes: another document's node listed here (in
+  // update mode) keeps counting its references on its own document.
+  const TXMLDocLink* const link = FDocLink;
   std::vector<TXMLNode*> pending{this};
   std::unordered_set<TXMLNode*> seen;
   while (!pending.empty()) {
     TXMLNode* node = pending.back();
     pending.pop_back();
-    if (!seen.insert(node).second) continue;
+    if (node->FDocLink != link || !seen.insert(node).second) continue;
     node->SetDocument(nullptr);
     for (IXMLNodeList* intf : {node->FChildNodes.get(), node->FAttributeNodes.get()}) {
       // What the lists hold now, without bringing them up to date: nothing

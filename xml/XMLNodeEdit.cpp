@@ -73,6 +73,15 @@ void TXMLNode::ChildListNotify(TNodeListOperation operation, rtl::ComPtr<IXMLNod
           }
         });
         if (edit) *edit = {edit->owner, true, true, before, xmlsync::Epoch(), movedWithin};
+        // Lists that the move left behind the DOM let go now, not on next
+        // use: a list below the node's new place still holding what is now
+        // above it would be a reference cycle. They are the lists of the
+        // node's former parent and those of the moved subtree.
+        if (TXMLNode* moved = NodeObjectOf(node.get())) {
+          if (rtl::ComPtr<IXMLNode> former(moved->StoredParent()); former && former.get() != static_cast<IXMLNode*>(this))
+            NodeObjectOf(former.get())->SyncCachedLists();
+          moved->SyncSubtreeLists();
+        }
         SetParentOf(node, this);
         break;
       }

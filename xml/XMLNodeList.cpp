@@ -131,8 +131,12 @@ void TXMLNodeList::Sync() {
   // it, by name, through its element: those lists, a node or two long, are
   // simply checked whenever anything changed.
   if (FMustRebuild || FOwner->GetNodeType() == ntAttribute ||
-      xmlsync::ChangedSince(xmlsync::KeyOf(FOwner->DOMNode()), FSyncedAt))
+      xmlsync::ChangedSince(xmlsync::KeyOf(FOwner->DOMNode()), FSyncedAt)) {
+    // What the list lets go of may be the last hold on its document, and
+    // with it on the list's owner: the list keeps itself alive meanwhile.
+    rtl::ComPtr<IXMLNodeList> self(this);
     Rebuild();
+  }
   FMustRebuild = false;
   FSyncedAt = now;
 }
