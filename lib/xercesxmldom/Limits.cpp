@@ -69,8 +69,8 @@ class BoundedMemoryManager final : public xc::MemoryManager {
 class CountingStream final : public xc::BinInputStream {
  public:
   CountingStream(xc::BinInputStream* inner, ExpansionBudget& budget, Counted as,
-                 const std::function<void()>& progress)
-      : inner_(inner), budget_(budget), as_(as), progress_(progress), last_(std::chrono::steady_clock::now()) {}
+                 std::function<void()> progress)
+      : inner_(inner), budget_(budget), as_(as), progress_(std::move(progress)), last_(std::chrono::steady_clock::now()) {}
   XMLFilePos curPos() const override { return inner_->curPos(); }
   // Never throws for the budget: the first read happens inside the reader's
   // constructor, which would leak. The parse stops at its next callback.
@@ -98,7 +98,9 @@ class CountingStream final : public xc::BinInputStream {
   std::unique_ptr<xc::BinInputStream> inner_;
   ExpansionBudget& budget_;
   Counted as_;
-  const std::function<void()>& progress_;
+  // A copy: the scanner deletes an entity's source once its reader is made,
+  // while the reader goes on reading this stream.
+  std::function<void()> progress_;
   std::chrono::steady_clock::time_point last_;
 };
 
