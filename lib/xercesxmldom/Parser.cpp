@@ -36,6 +36,7 @@
 
 #include "lib/xercesxmldom/Limits.h"
 #include "lib/xercesxmldom/Resolver.h"
+#include "lib/xercesxmldom/Subset.h"
 #include "lib/xercesxmldom/Writer.h"
 
 namespace xdom {
@@ -340,34 +341,66 @@ class TreeBuilder final : public xc::XercesDOMParser {
     if (settings_.validate && !settings_.resolveExternals && systemId && *systemId) errors_.skippedGrammar = systemId;
     XercesDOMParser::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
   }
+  // The internal subset kept with the document type is written back when
+  // the document is saved. Xerces' own text of it does not always load
+  // again (values as parsed, a parameter entity's % dropped, enumerated
+  // notations, comments padded), so the subset is written by our own
+  // writer and replaces Xerces' text once read. Parameter entities are no
+  // entities of the document type: only their declarations are kept.
+  void startIntSubset() override {
+    inIntSubset_ = true;
+    subset_.Clear();
+    XercesDOMParser::startIntSubset();
+  }
+  void endIntSubset() override {
+    inIntSubset_ = false;
+    fInternalSubset.set(subset_.Text().c_str(), subset_.Text().size());
+    subset_.Clear();
+    XercesDOMParser::endIntSubset();
+  }
   void entityDecl(const xc::DTDEntityDecl& decl, const bool isPEDecl, const bool isIgnored) override {
     RefuseColon(decl.getName());
     Charge(kExpansionCost + decl.getValueLen());
-    XercesDOMParser::entityDecl(decl, isPEDecl, isIgnored);
+    if (inIntSubset_) subset_.Entity(decl, isPEDecl);
+    if (!isPEDecl) XercesDOMParser::entityDecl(decl, isPEDecl, isIgnored);
+  }
+  void startAttList(const xc::DTDElementDecl& element) override {
+    if (inIntSubset_) subset_.StartAttList(element);
+    XercesDOMParser::startAttList(element);
   }
   void attDef(const xc::DTDElementDecl& element, const xc::DTDAttDef& def, const bool ignoring) override {
     Charge(kExpansionCost + (def.getValue() ? xc::XMLString::stringLen(def.getValue()) : 0));
+    if (inIntSubset_) subset_.AttDef(def);
     XercesDOMParser::attDef(element, def, ignoring);
+  }
+  void endAttList(const xc::DTDElementDecl& element) override {
+    if (inIntSubset_) subset_.EndAttList();
+    XercesDOMParser::endAttList(element);
   }
   void elementDecl(const xc::DTDElementDecl& decl, const bool isIgnored) override {
     Charge(kExpansionCost);
+    if (inIntSubset_) subset_.Element(decl);
     XercesDOMParser::elementDecl(decl, isIgnored);
   }
   void notationDecl(const xc::XMLNotationDecl& decl, const bool isIgnored) override {
     RefuseColon(decl.getName());
     Charge(kExpansionCost);
+    if (inIntSubset_) subset_.Notation(decl);
     XercesDOMParser::notationDecl(decl, isIgnored);
   }
   void doctypeComment(const XMLCh* const comment) override {
     Charge(xc::XMLString::stringLen(comment));
+    if (inIntSubset_) subset_.Comment(comment);
     XercesDOMParser::doctypeComment(comment);
   }
   void doctypePI(const XMLCh* const target, const XMLCh* const data) override {
     Charge(xc::XMLString::stringLen(target) + xc::XMLString::stringLen(data));
+    if (inIntSubset_) subset_.PI(target, data);
     XercesDOMParser::doctypePI(target, data);
   }
   void doctypeWhitespace(const XMLCh* const chars, const XMLSize_t length) override {
     Charge(length);
+    if (inIntSubset_) subset_.Space(chars, length);
     XercesDOMParser::doctypeWhitespace(chars, length);
   }
 
@@ -549,6 +582,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
   ErrorRecorder& errors_;
   ExpansionBudget& budget_;
   bool ownNamespaces_ = true;
+  bool inIntSubset_ = false;
+  SubsetWriter subset_;
   // Prefix ("" for the default namespace) -> URIs bound, innermost last.
   std::unordered_map<std::u16string, std::vector<std::u16string>> scopes_;
   // Prefixes bound, in order, and per open element where its own start.
