@@ -10,8 +10,8 @@
 #include <unordered_set>
 
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
-#include <xercesc/dom/impl/DOMCasts.hpp>
 #include <xercesc/dom/impl/DOMDocumentImpl.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
 #include <xercesc/dom/impl/DOMParentNode.hpp>
 #include <xercesc/dom/impl/DOMStringPool.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -263,12 +263,15 @@ class TreeBuilder final : public xc::XercesDOMParser {
     spaceStack_.push_back(preserve);
     xc::DOMElement* element = MakeElement(elemDecl, urlId, elemPrefix, attrList, attrCount);
     // The public appendChild re-checks what the scanner guarantees (and
-    // walks the ancestors); Xerces' own builder appends this way. The
-    // document keeps track of its element itself, so it gets the full call.
+    // walks the ancestors); Xerces' own builder appends this way, finding
+    // the parent part by a dynamic_cast, where every element this builder
+    // makes is an element implementation. The document keeps track of its
+    // element itself, so it gets the full call.
     if (fCurrentParent->getNodeType() == xc::DOMNode::ELEMENT_NODE)
-      xc::castToParentImpl(fCurrentParent)->appendChildFast(element);
+      static_cast<xc::DOMElementImpl*>(fCurrentParent)->fParent.appendChildFast(element);
     else
       fCurrentParent->appendChild(element);
+    parents_.push_back(fCurrentParent);
     fCurrentParent = element;
     fCurrentNode = element;
     fWithinElement = true;
@@ -278,7 +281,16 @@ class TreeBuilder final : public xc::XercesDOMParser {
   void endElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
                   const XMLCh* const elemPrefix) override {
     heldSpace_.clear();
-    XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    // What the base class does, but with the parent from the builder's own
+    // stack: Xerces asks the element for it, a dynamic_cast per element.
+    if (parents_.empty() || getDoXInclude()) {
+      XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    } else {
+      fCurrentNode = fCurrentParent;
+      fCurrentParent = parents_.back();
+      parents_.pop_back();
+      if (fCurrentParent == fDocument) fWithinElement = false;
+    }
     if (ownNamespaces_) PopBindings();
     bool preserve = spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back();
     if (!spaceStack_.empty()) spaceStack_.pop_back();
@@ -556,6 +568,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
   std::vector<size_t> undoMarks_;
   bool declSeen_ = false;
   std::vector<bool> spaceStack_;
+  // The parent of each open element, innermost last.
+  std::vector<xc::DOMNode*> parents_;
   std::u16string heldSpace_;
   // Scratch space of MakeElement, kept to spare allocations.
   std::u16string qname_;
