@@ -10,9 +10,13 @@
 #include <unordered_set>
 
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
+#include <xercesc/dom/impl/DOMCDATASectionImpl.hpp>
+#include <xercesc/dom/impl/DOMCommentImpl.hpp>
 #include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMElementImpl.hpp>
+#include <xercesc/dom/impl/DOMTextImpl.hpp>
 #include <xercesc/dom/impl/DOMParentNode.hpp>
+#include <xercesc/dom/impl/DOMProcessingInstructionImpl.hpp>
 #include <xercesc/dom/impl/DOMStringPool.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
@@ -89,6 +93,68 @@ void WidenNamePool(xc::DOMDocumentImpl* doc) {
   }
   table = wide;
   size = kNamePoolSize;
+}
+
+// The node and child parts of a node the builder appends, found by its
+// type: Xerces finds them with a dynamic_cast each, several per append.
+// Null for a type the builder does not append.
+struct ChildParts {
+  xc::DOMNodeImpl* node = nullptr;
+  xc::DOMChildNode* child = nullptr;
+};
+
+template <class Impl>
+ChildParts PartsAs(xc::DOMNode* n) {
+  Impl* impl = static_cast<Impl*>(n);
+  return {static_cast<xc::HasDOMNodeImpl*>(impl)->getNodeImpl(), static_cast<xc::HasDOMChildImpl*>(impl)->getChildNodeImpl()};
+}
+
+ChildParts PartsOf(xc::DOMNode* n) {
+  switch (n->getNodeType()) {
+    case xc::DOMNode::ELEMENT_NODE:
+      return PartsAs<xc::DOMElementImpl>(n);
+    case xc::DOMNode::TEXT_NODE:
+      return PartsAs<xc::DOMTextImpl>(n);
+    case xc::DOMNode::CDATA_SECTION_NODE:
+      return PartsAs<xc::DOMCDATASectionImpl>(n);
+    case xc::DOMNode::COMMENT_NODE:
+      return PartsAs<xc::DOMCommentImpl>(n);
+    case xc::DOMNode::PROCESSING_INSTRUCTION_NODE:
+      return PartsAs<xc::DOMProcessingInstructionImpl>(n);
+    default:
+      return {};
+  }
+}
+
+// Appends a new node, without parent or siblings, to an element as Xerces'
+// own builder does (DOMParentNode::appendChildFast): the first child's
+// previous sibling is the last child.
+void AppendToElement(xc::DOMNode* element, xc::DOMNode* child) {
+  xc::DOMParentNode& parent = static_cast<xc::DOMElementImpl*>(element)->fParent;
+  const ChildParts c = PartsOf(child);
+  xc::DOMNode* first = parent.fFirstChild;
+  const ChildParts f = first ? PartsOf(first) : ChildParts{};
+  if (!c.node || (first && !f.node)) {
+    parent.appendChildFast(child);
+    return;
+  }
+  c.node->fOwnerNode = parent.fContainingNode;
+  c.node->isOwned(true);
+  if (!first) {
+    parent.fFirstChild = child;
+    c.node->isFirstChild(true);
+    c.child->previousSibling = child;
+    return;
+  }
+  xc::DOMNode* last = f.child->previousSibling;
+  const ChildParts l = PartsOf(last);
+  if (!l.node) {
+    parent.appendChildFast(child);
+    return;
+  }
+  l.child->nextSibling = child;
+  c.child->previousSibling = last;
+  f.child->previousSibling = child;
 }
 
 // The first error of a parse, with its place.
@@ -263,12 +329,11 @@ class TreeBuilder final : public xc::XercesDOMParser {
     spaceStack_.push_back(preserve);
     xc::DOMElement* element = MakeElement(elemDecl, urlId, elemPrefix, attrList, attrCount);
     // The public appendChild re-checks what the scanner guarantees (and
-    // walks the ancestors); Xerces' own builder appends this way, finding
-    // the parent part by a dynamic_cast, where every element this builder
-    // makes is an element implementation. The document keeps track of its
-    // element itself, so it gets the full call.
+    // walks the ancestors); Xerces' own builder appends the fast way, with
+    // dynamic_casts that AppendToElement does without. The document keeps
+    // track of its element itself, so it gets the full call.
     if (fCurrentParent->getNodeType() == xc::DOMNode::ELEMENT_NODE)
-      static_cast<xc::DOMElementImpl*>(fCurrentParent)->fParent.appendChildFast(element);
+      AppendToElement(fCurrentParent, element);
     else
       fCurrentParent->appendChild(element);
     parents_.push_back(fCurrentParent);
@@ -327,11 +392,11 @@ class TreeBuilder final : public xc::XercesDOMParser {
         return;
       }
       if (!heldSpace_.empty()) {
-        XercesDOMParser::docCharacters(heldSpace_.data(), heldSpace_.size(), false);
+        AddText(heldSpace_.data(), heldSpace_.size(), false);
         heldSpace_.clear();
       }
     }
-    XercesDOMParser::docCharacters(chars, length, cdataSection);
+    AddText(chars, length, cdataSection);
   }
   void docComment(const XMLCh* const comment) override {
     heldSpace_.clear();
@@ -393,6 +458,23 @@ class TreeBuilder final : public xc::XercesDOMParser {
  private:
   void Charge(uint64_t n) {
     if (!budget_.Charge(n)) Stop(budget_.Message());
+  }
+
+  // What the base class does with text, appending new nodes as startElement
+  // does: text goes on the current text node, or into a new node.
+  void AddText(const XMLCh* chars, XMLSize_t length, bool cdataSection) {
+    if (!fWithinElement || fCurrentParent->getNodeType() != xc::DOMNode::ELEMENT_NODE) {
+      XercesDOMParser::docCharacters(chars, length, cdataSection);
+      return;
+    }
+    if (!cdataSection && fCurrentNode->getNodeType() == xc::DOMNode::TEXT_NODE) {
+      static_cast<xc::DOMTextImpl*>(fCurrentNode)->appendDataFast(chars, length);
+      return;
+    }
+    xc::DOMNode* node = cdataSection ? static_cast<xc::DOMNode*>(createCDATASection(chars, length))
+                                     : static_cast<xc::DOMNode*>(createText(chars, length));
+    AppendToElement(fCurrentParent, node);
+    fCurrentNode = node;
   }
 
   // With namespaces these names are plain names (the scanner checks them
