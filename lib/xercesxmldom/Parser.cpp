@@ -126,11 +126,10 @@ ChildParts PartsOf(xc::DOMNode* n) {
   }
 }
 
-// Appends a new node, without parent or siblings, to an element as Xerces'
-// own builder does (DOMParentNode::appendChildFast): the first child's
-// previous sibling is the last child.
-void AppendToElement(xc::DOMNode* element, xc::DOMNode* child) {
-  xc::DOMParentNode& parent = static_cast<xc::DOMElementImpl*>(element)->fParent;
+// Appends a new node, without parent or siblings, to an element or an
+// attribute as Xerces' own builder does (DOMParentNode::appendChildFast):
+// the first child's previous sibling is the last child.
+void AppendChild(xc::DOMParentNode& parent, xc::DOMNode* child) {
   const ChildParts c = PartsOf(child);
   xc::DOMNode* first = parent.fFirstChild;
   const ChildParts f = first ? PartsOf(first) : ChildParts{};
@@ -330,10 +329,10 @@ class TreeBuilder final : public xc::XercesDOMParser {
     xc::DOMElement* element = MakeElement(elemDecl, urlId, elemPrefix, attrList, attrCount);
     // The public appendChild re-checks what the scanner guarantees (and
     // walks the ancestors); Xerces' own builder appends the fast way, with
-    // dynamic_casts that AppendToElement does without. The document keeps
+    // dynamic_casts that AppendChild does without. The document keeps
     // track of its element itself, so it gets the full call.
     if (fCurrentParent->getNodeType() == xc::DOMNode::ELEMENT_NODE)
-      AppendToElement(fCurrentParent, element);
+      AppendChild(static_cast<xc::DOMElementImpl*>(fCurrentParent)->fParent, element);
     else
       fCurrentParent->appendChild(element);
     parents_.push_back(fCurrentParent);
@@ -473,7 +472,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
     }
     xc::DOMNode* node = cdataSection ? static_cast<xc::DOMNode*>(createCDATASection(chars, length))
                                      : static_cast<xc::DOMNode*>(createText(chars, length));
-    AppendToElement(fCurrentParent, node);
+    AppendChild(static_cast<xc::DOMElementImpl*>(fCurrentParent)->fParent, node);
     fCurrentNode = node;
   }
 
@@ -582,7 +581,9 @@ class TreeBuilder final : public xc::XercesDOMParser {
       } catch (const xc::DOMException&) {
         Stop(FormatMsg(msg::kBadQualifiedName, a->getQName()));
       }
-      attr->setValue(a->getValue());
+      // What setValue does for a new attribute, as Xerces' builder does it:
+      // the value as its one text child.
+      AppendChild(static_cast<xc::DOMAttrImpl*>(attr)->fParent, fDocument->createTextNode(a->getValue()));
       if (!a->getSpecified()) static_cast<xc::DOMAttrImpl*>(attr)->setSpecified(false);
       attrs_.push_back({attr, a->getType() == xc::XMLAttDef::ID});
     }
