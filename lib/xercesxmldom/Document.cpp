@@ -395,6 +395,10 @@ XDoc::~XDoc() {
   // recurses over the tree, so deep documents are safe here.
   if (doc) doc->release();
   --gLiveDocs;
+  // The tables kept beside the tree grow with it (the attribute order of a
+  // large document takes megabytes): they go before the heap is trimmed.
+  attrOrder = AttrOrder{};
+  decltype(wrappers)().swap(wrappers);
   GiveBackMemory();
 }
 
