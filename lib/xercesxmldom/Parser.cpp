@@ -14,10 +14,10 @@
 #include <xercesc/dom/impl/DOMCommentImpl.hpp>
 #include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMElementImpl.hpp>
-#include <xercesc/dom/impl/DOMTextImpl.hpp>
 #include <xercesc/dom/impl/DOMParentNode.hpp>
 #include <xercesc/dom/impl/DOMProcessingInstructionImpl.hpp>
 #include <xercesc/dom/impl/DOMStringPool.hpp>
+#include <xercesc/dom/impl/DOMTextImpl.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLElementDecl.hpp>
@@ -133,7 +133,9 @@ void AppendChild(xc::DOMParentNode& parent, xc::DOMNode* child) {
   const ChildParts c = PartsOf(child);
   xc::DOMNode* first = parent.fFirstChild;
   const ChildParts f = first ? PartsOf(first) : ChildParts{};
-  if (!c.node || (first && !f.node)) {
+  xc::DOMNode* last = f.node ? f.child->previousSibling : nullptr;
+  const ChildParts l = last ? PartsOf(last) : ChildParts{};
+  if (!c.node || (first && (!f.node || !l.node))) {
     parent.appendChildFast(child);
     return;
   }
@@ -143,12 +145,6 @@ void AppendChild(xc::DOMParentNode& parent, xc::DOMNode* child) {
     parent.fFirstChild = child;
     c.node->isFirstChild(true);
     c.child->previousSibling = child;
-    return;
-  }
-  xc::DOMNode* last = f.child->previousSibling;
-  const ChildParts l = PartsOf(last);
-  if (!l.node) {
-    parent.appendChildFast(child);
     return;
   }
   l.child->nextSibling = child;
