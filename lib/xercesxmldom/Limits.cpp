@@ -1,5 +1,7 @@
 #include "lib/xercesxmldom/Limits.h"
 
+#include <atomic>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -20,8 +22,9 @@ constexpr XMLSize_t kMaxSingleAllocation = XMLSize_t(256) * 1024 * 1024;
 
 ExpansionBudget* gActive = nullptr;
 bool gAllocationRefused = false;
-// Bytes the manager freed since the heap was last trimmed.
-uint64_t gFreed = 0;
+// Bytes the manager freed since the heap was last trimmed (documents may be
+// freed on any thread).
+std::atomic<uint64_t> gFreed{0};
 
 std::u16string Decimal(uint64_t n) {
   std::string s = std::to_string(n);
@@ -54,7 +57,7 @@ class BoundedMemoryManager final : public xc::MemoryManager {
   }
   void deallocate(void* p) override {
 #if defined(__GLIBC__)
-    if (p) gFreed += malloc_usable_size(p);
+    if (p) gFreed.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
 #endif
     ::operator delete(p);
   }
@@ -154,8 +157,8 @@ xc::MemoryManager& ParserMemory() {
 }
 
 void GiveBackMemory() {
-  if (gFreed < kGiveBackAfter) return;
-  gFreed = 0;
+  if (gFreed.load(std::memory_order_relaxed) < kGiveBackAfter) return;
+  gFreed.store(0, std::memory_order_relaxed);
 #if defined(__GLIBC__)
   malloc_trim(0);
 #endif
