@@ -1,7 +1,8 @@
 // The library's DOM against Xerces' own: the same tree, less the
 // whitespace-only text that the library drops outside xml:space="preserve".
-// Guards the parse's shortcuts (held-back whitespace, fast appends) on the
-// cases where a run of text is split: references, CDATA, comments, PIs.
+// Guards the parse's shortcuts (held-back whitespace, appends linked by
+// hand) on the cases where a run of text is split: references, CDATA,
+// comments, PIs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -84,13 +85,27 @@ void DumpOurs(IDOMNode* n, int depth, std::vector<std::string>& out) {
     std::sort(attrs.begin(), attrs.end());
     out.insert(out.end(), attrs.begin(), attrs.end());
   }
+  std::vector<ComPtr<IDOMNode>> children;
   ComPtr<IDOMNode> c;
   DOMCheck(n->GetFirstChild(c.put()), "GetFirstChild");
   while (c) {
     DumpOurs(c.get(), depth + 1, out);
+    children.push_back(c);
     ComPtr<IDOMNode> next;
     DOMCheck(c->GetNextSibling(next.put()), "GetNextSibling");
     c = next;
+  }
+  // The links the parse made by hand read the same the other way round: the
+  // last child, each one's previous sibling and its parent (one object per
+  // node while it is held).
+  ComPtr<IDOMNode> link;
+  DOMCheck(n->GetLastChild(link.put()), "GetLastChild");
+  EXPECT_EQ(link.get(), children.empty() ? nullptr : children.back().get());
+  for (size_t i = 0; i < children.size(); ++i) {
+    DOMCheck(children[i]->GetPreviousSibling(link.put()), "GetPreviousSibling");
+    EXPECT_EQ(link.get(), i ? children[i - 1].get() : nullptr);
+    DOMCheck(children[i]->GetParentNode(link.put()), "GetParentNode");
+    EXPECT_EQ(link.get(), n);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "lib/xercesxmldom/Limits.h"
 #include "lib/xercesxmldom/Nodes.h"
 #include "lib/xercesxmldom/Parser.h"
 #include "lib/xercesxmldom/SaveRules.h"
@@ -326,6 +327,7 @@ class TDocument final
     } catch (...) {
       // The old content is gone either way; a failed load leaves it empty.
       Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{});
+      GiveBackMemory();
       SetLoadState(kLoadStateCompleted);
       throw;
     }
@@ -337,6 +339,8 @@ class TDocument final
       Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{});
     }
     *r = WB(out.doc != nullptr);
+    // The parser freed a failed load's partial tree as it ended.
+    GiveBackMemory();
     SetLoadState(kLoadStateCompleted);
   }
 
@@ -391,6 +395,11 @@ XDoc::~XDoc() {
   // recurses over the tree, so deep documents are safe here.
   if (doc) doc->release();
   --gLiveDocs;
+  // The tables kept beside the tree grow with it (the attribute order of a
+  // large document takes megabytes): they go before the heap is trimmed.
+  attrOrder = AttrOrder{};
+  decltype(wrappers)().swap(wrappers);
+  GiveBackMemory();
 }
 
 int32_t XDoc::LiveCount() { return gLiveDocs.load(); }

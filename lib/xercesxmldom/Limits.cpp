@@ -1,5 +1,11 @@
 #include "lib/xercesxmldom/Limits.h"
 
+#include <atomic>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/BinMemInputStream.hpp>
@@ -16,6 +22,9 @@ constexpr XMLSize_t kMaxSingleAllocation = XMLSize_t(256) * 1024 * 1024;
 
 ExpansionBudget* gActive = nullptr;
 bool gAllocationRefused = false;
+// Bytes the manager freed since the heap was last trimmed (documents may be
+// freed on any thread).
+std::atomic<uint64_t> gFreed{0};
 
 std::u16string Decimal(uint64_t n) {
   std::string s = std::to_string(n);
@@ -46,7 +55,12 @@ class BoundedMemoryManager final : public xc::MemoryManager {
       throw xc::OutOfMemoryException();
     }
   }
-  void deallocate(void* p) override { ::operator delete(p); }
+  void deallocate(void* p) override {
+#if defined(__GLIBC__)
+    if (p) gFreed.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
+#endif
+    ::operator delete(p);
+  }
 
  private:
   static void Account(XMLSize_t size) {
@@ -140,6 +154,14 @@ xc::MemoryManager& ParserMemory() {
   // is gone, so it lives as long as the library.
   static BoundedMemoryManager manager;
   return manager;
+}
+
+void GiveBackMemory() {
+  if (gFreed.load(std::memory_order_relaxed) < kGiveBackAfter) return;
+  gFreed.store(0, std::memory_order_relaxed);
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
 }
 
 bool AllocationRefused() { return gAllocationRefused; }

@@ -79,6 +79,13 @@ class ActiveBudget {
 // once the budget is exceeded, or for a buffer larger than the budget could
 // fill, it throws ExpansionRefused.
 xc::MemoryManager& ParserMemory();
+// Hands the heap's free pages back to the system once the parser's memory
+// manager has freed kGiveBackAfter bytes since the last time. Called after a
+// document is freed and after a load: the C library's allocator keeps what
+// a large document or a failed load's partial tree freed, and the process
+// would go on holding it.
+inline constexpr uint64_t kGiveBackAfter = uint64_t(8) * 1024 * 1024;
+void GiveBackMemory();
 // The last refusal came from the single-allocation limit.
 bool AllocationRefused();
 void ResetAllocationRefused();

@@ -10,10 +10,14 @@
 #include <unordered_set>
 
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
-#include <xercesc/dom/impl/DOMCasts.hpp>
+#include <xercesc/dom/impl/DOMCDATASectionImpl.hpp>
+#include <xercesc/dom/impl/DOMCommentImpl.hpp>
 #include <xercesc/dom/impl/DOMDocumentImpl.hpp>
+#include <xercesc/dom/impl/DOMElementImpl.hpp>
 #include <xercesc/dom/impl/DOMParentNode.hpp>
+#include <xercesc/dom/impl/DOMProcessingInstructionImpl.hpp>
 #include <xercesc/dom/impl/DOMStringPool.hpp>
+#include <xercesc/dom/impl/DOMTextImpl.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLElementDecl.hpp>
@@ -90,6 +94,63 @@ void WidenNamePool(xc::DOMDocumentImpl* doc) {
   }
   table = wide;
   size = kNamePoolSize;
+}
+
+// The node and child parts of a node the builder appends, found by its
+// type: Xerces finds them with a dynamic_cast each, several per append.
+// Null for a type the builder does not append.
+struct ChildParts {
+  xc::DOMNodeImpl* node = nullptr;
+  xc::DOMChildNode* child = nullptr;
+};
+
+template <class Impl>
+ChildParts PartsAs(xc::DOMNode* n) {
+  Impl* impl = static_cast<Impl*>(n);
+  return {static_cast<xc::HasDOMNodeImpl*>(impl)->getNodeImpl(), static_cast<xc::HasDOMChildImpl*>(impl)->getChildNodeImpl()};
+}
+
+ChildParts PartsOf(xc::DOMNode* n) {
+  switch (n->getNodeType()) {
+    case xc::DOMNode::ELEMENT_NODE:
+      return PartsAs<xc::DOMElementImpl>(n);
+    case xc::DOMNode::TEXT_NODE:
+      return PartsAs<xc::DOMTextImpl>(n);
+    case xc::DOMNode::CDATA_SECTION_NODE:
+      return PartsAs<xc::DOMCDATASectionImpl>(n);
+    case xc::DOMNode::COMMENT_NODE:
+      return PartsAs<xc::DOMCommentImpl>(n);
+    case xc::DOMNode::PROCESSING_INSTRUCTION_NODE:
+      return PartsAs<xc::DOMProcessingInstructionImpl>(n);
+    default:
+      return {};
+  }
+}
+
+// Appends a new node, without parent or siblings, to an element or an
+// attribute as Xerces' own builder does (DOMParentNode::appendChildFast):
+// the first child's previous sibling is the last child.
+void AppendChild(xc::DOMParentNode& parent, xc::DOMNode* child) {
+  const ChildParts c = PartsOf(child);
+  xc::DOMNode* first = parent.fFirstChild;
+  const ChildParts f = first ? PartsOf(first) : ChildParts{};
+  xc::DOMNode* last = f.node ? f.child->previousSibling : nullptr;
+  const ChildParts l = last ? PartsOf(last) : ChildParts{};
+  if (!c.node || (first && (!f.node || !l.node))) {
+    parent.appendChildFast(child);
+    return;
+  }
+  c.node->fOwnerNode = parent.fContainingNode;
+  c.node->isOwned(true);
+  if (!first) {
+    parent.fFirstChild = child;
+    c.node->isFirstChild(true);
+    c.child->previousSibling = child;
+    return;
+  }
+  l.child->nextSibling = child;
+  c.child->previousSibling = last;
+  f.child->previousSibling = child;
 }
 
 // The first error of a parse, with its place.
@@ -264,12 +325,14 @@ class TreeBuilder final : public xc::XercesDOMParser {
     spaceStack_.push_back(preserve);
     xc::DOMElement* element = MakeElement(elemDecl, urlId, elemPrefix, attrList, attrCount);
     // The public appendChild re-checks what the scanner guarantees (and
-    // walks the ancestors); Xerces' own builder appends this way. The
-    // document keeps track of its element itself, so it gets the full call.
+    // walks the ancestors); Xerces' own builder appends the fast way, with
+    // dynamic_casts that AppendChild does without. The document keeps
+    // track of its element itself, so it gets the full call.
     if (fCurrentParent->getNodeType() == xc::DOMNode::ELEMENT_NODE)
-      xc::castToParentImpl(fCurrentParent)->appendChildFast(element);
+      AppendChild(static_cast<xc::DOMElementImpl*>(fCurrentParent)->fParent, element);
     else
       fCurrentParent->appendChild(element);
+    parents_.push_back(fCurrentParent);
     fCurrentParent = element;
     fCurrentNode = element;
     fWithinElement = true;
@@ -279,7 +342,16 @@ class TreeBuilder final : public xc::XercesDOMParser {
   void endElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
                   const XMLCh* const elemPrefix) override {
     heldSpace_.clear();
-    XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    // What the base class does, but with the parent from the builder's own
+    // stack: Xerces asks the element for it, a dynamic_cast per element.
+    if (parents_.empty() || getDoXInclude()) {
+      XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
+    } else {
+      fCurrentNode = fCurrentParent;
+      fCurrentParent = parents_.back();
+      parents_.pop_back();
+      if (fCurrentParent == fDocument) fWithinElement = false;
+    }
     if (ownNamespaces_) PopBindings();
     bool preserve = spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back();
     if (!spaceStack_.empty()) spaceStack_.pop_back();
@@ -316,11 +388,11 @@ class TreeBuilder final : public xc::XercesDOMParser {
         return;
       }
       if (!heldSpace_.empty()) {
-        XercesDOMParser::docCharacters(heldSpace_.data(), heldSpace_.size(), false);
+        AddText(heldSpace_.data(), heldSpace_.size(), false);
         heldSpace_.clear();
       }
     }
-    XercesDOMParser::docCharacters(chars, length, cdataSection);
+    AddText(chars, length, cdataSection);
   }
   void docComment(const XMLCh* const comment) override {
     heldSpace_.clear();
@@ -414,6 +486,23 @@ class TreeBuilder final : public xc::XercesDOMParser {
  private:
   void Charge(uint64_t n) {
     if (!budget_.Charge(n)) Stop(budget_.Message());
+  }
+
+  // What the base class does with text, appending new nodes as startElement
+  // does: text goes on the current text node, or into a new node.
+  void AddText(const XMLCh* chars, XMLSize_t length, bool cdataSection) {
+    if (!fWithinElement || fCurrentParent->getNodeType() != xc::DOMNode::ELEMENT_NODE) {
+      XercesDOMParser::docCharacters(chars, length, cdataSection);
+      return;
+    }
+    if (!cdataSection && fCurrentNode->getNodeType() == xc::DOMNode::TEXT_NODE) {
+      static_cast<xc::DOMTextImpl*>(fCurrentNode)->appendDataFast(chars, length);
+      return;
+    }
+    xc::DOMNode* node = cdataSection ? static_cast<xc::DOMNode*>(createCDATASection(chars, length))
+                                     : static_cast<xc::DOMNode*>(createText(chars, length));
+    AppendChild(static_cast<xc::DOMElementImpl*>(fCurrentParent)->fParent, node);
+    fCurrentNode = node;
   }
 
   // With namespaces these names are plain names (the scanner checks them
@@ -521,7 +610,9 @@ class TreeBuilder final : public xc::XercesDOMParser {
       } catch (const xc::DOMException&) {
         Stop(FormatMsg(msg::kBadQualifiedName, a->getQName()));
       }
-      attr->setValue(a->getValue());
+      // What setValue does for a new attribute, as Xerces' builder does it:
+      // the value as its one text child.
+      AppendChild(static_cast<xc::DOMAttrImpl*>(attr)->fParent, fDocument->createTextNode(a->getValue()));
       if (!a->getSpecified()) static_cast<xc::DOMAttrImpl*>(attr)->setSpecified(false);
       attrs_.push_back({attr, a->getType() == xc::XMLAttDef::ID});
     }
@@ -591,6 +682,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
   std::vector<size_t> undoMarks_;
   bool declSeen_ = false;
   std::vector<bool> spaceStack_;
+  // The parent of each open element, innermost last.
+  std::vector<xc::DOMNode*> parents_;
   std::u16string heldSpace_;
   // Scratch space of MakeElement, kept to spare allocations.
   std::u16string qname_;

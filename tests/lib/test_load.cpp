@@ -342,6 +342,9 @@ TEST(LibLoad, NamespaceRulesAndDTDDefaults) {
   WordBool specified = -1;
   DOMCheck(b->GetSpecified(&specified), "GetSpecified");
   EXPECT_FALSE(specified);
+  DOMCheck(Root(d.get())->GetAttributeNode(u"a", b.put()), "GetAttributeNode");
+  DOMCheck(b->GetSpecified(&specified), "GetSpecified");
+  EXPECT_TRUE(specified);
 
   auto bad = NewDoc();
   for (const char16_t* xml : {u"<r xmlns:xml=\"urn:other\"/>", u"<r xmlns:x=\"http://www.w3.org/XML/1998/namespace\"/>",
