@@ -250,6 +250,16 @@ TEST(TreeView, IndicatorAndKeysExpandAndCollapse) {
   EXPECT_TRUE(m.IsExpanded(t.a));
   QTest::keyClick(&view, Qt::Key_Right);
   EXPECT_EQ(view.currentIndex().data(TXMLTreeModel::ItemRole).toInt(), t.a1) << "Right on an open item goes to its first child";
+
+  // Rows are found where they are drawn, also scrolled: in a view of three
+  // rows, a click on each row's icon or text makes that row current.
+  view.resize(300, 3 * view.RowHeight() + view.height() - view.viewport()->height());
+  ASSERT_LT(view.viewport()->height() / view.RowHeight(), m.rowCount());
+  for (int row = 0; row < m.rowCount(); ++row) {
+    view.scrollTo(m.index(row, 0));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.ItemRect(m.index(row, 0)).adjusted(viewer::TXMLTreeView::kIndicatorWidth, 0, 0, 0).center());
+    EXPECT_EQ(view.currentIndex().row(), row);
+  }
 }
 
 }  // namespace
