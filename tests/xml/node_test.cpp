@@ -103,8 +103,16 @@ TEST(Node, ChildValues) {
 }
 
 TEST(Node, AttributesOfElements) {
-  ComPtr<IXMLDocumentIntf> doc = LoadDoc("<r a=\"1\" e=\"\" xmlns:q=\"urn:q\" q:n=\"ns\"/>");
+  ComPtr<IXMLDocumentIntf> doc = LoadDoc("<r a=\"1\" e=\"\" xmlns:q=\"urn:q\" q:n=\"ns\"><s/></r>");
   ComPtr<IXMLNode> root = doc->GetDocumentElement();
+  // Whether there are attributes is answered without making a list.
+  TXMLNode* rootObject = NodeObjectOf(root.get());
+  TXMLNode* plain = NodeObjectOf(root->GetChildNodes()->Get(0).get());
+  EXPECT_TRUE(rootObject->HasAttributeNodes());
+  EXPECT_FALSE(plain->HasAttributeNodes());
+  EXPECT_FALSE(rootObject->CachesAttributeNodes() || plain->CachesAttributeNodes());
+  plain->SetAttribute(u"x", u"1");
+  EXPECT_TRUE(plain->HasAttributeNodes());
   EXPECT_TRUE(root->HasAttribute(u"a"));
   EXPECT_EQ(root->GetAttribute(u"a"), OleVariant(u"1"));
   // An empty value stays an empty string.
@@ -135,6 +143,7 @@ TEST(Node, AttributesOfOtherNodes) {
   ComPtr<IXMLNode> text = doc->GetDocumentElement()->GetChildNodes()->Get(0);
   EXPECT_FALSE(text->HasAttribute(u"a"));
   EXPECT_FALSE(text->HasAttributeNS(u"a", u"urn:x"));
+  EXPECT_FALSE(NodeObjectOf(text.get())->HasAttributeNodes());
   EXPECT_EQ(text->GetAttributeNodes()->GetCount(), 0);
   EXPECT_TRUE(text->GetAttribute(u"a").IsNull());
   EXPECT_EQ(ErrorOf([&] { text->GetAttributeNS(u"a", u""); }), "Attributes are not supported on this node type");
