@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <sys/stat.h>
 
+#include <charconv>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -114,6 +116,7 @@ class TTraceFormat {
     if (at != std::string::npos) suffix_ = sample.substr(at + 1);
   }
   void Write(std::string_view value) const { viewer::WriteTraceLine(prefix_, value, suffix_); }
+  void Write(rtl::WideStringView value) const { viewer::WriteTraceLine(prefix_, value, suffix_); }
 
  private:
   std::string prefix_;
@@ -122,12 +125,14 @@ class TTraceFormat {
 
 void TraceChildCount(int32_t count) {
   static const TTraceFormat format(SChildNodesCountTrace);
-  format.Write(std::to_string(count));
+  char digits[16];
+  const auto end = std::to_chars(std::begin(digits), std::end(digits), count).ptr;
+  format.Write(std::string_view(digits, static_cast<size_t>(end - digits)));
 }
 
 void TraceNodeName(rtl::WideStringView name) {
   static const TTraceFormat format(SNodeNameTrace);
-  format.Write(rtl::WideToNarrow(name));
+  format.Write(name);
 }
 
 // The references to object other than the caller's own.

@@ -12,7 +12,12 @@ namespace rtl {
 
 std::string Utf8Encode(WideStringView s) {
   std::string out;
-  out.reserve(s.size());
+  AppendUtf8(out, s);
+  return out;
+}
+
+void AppendUtf8(std::string& out, WideStringView s) {
+  out.reserve(out.size() + s.size());
   for (size_t i = 0; i < s.size(); ++i) {
     uint32_t c = s[i];
     if (c < 0x80) {
@@ -39,7 +44,6 @@ std::string Utf8Encode(WideStringView s) {
       out += static_cast<char>(0x80 | (c & 0x3F));
     }
   }
-  return out;
 }
 
 WideString Utf8Decode(std::string_view s) {
@@ -178,6 +182,14 @@ std::string WideToNarrow(WideStringView s) {
   ThreadCharset& cs = Charset();
   if (cs.Utf8()) return Utf8Encode(s);
   return IconvAll(cs.ToNarrow(), reinterpret_cast<const char*>(s.data()), s.size() * 2, 2, "?");
+}
+
+void AppendNarrow(std::string& out, WideStringView s) {
+  ThreadCharset& cs = Charset();
+  if (cs.Utf8())
+    AppendUtf8(out, s);
+  else
+    out += IconvAll(cs.ToNarrow(), reinterpret_cast<const char*>(s.data()), s.size() * 2, 2, "?");
 }
 
 WideString NarrowToWide(std::string_view s) {
