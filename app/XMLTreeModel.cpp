@@ -17,6 +17,10 @@ constexpr const char* kBadItem = "tree item index out of range";
 constexpr const char* kTooManyItems = "too many tree items";
 // Units per text block; a longer text gets a block of its own.
 constexpr size_t kTextBlock = size_t(1) << 20;
+// Texts up to this many units are shared with an equal one stored recently,
+// remembered in this many places.
+constexpr size_t kShareableLength = 32;
+constexpr size_t kRecentTexts = 4096;
 
 }  // namespace
 
@@ -41,6 +45,19 @@ void TXMLTreeModel::TItemStore::clear() {
 }
 
 void TXMLTreeModel::TTextStore::Add(std::u16string_view text, Item& item) {
+  Item* seen = nullptr;
+  if (!text.empty() && text.size() <= kShareableLength) {
+    uint32_t hash = 2166136261u;
+    for (const char16_t unit : text) hash = (hash ^ unit) * 16777619u;
+    if (recent_.empty()) recent_.resize(kRecentTexts);
+    seen = &recent_[hash & (kRecentTexts - 1)];
+    if (seen->textLength == text.size() && Get(*seen) == text) {
+      item.textBlock = seen->textBlock;
+      item.textOffset = seen->textOffset;
+      item.textLength = seen->textLength;
+      return;
+    }
+  }
   if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < text.size()) {
     if (blocks_.size() > std::numeric_limits<uint16_t>::max()) throw std::length_error(kTooManyItems);
     blocks_.emplace_back().reserve(std::max(kTextBlock, text.size()));
@@ -49,11 +66,14 @@ void TXMLTreeModel::TTextStore::Add(std::u16string_view text, Item& item) {
   item.textOffset = static_cast<uint32_t>(blocks_.back().size());
   item.textLength = static_cast<uint32_t>(text.size());
   blocks_.back().append(text);
+  if (seen) *seen = item;
 }
 
 void TXMLTreeModel::TTextStore::clear() {
   blocks_.clear();
   blocks_.shrink_to_fit();
+  recent_.clear();
+  recent_.shrink_to_fit();
 }
 
 void TXMLTreeModel::SetImages(const TImageList* images) {

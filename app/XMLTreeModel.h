@@ -131,9 +131,11 @@ class TXMLTreeModel : public QAbstractItemModel {
   };
 
   // Texts in blocks, each text whole in one block, for the same reason.
+  // Short texts (names, mostly) repeat throughout a document: one met
+  // recently is shared instead of stored again.
   class TTextStore {
    public:
-    // Stores the text and sets the item's block and offset.
+    // Stores the text, or finds it, and sets the item's text fields.
     void Add(std::u16string_view text, Item& item);
     std::u16string_view Get(const Item& item) const {
       return std::u16string_view(blocks_[item.textBlock]).substr(item.textOffset, item.textLength);
@@ -142,6 +144,8 @@ class TXMLTreeModel : public QAbstractItemModel {
 
    private:
     std::vector<std::u16string> blocks_;
+    // Recently stored short texts by hash; textLength 0: none.
+    std::vector<Item> recent_;
   };
 
   size_t Slot(int item) const;
