@@ -17,8 +17,15 @@ std::string Utf8Encode(WideStringView s) {
 }
 
 void AppendUtf8(std::string& out, WideStringView s) {
-  out.reserve(out.size() + s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
+  // The plain ASCII start, usually all of it, in one go.
+  size_t ascii = 0;
+  while (ascii < s.size() && s[ascii] < 0x80) ++ascii;
+  const size_t start = out.size();
+  out.resize(start + ascii);
+  for (size_t i = 0; i < ascii; ++i) out[start + i] = static_cast<char>(s[i]);
+  if (ascii == s.size()) return;
+  out.reserve(out.size() + s.size() - ascii);
+  for (size_t i = ascii; i < s.size(); ++i) {
     uint32_t c = s[i];
     if (c < 0x80) {
       out += static_cast<char>(c);
