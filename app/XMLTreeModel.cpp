@@ -191,12 +191,18 @@ void TXMLTreeModel::ComputeSubtreeEnds() {
 }
 
 void TXMLTreeModel::RebuildRows() {
-  rows_.clear();
+  // Counted first, so that the list takes just its size: with everything
+  // expanded there are as many rows as items.
   const int32_t count = static_cast<int32_t>(items_.size());
-  for (int32_t i = 0; i < count;) {
-    rows_.push_back(i);
-    i = items_[static_cast<size_t>(i)].expanded ? i + 1 : items_[static_cast<size_t>(i)].end;
-  }
+  const auto next = [&](int32_t i) {
+    return items_[static_cast<size_t>(i)].expanded ? i + 1 : items_[static_cast<size_t>(i)].end;
+  };
+  size_t shown = 0;
+  for (int32_t i = 0; i < count; i = next(i)) ++shown;
+  std::vector<int32_t> rows;
+  rows.reserve(shown);
+  for (int32_t i = 0; i < count; i = next(i)) rows.push_back(i);
+  rows_.swap(rows);
 }
 
 void TXMLTreeModel::ExpandAll() {
