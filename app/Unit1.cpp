@@ -174,6 +174,15 @@ bool ReleaseChildList(TXMLNode* owner) {
   return true;
 }
 
+// Whether node is a text element, and then its text; in one look at the DOM
+// where the layer's object is at hand.
+bool ReadTextElement(IXMLNode& node, TXMLNode* object, rtl::WideString& text) {
+  if (object) return object->ReadTextElement(text);
+  if (!node.IsTextElement()) return false;
+  text = node.GetText();
+  return true;
+}
+
 void ShowCounter(QLabel* label, int32_t value) {
   label->setText(QString::number(value));
   label->resize(label->sizeHint().width(), kCounterLabelHeight);
@@ -368,6 +377,7 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
     bool keep = false;
   };
   std::vector<ChildLoop> loops;
+  rtl::WideString text;
 
   // Step 1 for one node, and for the kinds that walk children, the start of
   // its child loop. The leaf kinds end here.
@@ -447,10 +457,11 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
         const int32_t attributeCount = attributes->GetCount();
         for (int32_t j = 0; j < attributeCount; ++j) enter(element, attributes->Get(j), ikAttribute);
         enter(element, child, ikChildrenOnly);
-      } else if (child->IsTextElement()) {
+      } else if (ReadTextElement(*child, object, text)) {
         const TTreeNode element = AddItem(current, childName, 2);
         ++FElementCount;
-        enter(element, child, ikText);
+        AddItem(element, text, 3);
+        ++FTextCount;
       } else {
         enter(current, child, ikElement, &childName);
       }

@@ -449,6 +449,14 @@ bool TXMLNode::IsTextElement() {
   return first && DOMNodeType(first.get()) == ntText && !DOMNextSibling(first.get());
 }
 
+bool TXMLNode::ReadTextElement(WideString& text) {
+  if (FNodeType != ntElement) return false;
+  const rtl::ComPtr<IDOMNode> first = DOMFirstChild(FDOMNode.get());
+  if (!first || DOMNodeType(first.get()) != ntText || DOMNextSibling(first.get())) return false;
+  text = DOMValue(first.get());
+  return true;
+}
+
 WideString TXMLNode::GetLocalName() {
   WideString result;
   DOMCheck(FDOMNode->GetLocalName(&result), "GetLocalName");

@@ -89,6 +89,16 @@ TEST(Node, TextOfElements) {
   EXPECT_TRUE(e2->GetNodeValue().IsNull());
   t->SetText(u"new");
   EXPECT_EQ(Body(doc).find("<t>new</t>") != std::string::npos, true);
+
+  // Reading test and text in one go answers as the two calls do, and
+  // leaves the text alone when the answer is no.
+  for (int i = 0; i < list->GetCount(); ++i) {
+    ComPtr<IXMLNode> node = list->Get(i);
+    WideString text = u"untouched";
+    const bool textElement = NodeObjectOf(node.get())->ReadTextElement(text);
+    EXPECT_EQ(textElement, node->IsTextElement()) << i;
+    EXPECT_EQ(text, textElement ? node->GetText() : u"untouched") << i;
+  }
 }
 
 TEST(Node, ChildValues) {
