@@ -7,6 +7,7 @@
 
 #include "app/AppConst.h"
 #include "rtl/Exception.h"
+#include "rtl/TextConv.h"
 
 namespace viewer {
 
@@ -17,19 +18,36 @@ namespace {
   throw rtl::EInOutError(rtl::Format(SWriteTraceError, {std::strerror(error != 0 ? error : EIO)}));
 }
 
-}  // namespace
-
-void WriteTraceLine(std::string_view text) { WriteTraceLine(text, {}, {}); }
-
-void WriteTraceLine(std::string_view prefix, std::string_view value, std::string_view suffix) {
-  // One buffer for every line of the walk, not an allocation per line.
+// One buffer for every line of the walk, not an allocation per line.
+std::string& LineBuffer() {
   thread_local std::string line;
-  line.assign(prefix);
-  line.append(value);
-  line.append(suffix);
+  return line;
+}
+
+void WriteLine(std::string& line) {
   line.push_back('\n');
   errno = 0;
   if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::ferror(stdout)) RaiseWriteError(errno);
+}
+
+}  // namespace
+
+void WriteTraceLine(std::string_view text) { WriteTraceLine(text, std::string_view(), {}); }
+
+void WriteTraceLine(std::string_view prefix, std::string_view value, std::string_view suffix) {
+  std::string& line = LineBuffer();
+  line.assign(prefix);
+  line.append(value);
+  line.append(suffix);
+  WriteLine(line);
+}
+
+void WriteTraceLine(std::string_view prefix, rtl::WideStringView value, std::string_view suffix) {
+  std::string& line = LineBuffer();
+  line.assign(prefix);
+  rtl::AppendNarrow(line, value);
+  line.append(suffix);
+  WriteLine(line);
 }
 
 void FlushTrace() {

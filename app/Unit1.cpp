@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <sys/stat.h>
 
+#include <charconv>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -101,12 +103,6 @@ rtl::AnsiString ExtractFileName(const rtl::AnsiString& name) {
   return slash == rtl::AnsiString::npos ? name : name.substr(slash + 1);
 }
 
-// The node's value as item text: null shows as empty text.
-rtl::WideString NodeValueText(IXMLNode& node) {
-  const rtl::OleVariant value = node.GetNodeValue();
-  return value.IsNull() ? rtl::WideString() : value.ToWideString();
-}
-
 // A trace format as the text before and after its one placeholder. The
 // walk writes a line per node; formatting each from scratch cost more than
 // the rest of the line's work.
@@ -120,6 +116,7 @@ class TTraceFormat {
     if (at != std::string::npos) suffix_ = sample.substr(at + 1);
   }
   void Write(std::string_view value) const { viewer::WriteTraceLine(prefix_, value, suffix_); }
+  void Write(rtl::WideStringView value) const { viewer::WriteTraceLine(prefix_, value, suffix_); }
 
  private:
   std::string prefix_;
@@ -128,12 +125,14 @@ class TTraceFormat {
 
 void TraceChildCount(int32_t count) {
   static const TTraceFormat format(SChildNodesCountTrace);
-  format.Write(std::to_string(count));
+  char digits[16];
+  const auto end = std::to_chars(std::begin(digits), std::end(digits), count).ptr;
+  format.Write(std::string_view(digits, static_cast<size_t>(end - digits)));
 }
 
 void TraceNodeName(rtl::WideStringView name) {
   static const TTraceFormat format(SNodeNameTrace);
-  format.Write(rtl::WideToNarrow(name));
+  format.Write(name);
 }
 
 // The references to object other than the caller's own.
@@ -159,19 +158,28 @@ bool HeldOnlyByOwner(const rtl::ComPtr<IXMLNodeList>& list, bool itemsChecked = 
 // The DOM is the truth; the lists are built again should anyone ask. A list
 // that someone else holds, or whose items someone holds, stays (and so do
 // its owner's ancestors' lists, which keep the owner alive). Each returns
-// false when it kept the list.
-bool ReleaseAttributeList(IXMLNode& node) {
-  auto* owner = dynamic_cast<TXMLNode*>(&node);
-  if (!owner || !HeldOnlyByOwner(node.GetAttributeNodes())) return false;
+// false when it kept the list; owner is null for a node of another kind.
+bool ReleaseAttributeList(TXMLNode* owner) {
+  if (!owner) return false;
+  if (!owner->CachesAttributeNodes()) return true;
+  if (!HeldOnlyByOwner(owner->GetAttributeNodes())) return false;
   owner->SetAttributeNodes(nullptr);
   return true;
 }
 
 // The walk has checked each child as it finished with it.
-bool ReleaseChildList(IXMLNode& node) {
-  auto* owner = dynamic_cast<TXMLNode*>(&node);
-  if (!owner || !HeldOnlyByOwner(node.GetChildNodes(), true)) return false;
+bool ReleaseChildList(TXMLNode* owner) {
+  if (!owner || !HeldOnlyByOwner(owner->GetChildNodes(), true)) return false;
   owner->SetChildNodes(nullptr);
+  return true;
+}
+
+// Whether node is a text element, and then its text; in one look at the DOM
+// where the layer's object is at hand.
+bool ReadTextElement(IXMLNode& node, TXMLNode* object, rtl::WideString& text) {
+  if (object) return object->ReadTextElement(text);
+  if (!node.IsTextElement()) return false;
+  text = node.GetText();
   return true;
 }
 
@@ -360,6 +368,8 @@ void TForm1::Load(const rtl::AnsiString& FileName) {
 void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Node, TItemKind Kind) {
   struct ChildLoop {
     rtl::ComPtr<IXMLNode> node;
+    // The node's child list, taken once for the whole loop.
+    rtl::ComPtr<IXMLNodeList> children;
     TTreeNode item;
     int32_t next;
     int32_t count;
@@ -367,6 +377,7 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
     bool keep = false;
   };
   std::vector<ChildLoop> loops;
+  rtl::WideString text;
 
   // Step 1 for one node, and for the kinds that walk children, the start of
   // its child loop. The leaf kinds end here.
@@ -385,25 +396,28 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
         current = AddItem(parent, name ? *name : node->GetNodeName(), 2);
         ++FElementCount;
         break;
+      // A value shows its text; an empty value (null) shows as empty text.
       case ikText:
-        AddItem(parent, NodeValueText(*node), 3);
+        AddItem(parent, node->GetText(), 3);
         ++FTextCount;
         return;
       case ikAttribute: {
         const TTreeNode attribute = AddItem(parent, node->GetNodeName(), 4);
         ++FAttributeCount;
-        AddItem(attribute, NodeValueText(*node), 5);
+        AddItem(attribute, node->GetText(), 5);
         ++FAttrValueCount;
         return;
       }
       case ikAttrValue:
-        AddItem(parent, NodeValueText(*node), 5);
+        AddItem(parent, node->GetText(), 5);
         ++FAttrValueCount;
         return;
     }
     if (node->HasChildNodes()) {
-      TraceChildCount(node->GetChildNodes()->GetCount());
-      loops.push_back({node, current, 0, node->GetChildNodes()->GetCount()});
+      rtl::ComPtr<IXMLNodeList> children = node->GetChildNodes();
+      const int32_t count = children->GetCount();
+      TraceChildCount(count);
+      loops.push_back({node, std::move(children), current, 0, count});
     }
   };
 
@@ -413,33 +427,41 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
     ChildLoop& loop = loops.back();
     if (loop.next >= loop.count) {
       const rtl::ComPtr<IXMLNode> finished = std::move(loop.node);
+      // The loop's own hold on the list is not one that keeps it.
+      loop.children = nullptr;
       const bool keep = loop.keep;
       loops.pop_back();
       // Beside the parent's list and `finished`, nobody may hold the node.
-      if ((keep || !ReleaseChildList(*finished) || OtherReferences(finished.get()) > 1) && !loops.empty())
+      if ((keep || !ReleaseChildList(NodeObjectOf(finished.get())) || OtherReferences(finished.get()) > 1) &&
+          !loops.empty())
         loops.back().keep = true;
       continue;
     }
     const int32_t i = loop.next++;
     const TTreeNode current = loop.item;
     const size_t parentLoop = loops.size() - 1;
-    const rtl::ComPtr<IXMLNode> child = loop.node->GetChildNodes()->Get(i);
+    const rtl::ComPtr<IXMLNode> child = loop.children->Get(i);
+    TXMLNode* const object = NodeObjectOf(child.get());
     {
-      const rtl::ComPtr<IXMLNodeList> attributes = child->GetAttributeNodes();
+      // Only a node with attributes is given an attribute list.
+      rtl::ComPtr<IXMLNodeList> attributes;
+      if (object ? object->HasAttributeNodes() : child->GetAttributeNodes()->GetCount() > 0)
+        attributes = child->GetAttributeNodes();
       // Taken once: the trace line and the item show the same name.
       const rtl::WideString childName = child->GetNodeName();
       TraceNodeName(childName);
       // `loop` may dangle from here on: enter() can grow the stack.
-      if (attributes->GetCount() > 0) {
+      if (attributes && attributes->GetCount() > 0) {
         const TTreeNode element = AddItem(current, childName, 2);
         ++FElementCount;
         const int32_t attributeCount = attributes->GetCount();
         for (int32_t j = 0; j < attributeCount; ++j) enter(element, attributes->Get(j), ikAttribute);
         enter(element, child, ikChildrenOnly);
-      } else if (child->IsTextElement()) {
+      } else if (ReadTextElement(*child, object, text)) {
         const TTreeNode element = AddItem(current, childName, 2);
         ++FElementCount;
-        enter(element, child, ikText);
+        AddItem(element, text, 3);
+        ++FTextCount;
       } else {
         enter(current, child, ikElement, &childName);
       }
@@ -447,7 +469,7 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
     // A child's own child list, if it has a loop, goes when that loop ends,
     // and the child is checked then; one without is checked now (held by
     // the parent's list and `child`).
-    if (!ReleaseAttributeList(*child) || (loops.size() == parentLoop + 1 && OtherReferences(child.get()) > 1))
+    if (!ReleaseAttributeList(object) || (loops.size() == parentLoop + 1 && OtherReferences(child.get()) > 1))
       loops[parentLoop].keep = true;
   }
 }

@@ -15,6 +15,12 @@ constexpr const char* kNotUpdating = "tree items can only be added between Begin
 constexpr const char* kOutOfOrder = "a tree item must be added under the last added item or one of its ancestors";
 constexpr const char* kBadItem = "tree item index out of range";
 constexpr const char* kTooManyItems = "too many tree items";
+// Units per text block; a longer text gets a block of its own.
+constexpr size_t kTextBlock = size_t(1) << 20;
+// Texts up to this many units are shared with an equal one stored recently,
+// remembered in this many places.
+constexpr size_t kShareableLength = 32;
+constexpr size_t kRecentTexts = 4096;
 
 }  // namespace
 
@@ -25,6 +31,49 @@ TXMLTreeModel::~TXMLTreeModel() = default;
 size_t TXMLTreeModel::Slot(int item) const {
   if (item < 0 || static_cast<size_t>(item) >= items_.size()) throw std::out_of_range(kBadItem);
   return static_cast<size_t>(item);
+}
+
+void TXMLTreeModel::TItemStore::push_back(const Item& item) {
+  if (size_ == blocks_.size() << kShift) blocks_.push_back(std::unique_ptr<Item[]>(new Item[size_t(1) << kShift]));
+  (*this)[size_++] = item;
+}
+
+void TXMLTreeModel::TItemStore::clear() {
+  blocks_.clear();
+  blocks_.shrink_to_fit();
+  size_ = 0;
+}
+
+void TXMLTreeModel::TTextStore::Add(std::u16string_view text, Item& item) {
+  Item* seen = nullptr;
+  if (!text.empty() && text.size() <= kShareableLength) {
+    uint32_t hash = 2166136261u;
+    for (const char16_t unit : text) hash = (hash ^ unit) * 16777619u;
+    if (recent_.empty()) recent_.resize(kRecentTexts);
+    seen = &recent_[hash & (kRecentTexts - 1)];
+    if (seen->textLength == text.size() && Get(*seen) == text) {
+      item.textBlock = seen->textBlock;
+      item.textOffset = seen->textOffset;
+      item.textLength = seen->textLength;
+      return;
+    }
+  }
+  if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < text.size()) {
+    if (blocks_.size() > std::numeric_limits<uint16_t>::max()) throw std::length_error(kTooManyItems);
+    blocks_.emplace_back().reserve(std::max(kTextBlock, text.size()));
+  }
+  item.textBlock = static_cast<uint16_t>(blocks_.size() - 1);
+  item.textOffset = static_cast<uint32_t>(blocks_.back().size());
+  item.textLength = static_cast<uint32_t>(text.size());
+  blocks_.back().append(text);
+  if (seen) *seen = item;
+}
+
+void TXMLTreeModel::TTextStore::clear() {
+  blocks_.clear();
+  blocks_.shrink_to_fit();
+  recent_.clear();
+  recent_.shrink_to_fit();
 }
 
 void TXMLTreeModel::SetImages(const TImageList* images) {
@@ -38,9 +87,7 @@ void TXMLTreeModel::SetImages(const TImageList* images) {
 void TXMLTreeModel::Clear() {
   beginResetModel();
   items_.clear();
-  items_.shrink_to_fit();
   texts_.clear();
-  texts_.shrink_to_fit();
   path_.clear();
   rows_.clear();
   rows_.shrink_to_fit();
@@ -74,12 +121,10 @@ int TXMLTreeModel::AddItem(int parent, rtl::WideStringView text) {
   }
   const int32_t id = static_cast<int32_t>(items_.size());
   Item item;
-  item.textOffset = texts_.size();
-  item.textLength = static_cast<uint32_t>(text.size());
   item.parent = parent;
   item.end = id + 1;
   item.depth = depth;
-  texts_.append(text);
+  texts_.Add(text, item);
   items_.push_back(item);
   path_.resize(static_cast<size_t>(depth));
   path_.push_back(id);
@@ -96,13 +141,11 @@ void TXMLTreeModel::SetImageIndex(int item, int index) {
 }
 
 rtl::WideString TXMLTreeModel::Text(int item) const {
-  const Item& it = items_[Slot(item)];
-  return texts_.substr(it.textOffset, it.textLength);
+  return rtl::WideString(texts_.Get(items_[Slot(item)]));
 }
 
 std::u16string_view TXMLTreeModel::ShownText(int item, bool* cut) const {
-  const Item& it = items_[Slot(item)];
-  std::u16string_view text(texts_.data() + it.textOffset, it.textLength);
+  std::u16string_view text = texts_.Get(items_[Slot(item)]);
   const bool longer = text.size() > kMaxShownLength;
   if (longer) {
     size_t length = kMaxShownLength;
@@ -148,12 +191,18 @@ void TXMLTreeModel::ComputeSubtreeEnds() {
 }
 
 void TXMLTreeModel::RebuildRows() {
-  rows_.clear();
+  // Counted first, so that the list takes just its size: with everything
+  // expanded there are as many rows as items.
   const int32_t count = static_cast<int32_t>(items_.size());
-  for (int32_t i = 0; i < count;) {
-    rows_.push_back(i);
-    i = items_[static_cast<size_t>(i)].expanded ? i + 1 : items_[static_cast<size_t>(i)].end;
-  }
+  const auto next = [&](int32_t i) {
+    return items_[static_cast<size_t>(i)].expanded ? i + 1 : items_[static_cast<size_t>(i)].end;
+  };
+  size_t shown = 0;
+  for (int32_t i = 0; i < count; i = next(i)) ++shown;
+  std::vector<int32_t> rows;
+  rows.reserve(shown);
+  for (int32_t i = 0; i < count; i = next(i)) rows.push_back(i);
+  rows_.swap(rows);
 }
 
 void TXMLTreeModel::ExpandAll() {

@@ -13,6 +13,7 @@
 #include <QIcon>
 #include <QList>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,23 +100,60 @@ class TXMLTreeModel : public QAbstractItemModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
  private:
+  // 24 bytes: a large document has millions of items.
   struct Item {
-    uint64_t textOffset = 0;
+    uint32_t textOffset = 0;
     uint32_t textLength = 0;
     int32_t parent = kNoItem;
     // One past the last item of the subtree; valid outside updates.
     int32_t end = 0;
     int32_t depth = 0;
+    uint16_t textBlock = 0;
     int8_t image = -1;
     bool expanded = false;
+  };
+
+  // Items in blocks of a fixed size: growing never moves them, so filling
+  // takes no more memory than the items themselves.
+  class TItemStore {
+   public:
+    size_t size() const { return size_; }
+    Item& operator[](size_t i) { return blocks_[i >> kShift][i & kMask]; }
+    const Item& operator[](size_t i) const { return blocks_[i >> kShift][i & kMask]; }
+    void push_back(const Item& item);
+    void clear();
+
+   private:
+    static constexpr size_t kShift = 16;
+    static constexpr size_t kMask = (size_t(1) << kShift) - 1;
+    std::vector<std::unique_ptr<Item[]>> blocks_;
+    size_t size_ = 0;
+  };
+
+  // Texts in blocks, each text whole in one block, for the same reason.
+  // Short texts (names, mostly) repeat throughout a document: one met
+  // recently is shared instead of stored again.
+  class TTextStore {
+   public:
+    // Stores the text, or finds it, and sets the item's text fields.
+    void Add(std::u16string_view text, Item& item);
+    std::u16string_view Get(const Item& item) const {
+      return std::u16string_view(blocks_[item.textBlock]).substr(item.textOffset, item.textLength);
+    }
+    void clear();
+
+   private:
+    std::vector<std::u16string> blocks_;
+    // Recently stored short texts by hash; textLength 0: none.
+    std::vector<Item> recent_;
   };
 
   size_t Slot(int item) const;
   void RebuildRows();
   void ComputeSubtreeEnds();
 
-  std::vector<Item> items_;
-  std::u16string texts_;
+  TItemStore items_;
+  TTextStore texts_;
   // The path from a top-level item to the last added item, by depth.
   std::vector<int32_t> path_;
   // Items of the visible rows, ascending.

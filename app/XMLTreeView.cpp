@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -10,6 +9,7 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 #include "app/XMLTreeModel.h"
 
@@ -58,22 +58,13 @@ class TTreeRowDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-TXMLTreeView::TXMLTreeView(QWidget* parent) : QTreeView(parent), advances_(kCodeUnits, -1) {
+TXMLTreeView::TXMLTreeView(QWidget* parent) : QAbstractItemView(parent), advances_(kCodeUnits, -1) {
   // The model hands the view a flat list of rows; nesting is drawn by the
-  // delegate, so the view's own tree machinery stays out of the way.
-  setRootIsDecorated(false);
-  setItemsExpandable(false);
-  setExpandsOnDoubleClick(false);
-  setUniformRowHeights(true);
-  setHeaderHidden(true);
-  setIndentation(0);
+  // delegate.
+  setSelectionMode(SingleSelection);
+  setSelectionBehavior(SelectRows);
   setIconSize(QSize(16, 16));
-  // The one column is as wide as the widest row, set whenever the rows
-  // change; measured by the toolkit it would follow the rows in view.
-  header()->setStretchLastSection(false);
-  header()->setSectionResizeMode(QHeaderView::Fixed);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   setItemDelegate(new TTreeRowDelegate(this));
 }
 
@@ -117,20 +108,22 @@ void TXMLTreeView::UpdateContentWidth() {
   int fixedPart = kIndicatorWidth + iconSize().width();
   int widest = 0;
   const int rows = treeModel_ ? treeModel_->rowCount() : 0;
+  rowHeight_ = std::max(1, std::max(fontMetrics().height(), iconSize().height()));
   if (rows > 0) {
     // What the style adds around icon and text, from a row drawn by it, and
     // room for a text that comes out wider than its characters' sum.
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     const QModelIndex first = treeModel_->index(0, 0);
-    fixedPart = itemDelegate()->sizeHint(option, first).width() - treeModel_->Depth(treeModel_->ItemAtRow(0)) * levelIndent_ -
+    const QSize hint = itemDelegate()->sizeHint(option, first);
+    rowHeight_ = std::max(1, hint.height());
+    fixedPart = hint.width() - treeModel_->Depth(treeModel_->ItemAtRow(0)) * levelIndent_ -
                 fontMetrics().horizontalAdvance(first.data().toString()) + fontMetrics().averageCharWidth();
   }
-  // The toolkit's column cannot be wider than its limit; a tree too deep
-  // for it gets a smaller step per level, the same whichever items are
-  // open, so that its deepest rows and their widest possible text stay in
-  // reach.
-  const int limit = header()->maximumSectionSize() - fixedPart;
+  // Rows cannot be wider than the view draws; a tree too deep for that gets
+  // a smaller step per level, the same whichever items are open, so that
+  // its deepest rows and their widest possible text stay in reach.
+  const int limit = kMaxContentWidth - fixedPart;
   const int widestText = static_cast<int>(TXMLTreeModel::kMaxShownLength + 1) *
                          std::max(fontMetrics().maxWidth(), fontMetrics().height());
   const int deepest = treeModel_ ? treeModel_->MaxDepth() : 0;
@@ -143,9 +136,121 @@ void TXMLTreeView::UpdateContentWidth() {
     const int text = TextWidth(treeModel_->ShownText(item, &cut), cut);
     widest = std::max(widest, treeModel_->Depth(item) * levelIndent_ + text);
   }
-  contentWidth_ = std::min(widest + fixedPart, header()->maximumSectionSize());
-  if (header()->count() > 0) header()->resizeSection(0, contentWidth_);
+  contentWidth_ = std::min(widest + fixedPart, kMaxContentWidth);
+  updateGeometries();
   viewport()->update();
+}
+
+int TXMLTreeView::RowsPerPage() const { return std::max(1, viewport()->height() / rowHeight_); }
+
+void TXMLTreeView::updateGeometries() {
+  const int rows = treeModel_ ? treeModel_->rowCount() : 0;
+  const int page = RowsPerPage();
+  QScrollBar* down = verticalScrollBar();
+  down->setRange(0, std::max(0, rows - page));
+  down->setPageStep(page);
+  down->setSingleStep(1);
+  QScrollBar* across = horizontalScrollBar();
+  across->setRange(0, std::max(0, contentWidth_ - viewport()->width()));
+  across->setPageStep(viewport()->width());
+  across->setSingleStep(kLevelIndent);
+  QAbstractItemView::updateGeometries();
+}
+
+int TXMLTreeView::horizontalOffset() const { return horizontalScrollBar()->value(); }
+
+// In rows: the first row shown.
+int TXMLTreeView::verticalOffset() const { return verticalScrollBar()->value(); }
+
+void TXMLTreeView::scrollContentsBy(int, int) { viewport()->update(); }
+
+QRect TXMLTreeView::visualRect(const QModelIndex& index) const {
+  if (!treeModel_ || !index.isValid() || index.model() != treeModel_) return QRect();
+  // Rows far from those in sight may lie beyond the coordinates' range.
+  const int64_t y = (int64_t(index.row()) - verticalOffset()) * rowHeight_;
+  constexpr int64_t kFar = std::numeric_limits<int>::max() / 2;
+  return QRect(-horizontalOffset(), static_cast<int>(std::clamp(y, -kFar, kFar)), contentWidth_, rowHeight_);
+}
+
+QModelIndex TXMLTreeView::indexAt(const QPoint& point) const {
+  if (!treeModel_ || point.y() < 0) return QModelIndex();
+  const int x = point.x() + horizontalOffset();
+  if (x < 0 || x >= contentWidth_) return QModelIndex();
+  const int64_t row = int64_t(verticalOffset()) + point.y() / rowHeight_;
+  if (row >= treeModel_->rowCount()) return QModelIndex();
+  return treeModel_->index(static_cast<int>(row), 0);
+}
+
+QModelIndex TXMLTreeView::moveCursor(CursorAction action, Qt::KeyboardModifiers) {
+  const int rows = treeModel_ ? treeModel_->rowCount() : 0;
+  if (rows == 0) return QModelIndex();
+  const QModelIndex current = currentIndex();
+  if (!current.isValid()) return treeModel_->index(0, 0);
+  int64_t row = current.row();
+  switch (action) {
+    case MoveUp:
+    case MovePrevious: --row; break;
+    case MoveDown:
+    case MoveNext: ++row; break;
+    case MovePageUp: row -= RowsPerPage(); break;
+    case MovePageDown: row += RowsPerPage(); break;
+    case MoveHome: row = 0; break;
+    case MoveEnd: row = rows - 1; break;
+    case MoveLeft:
+    case MoveRight: break;
+  }
+  return treeModel_->index(static_cast<int>(std::clamp<int64_t>(row, 0, rows - 1)), 0);
+}
+
+void TXMLTreeView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags flags) {
+  const int rows = treeModel_ ? treeModel_->rowCount() : 0;
+  if (rows == 0 || !selectionModel()) return;
+  const auto rowAt = [&](int y) {
+    const int64_t row = int64_t(verticalOffset()) + (y < 0 ? (y - rowHeight_ + 1) / rowHeight_ : y / rowHeight_);
+    return static_cast<int>(std::clamp<int64_t>(row, 0, rows - 1));
+  };
+  const QRect area = rect.normalized();
+  selectionModel()->select(QItemSelection(treeModel_->index(rowAt(area.top()), 0),
+                                          treeModel_->index(rowAt(area.bottom()), 0)),
+                           flags);
+}
+
+QRegion TXMLTreeView::visualRegionForSelection(const QItemSelection& selection) const {
+  // Only the rows in sight count: a selection may span millions of rows.
+  const int top = verticalOffset();
+  const int bottom = top + viewport()->height() / rowHeight_ + 1;
+  QRegion region;
+  for (const QItemSelectionRange& range : selection) {
+    const int first = std::max(range.top(), top);
+    const int last = std::min(range.bottom(), bottom);
+    if (first > last) continue;
+    const QRect from = visualRect(treeModel_->index(first, 0));
+    region += QRect(from.topLeft(), QSize(contentWidth_, (last - first + 1) * rowHeight_));
+  }
+  return region;
+}
+
+void TXMLTreeView::paintEvent(QPaintEvent* event) {
+  if (!treeModel_) return;
+  QPainter painter(viewport());
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  const QStyle::State state = option.state;
+  const QRect area = event->rect();
+  const int top = verticalOffset();
+  const int first = top + std::max(0, area.top()) / rowHeight_;
+  const int last = std::min(treeModel_->rowCount() - 1, top + std::max(0, area.bottom()) / rowHeight_);
+  const QModelIndex current = currentIndex();
+  const bool focus = (hasFocus() || viewport()->hasFocus()) && current.isValid();
+  const QItemSelectionModel* selection = selectionModel();
+  for (int row = first; row <= last; ++row) {
+    const QModelIndex index = treeModel_->index(row, 0);
+    option.rect = visualRect(index);
+    option.state = state;
+    if (selection && selection->isSelected(index)) option.state |= QStyle::State_Selected;
+    if (focus && index == current) option.state |= QStyle::State_HasFocus;
+    itemDelegate()->paint(&painter, option, index);
+  }
 }
 
 QRect TXMLTreeView::IndicatorRect(const QModelIndex& index) const {
@@ -165,19 +270,33 @@ QRect TXMLTreeView::ItemRect(const QModelIndex& index) const {
 }
 
 void TXMLTreeView::scrollTo(const QModelIndex& index, ScrollHint hint) {
-  // The toolkit scrolls up and down as asked; sideways it would show the
-  // column's start, which for a deep item is far from the item.
-  QScrollBar* bar = horizontalScrollBar();
-  const int offset = bar->value();
-  QTreeView::scrollTo(index, hint);
-  bar->setValue(offset);
-  if (mouseChoosing_ || !index.isValid()) return;
+  if (!treeModel_ || !index.isValid()) return;
+  QScrollBar* down = verticalScrollBar();
+  const int row = index.row();
+  const int page = RowsPerPage();
+  int top = down->value();
+  switch (hint) {
+    case EnsureVisible:
+      if (row < top)
+        top = row;
+      else if (row >= top + page)
+        top = row - page + 1;
+      break;
+    case PositionAtTop: top = row; break;
+    case PositionAtBottom: top = row - page + 1; break;
+    case PositionAtCenter: top = row - page / 2; break;
+  }
+  down->setValue(top);
+  // Sideways the item's start comes into view, unless the mouse chose it.
+  if (mouseChoosing_) return;
+  QScrollBar* across = horizontalScrollBar();
+  const int offset = across->value();
   const QRect item = ItemRect(index);
   const int shown = std::min(item.width(), viewport()->width());
   if (item.left() < 0)
-    bar->setValue(offset + item.left());
+    across->setValue(offset + item.left());
   else if (item.left() + shown > viewport()->width())
-    bar->setValue(offset + item.left() + shown - viewport()->width());
+    across->setValue(offset + item.left() + shown - viewport()->width());
 }
 
 bool TXMLTreeView::ScrollAlongItem(int direction) {
@@ -211,7 +330,7 @@ void TXMLTreeView::mousePressEvent(QMouseEvent* event) {
   // What the mouse picks is in view already; following it sideways would
   // pull the text away from under the pointer.
   mouseChoosing_ = true;
-  QTreeView::mousePressEvent(event);
+  QAbstractItemView::mousePressEvent(event);
   mouseChoosing_ = false;
 }
 
@@ -222,13 +341,13 @@ void TXMLTreeView::mouseDoubleClickEvent(QMouseEvent* event) {
     event->accept();
     return;
   }
-  QTreeView::mouseDoubleClickEvent(event);
+  QAbstractItemView::mouseDoubleClickEvent(event);
 }
 
 void TXMLTreeView::keyPressEvent(QKeyEvent* event) {
   const QModelIndex current = currentIndex();
   if (!treeModel_ || !current.isValid()) {
-    QTreeView::keyPressEvent(event);
+    QAbstractItemView::keyPressEvent(event);
     return;
   }
   const int item = current.data(TXMLTreeModel::ItemRole).toInt();
@@ -269,12 +388,12 @@ void TXMLTreeView::keyPressEvent(QKeyEvent* event) {
       }
       return;
     default:
-      QTreeView::keyPressEvent(event);
+      QAbstractItemView::keyPressEvent(event);
   }
 }
 
 void TXMLTreeView::changeEvent(QEvent* event) {
-  QTreeView::changeEvent(event);
+  QAbstractItemView::changeEvent(event);
   if (event->type() == QEvent::FontChange) {
     std::fill(advances_.begin(), advances_.end(), int16_t(-1));
     UpdateContentWidth();

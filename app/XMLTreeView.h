@@ -2,22 +2,28 @@
 // by its depth with an expand/collapse indicator, and lets the mouse and the
 // keyboard expand and collapse items through the model.
 //
+// All rows have the height of the first, so the view keeps nothing per row:
+// a row's place follows from its number, and laying out and painting cost
+// what is in sight, however many rows the model has. It scrolls a row at a
+// time up and down and a pixel at a time sideways.
+//
 // However deep the tree, every row can be reached: the width the view
 // scrolls over is that of its widest row, worked out once whenever the rows
 // change (so the scroll bars keep their range while scrolling), and the
 // view follows the current item sideways as well as up and down. Trees too
-// deep for the toolkit's widest column are drawn with a smaller step per
-// level.
+// deep for the widest row the view draws get a smaller step per level.
 #pragma once
 
-#include <QTreeView>
+#include <QAbstractItemView>
+#include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace viewer {
 
 class TXMLTreeModel;
 
-class TXMLTreeView : public QTreeView {
+class TXMLTreeView : public QAbstractItemView {
   Q_OBJECT
 
  public:
@@ -25,6 +31,8 @@ class TXMLTreeView : public QTreeView {
   // each item.
   static constexpr int kLevelIndent = 19;
   static constexpr int kIndicatorWidth = 19;
+  // The widest row the view draws, in pixels.
+  static constexpr int kMaxContentWidth = 1048575;
 
   explicit TXMLTreeView(QWidget* parent = nullptr);
 
@@ -37,17 +45,32 @@ class TXMLTreeView : public QTreeView {
   int LevelIndent() const { return levelIndent_; }
   // The width the view scrolls over: that of the widest row.
   int ContentWidth() const { return contentWidth_; }
+  // Height of every row; that of the first row, or of the font without rows.
+  int RowHeight() const { return rowHeight_; }
   // Area of the row's expand/collapse indicator in viewport coordinates;
   // empty for rows without children.
   QRect IndicatorRect(const QModelIndex& index) const;
   // Area of the row's indicator, icon and text in viewport coordinates.
   QRect ItemRect(const QModelIndex& index) const;
 
+  // QAbstractItemView. A row's rectangle is as wide as the content; rows
+  // above the first shown ones lie above the viewport.
+  QRect visualRect(const QModelIndex& index) const override;
   // Also brings the item's start (and as much of it as fits) into view
   // sideways, unless the mouse chose it.
   void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+  QModelIndex indexAt(const QPoint& point) const override;
 
  protected:
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+  int horizontalOffset() const override;
+  int verticalOffset() const override;
+  bool isIndexHidden(const QModelIndex&) const override { return false; }
+  void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags flags) override;
+  QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+  void updateGeometries() override;
+  void scrollContentsBy(int dx, int dy) override;
+  void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -56,6 +79,8 @@ class TXMLTreeView : public QTreeView {
  private:
   void Toggle(const QModelIndex& index);
   void UpdateContentWidth();
+  // Rows that fit wholly in the viewport, at least one.
+  int RowsPerPage() const;
   // An upper bound of the width of text as the rows draw it, from the
   // advances of its UTF-16 units.
   int TextWidth(std::u16string_view text, bool cut);
@@ -67,6 +92,7 @@ class TXMLTreeView : public QTreeView {
   TXMLTreeModel* treeModel_ = nullptr;
   int levelIndent_ = kLevelIndent;
   int contentWidth_ = 0;
+  int rowHeight_ = 1;
   bool mouseChoosing_ = false;
   // Advance of each UTF-16 unit in the view's font, filled on first use
   // (-1: not yet measured).

@@ -12,8 +12,20 @@ namespace rtl {
 
 std::string Utf8Encode(WideStringView s) {
   std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
+  AppendUtf8(out, s);
+  return out;
+}
+
+void AppendUtf8(std::string& out, WideStringView s) {
+  // The plain ASCII start, usually all of it, in one go.
+  size_t ascii = 0;
+  while (ascii < s.size() && s[ascii] < 0x80) ++ascii;
+  const size_t start = out.size();
+  out.resize(start + ascii);
+  for (size_t i = 0; i < ascii; ++i) out[start + i] = static_cast<char>(s[i]);
+  if (ascii == s.size()) return;
+  out.reserve(out.size() + s.size() - ascii);
+  for (size_t i = ascii; i < s.size(); ++i) {
     uint32_t c = s[i];
     if (c < 0x80) {
       out += static_cast<char>(c);
@@ -39,7 +51,6 @@ std::string Utf8Encode(WideStringView s) {
       out += static_cast<char>(0x80 | (c & 0x3F));
     }
   }
-  return out;
 }
 
 WideString Utf8Decode(std::string_view s) {
@@ -178,6 +189,14 @@ std::string WideToNarrow(WideStringView s) {
   ThreadCharset& cs = Charset();
   if (cs.Utf8()) return Utf8Encode(s);
   return IconvAll(cs.ToNarrow(), reinterpret_cast<const char*>(s.data()), s.size() * 2, 2, "?");
+}
+
+void AppendNarrow(std::string& out, WideStringView s) {
+  ThreadCharset& cs = Charset();
+  if (cs.Utf8())
+    AppendUtf8(out, s);
+  else
+    out += IconvAll(cs.ToNarrow(), reinterpret_cast<const char*>(s.data()), s.size() * 2, 2, "?");
 }
 
 WideString NarrowToWide(std::string_view s) {

@@ -10,6 +10,8 @@ namespace rtl {
 
 // UTF-16 to UTF-8. Unpaired surrogates become U+FFFD.
 std::string Utf8Encode(WideStringView s);
+// The same, appended to out.
+void AppendUtf8(std::string& out, WideStringView s);
 // UTF-8 to UTF-16. Malformed sequences become U+FFFD.
 WideString Utf8Decode(std::string_view s);
 
@@ -17,6 +19,8 @@ WideString Utf8Decode(std::string_view s);
 // Where the locale is the plain C/POSIX one, narrow text is UTF-8.
 // Characters the character set cannot hold become '?'.
 std::string WideToNarrow(WideStringView s);
+// The same, appended to out.
+void AppendNarrow(std::string& out, WideStringView s);
 // Narrow text in the locale's character set to wide text.
 WideString NarrowToWide(std::string_view s);
 

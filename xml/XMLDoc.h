@@ -394,6 +394,14 @@ class TXMLNode : public IXMLNodeAccess {
   // This node's link, made on first request.
   TXMLNodeLink* Link();
   IDOMNode* DOMNode() const { return FDOMNode.get(); }
+  // Whether the node has attributes; asks the DOM when the node has no
+  // attribute list yet, rather than making one.
+  bool HasAttributeNodes();
+  // Whether the node keeps an attribute list.
+  bool CachesAttributeNodes() const { return FAttributeNodes != nullptr; }
+  // IsTextElement and, when true, GetText into text, with one look at the
+  // DOM for both (as this class answers them); false leaves text alone.
+  bool ReadTextElement(WideString& text);
   // The DOM document the node belongs to (the node itself for a document).
   rtl::ComPtr<IDOMDocument> DOMDocument();
   bool IsDocElement() const { return FIsDocElement; }

@@ -275,6 +275,15 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::GetChildNodes() {
   return FChildNodes;
 }
 
+bool TXMLNode::HasAttributeNodes() {
+  if (TXMLNode* host = GetHostNode()) return host->HasAttributeNodes();
+  if (FAttributeNodes) return FAttributeNodes->GetCount() > 0;
+  if (FNodeType != ntElement) return false;
+  WordBool result = rtl::kWordFalse;
+  DOMCheck(FDOMNode->HasAttributes(&result), "HasAttributes");
+  return rtl::FromWordBool(result);
+}
+
 rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
   auto* list = new TXMLNodeList(this, WideString(), TNodeListNotification::Bind<&TXMLNode::AttributeListNotify>(this));
   rtl::ComPtr<IXMLNodeList> result(list);
@@ -438,6 +447,14 @@ bool TXMLNode::IsTextElement() {
   if (FNodeType != ntElement) return false;
   rtl::ComPtr<IDOMNode> first = DOMFirstChild(FDOMNode.get());
   return first && DOMNodeType(first.get()) == ntText && !DOMNextSibling(first.get());
+}
+
+bool TXMLNode::ReadTextElement(WideString& text) {
+  if (FNodeType != ntElement) return false;
+  const rtl::ComPtr<IDOMNode> first = DOMFirstChild(FDOMNode.get());
+  if (!first || DOMNodeType(first.get()) != ntText || DOMNextSibling(first.get())) return false;
+  text = DOMValue(first.get());
+  return true;
 }
 
 WideString TXMLNode::GetLocalName() {
@@ -614,6 +631,12 @@ void TXMLNode::CheckTextNode() {
 
 WideString TXMLNode::GetText() {
   if (FNodeType == ntElement) {
+    // The common case, a single text child, takes one look at the DOM;
+    // anything else is checked (and raised or mended) as when writing.
+    if (const rtl::ComPtr<IDOMNode> first = DOMFirstChild(FDOMNode.get())) {
+      const TNodeType type = DOMNodeType(first.get());
+      if ((type == ntText || type == ntCDATASection) && !DOMNextSibling(first.get())) return DOMValue(first.get());
+    }
     CheckTextNode();
     return DOMValue(DOMFirstChild(FDOMNode.get()).get());
   }

@@ -180,6 +180,30 @@ TEST(TreeModel, LongTextsShowTheirStartAndKeepTheWhole) {
     }
 }
 
+TEST(TreeModel, ManyItemsKeepTheirTexts) {
+  // Enough items and text to fill several of the model's storage blocks,
+  // with texts of every length up to 60 units and a few huge ones.
+  TXMLTreeModel m;
+  const auto textOf = [](int i) {
+    const size_t length = i % 20000 == 19999 ? 1'500'000 : static_cast<size_t>(i) * 7919 % 60;
+    return std::u16string(length, static_cast<char16_t>(u'a' + i % 26));
+  };
+  constexpr int kItems = 150'000;
+  // Each item is a child of the one before, or every fourth its sibling.
+  std::vector<int> parents(kItems, kNone);
+  m.BeginUpdate();
+  for (int i = 0; i < kItems; ++i) {
+    if (i > 0) parents[i] = i % 4 == 0 ? parents[i - 1] : i - 1;
+    ASSERT_EQ(m.AddItem(parents[i], textOf(i)), i);
+  }
+  m.EndUpdate();
+  ASSERT_EQ(m.ItemCount(), kItems);
+  for (int i = 0; i < kItems; ++i) {
+    ASSERT_EQ(m.Text(i), textOf(i)) << "item " << i;
+    ASSERT_EQ(m.Parent(i), parents[i]) << "item " << i;
+  }
+}
+
 TEST(TreeModel, NestedUpdatesResetOnce) {
   TXMLTreeModel m;
   int resets = 0;
@@ -250,6 +274,16 @@ TEST(TreeView, IndicatorAndKeysExpandAndCollapse) {
   EXPECT_TRUE(m.IsExpanded(t.a));
   QTest::keyClick(&view, Qt::Key_Right);
   EXPECT_EQ(view.currentIndex().data(TXMLTreeModel::ItemRole).toInt(), t.a1) << "Right on an open item goes to its first child";
+
+  // Rows are found where they are drawn, also scrolled: in a view of three
+  // rows, a click on each row's icon or text makes that row current.
+  view.resize(300, 3 * view.RowHeight() + view.height() - view.viewport()->height());
+  ASSERT_LT(view.viewport()->height() / view.RowHeight(), m.rowCount());
+  for (int row = 0; row < m.rowCount(); ++row) {
+    view.scrollTo(m.index(row, 0));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.ItemRect(m.index(row, 0)).adjusted(viewer::TXMLTreeView::kIndicatorWidth, 0, 0, 0).center());
+    EXPECT_EQ(view.currentIndex().row(), row);
+  }
 }
 
 }  // namespace

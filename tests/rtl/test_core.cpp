@@ -92,6 +92,12 @@ TEST(TextConv, Utf8RoundTripsIncludingSurrogatesAndRepairsBadInput) {
   EXPECT_EQ(Utf8Decode("a\xFF" "b"), u"a\uFFFDb");
   EXPECT_EQ(Utf8Decode("\xC0\x80"), u"\uFFFD\uFFFD");  // overlong NUL
   EXPECT_EQ(Utf8Encode(WideString(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+  // Appending keeps what is there, across a plain start and what follows.
+  std::string line = "x=";
+  AppendUtf8(line, u"ab\u00e9c");
+  AppendUtf8(line, u"");
+  AppendUtf8(line, u"\U0001F600d");
+  EXPECT_EQ(line, "x=ab\xC3\xA9" "c\xF0\x9F\x98\x80" "d");
 }
 
 TEST(Variant, ConvertsAsTheLayersExpect) {

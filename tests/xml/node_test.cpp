@@ -89,6 +89,16 @@ TEST(Node, TextOfElements) {
   EXPECT_TRUE(e2->GetNodeValue().IsNull());
   t->SetText(u"new");
   EXPECT_EQ(Body(doc).find("<t>new</t>") != std::string::npos, true);
+
+  // Reading test and text in one go answers as the two calls do, and
+  // leaves the text alone when the answer is no.
+  for (int i = 0; i < list->GetCount(); ++i) {
+    ComPtr<IXMLNode> node = list->Get(i);
+    WideString text = u"untouched";
+    const bool textElement = NodeObjectOf(node.get())->ReadTextElement(text);
+    EXPECT_EQ(textElement, node->IsTextElement()) << i;
+    EXPECT_EQ(text, textElement ? node->GetText() : u"untouched") << i;
+  }
 }
 
 TEST(Node, ChildValues) {
@@ -103,8 +113,16 @@ TEST(Node, ChildValues) {
 }
 
 TEST(Node, AttributesOfElements) {
-  ComPtr<IXMLDocumentIntf> doc = LoadDoc("<r a=\"1\" e=\"\" xmlns:q=\"urn:q\" q:n=\"ns\"/>");
+  ComPtr<IXMLDocumentIntf> doc = LoadDoc("<r a=\"1\" e=\"\" xmlns:q=\"urn:q\" q:n=\"ns\"><s/></r>");
   ComPtr<IXMLNode> root = doc->GetDocumentElement();
+  // Whether there are attributes is answered without making a list.
+  TXMLNode* rootObject = NodeObjectOf(root.get());
+  TXMLNode* plain = NodeObjectOf(root->GetChildNodes()->Get(0).get());
+  EXPECT_TRUE(rootObject->HasAttributeNodes());
+  EXPECT_FALSE(plain->HasAttributeNodes());
+  EXPECT_FALSE(rootObject->CachesAttributeNodes() || plain->CachesAttributeNodes());
+  plain->SetAttribute(u"x", u"1");
+  EXPECT_TRUE(plain->HasAttributeNodes());
   EXPECT_TRUE(root->HasAttribute(u"a"));
   EXPECT_EQ(root->GetAttribute(u"a"), OleVariant(u"1"));
   // An empty value stays an empty string.
@@ -135,6 +153,7 @@ TEST(Node, AttributesOfOtherNodes) {
   ComPtr<IXMLNode> text = doc->GetDocumentElement()->GetChildNodes()->Get(0);
   EXPECT_FALSE(text->HasAttribute(u"a"));
   EXPECT_FALSE(text->HasAttributeNS(u"a", u"urn:x"));
+  EXPECT_FALSE(NodeObjectOf(text.get())->HasAttributeNodes());
   EXPECT_EQ(text->GetAttributeNodes()->GetCount(), 0);
   EXPECT_TRUE(text->GetAttribute(u"a").IsNull());
   EXPECT_EQ(ErrorOf([&] { text->GetAttributeNS(u"a", u""); }), "Attributes are not supported on this node type");
