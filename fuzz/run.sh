@@ -24,8 +24,12 @@ cmake --build build-fuzz -j2 --target "${targets[@]/%/_fuzzer}"
 # runtime's dlopen() wrapper is the caller the loader sees, so the program's
 # RUNPATH does not apply: the library's directory goes on the search path.
 export LD_LIBRARY_PATH="$PWD/build-fuzz/lib/xercesxmldom:$(dirname "$(clang++-14 -print-file-name=libclang_rt.asan-x86_64.so)")${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1:verify_asan_link_order=0
+# Full stacks (Xerces is built without frame pointers), so that the leak
+# suppressions of the test run, which name Xerces' own frames, apply here too.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1:verify_asan_link_order=0:fast_unwind_on_malloc=0
+export LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
 status=0
 for t in "${targets[@]}"; do
   out=build-fuzz/fuzz/out/$t

@@ -30,6 +30,7 @@ inline constexpr char16_t kEmptyPrefixBinding[] = u"The prefix \"%s\" cannot be 
 inline constexpr char16_t kReservedBinding[] = u"The namespace declaration of \"%s\" is not allowed";
 inline constexpr char16_t kColonInName[] =
     u"\"%s\": names of processing instructions, entities and notations cannot contain a colon";
+inline constexpr char16_t kBadSystemIdChar[] = u"The system identifier \"%s\" contains the character %s, which XML does not allow there";
 inline constexpr char16_t kDuplicateAttribute[] = u"Attribute \"%s\" is given twice";
 inline constexpr char16_t kBadQualifiedName[] = u"\"%s\" is not a valid qualified name";
 inline constexpr char16_t kValueTooLarge[] = u"A value of the document exceeds the parser's size limit";

@@ -40,6 +40,7 @@
 
 #include "lib/xercesxmldom/Limits.h"
 #include "lib/xercesxmldom/Resolver.h"
+#include "lib/xercesxmldom/SaveRules.h"
 #include "lib/xercesxmldom/Subset.h"
 #include "lib/xercesxmldom/Writer.h"
 
@@ -410,6 +411,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   void doctypeDecl(const xc::DTDElementDecl& root, const XMLCh* const publicId, const XMLCh* const systemId,
                    const bool hasIntSubset, const bool hasExtSubset) override {
+    RefuseBadSystemId(systemId);
     if (settings_.validate && !settings_.resolveExternals && systemId && *systemId) errors_.skippedGrammar = systemId;
     XercesDOMParser::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
   }
@@ -432,6 +434,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
   }
   void entityDecl(const xc::DTDEntityDecl& decl, const bool isPEDecl, const bool isIgnored) override {
     RefuseColon(decl.getName());
+    RefuseBadSystemId(decl.getSystemId());
     Charge(kExpansionCost + decl.getValueLen());
     if (inIntSubset_) subset_.Entity(decl, isPEDecl);
     if (!isPEDecl) XercesDOMParser::entityDecl(decl, isPEDecl, isIgnored);
@@ -456,6 +459,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
   }
   void notationDecl(const xc::XMLNotationDecl& decl, const bool isIgnored) override {
     RefuseColon(decl.getName());
+    RefuseBadSystemId(decl.getSystemId());
     Charge(kExpansionCost);
     if (inIntSubset_) subset_.Notation(decl);
     XercesDOMParser::notationDecl(decl, isIgnored);
@@ -509,6 +513,18 @@ class TreeBuilder final : public xc::XercesDOMParser {
   // only when it does namespaces itself).
   void RefuseColon(const XMLCh* name) {
     if (ownNamespaces_ && name && xc::XMLString::indexOf(name, u':') >= 0) Stop(FormatMsg(msg::kColonInName, name));
+  }
+
+  // The scanner takes any character in a system identifier; XML takes
+  // there only what it takes literally in text (a literal holds no
+  // references), and the saved text could not hold the rest.
+  void RefuseBadSystemId(const XMLCh* id) {
+    const bool xml11 = decl.version == u"1.1";
+    ForEachCodePoint(id, [&](char32_t cp, const XMLCh*, size_t) {
+      const CharClass c = ClassOf(cp, xml11);
+      if (c == CharClass::Forbidden || c == CharClass::ReferenceOnly)
+        Stop(FormatMsgArgs(msg::kBadSystemIdChar, {Shown(id), CodePointText(cp)}));
+    });
   }
 
   bool InPreserve() const { return spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back(); }

@@ -226,6 +226,17 @@ TEST(LibLoad, DocumentTypeIsKeptWithSystemPseudoAttribute) {
   WideString sys;
   DOMCheck(dt->GetSystemId(&sys), "GetSystemId");
   EXPECT_EQ(sys, u"s.dtd");
+
+  // A control character in a system identifier is not XML (the scanner
+  // lets it through): refused at load, not when the document is saved.
+  for (const char16_t* bad : {u"<!DOCTYPE r SYSTEM \"a\u0003\"><r/>", u"<!DOCTYPE r [<!ENTITY e SYSTEM \"a\u0003\">]><r/>",
+                              u"<!DOCTYPE r [<!NOTATION n SYSTEM \"a\u0002\">]><r/>",
+                              u"<?xml version=\"1.1\"?><!DOCTYPE r SYSTEM \"a\u0003\"><r/>"}) {
+    auto refused = NewDoc();
+    EXPECT_FALSE(LoadInto(refused.get(), bad));
+    EXPECT_NE(ErrorOf(refused.get()).reason.find("contains the character U+000"), std::string::npos)
+        << ErrorOf(refused.get()).reason;
+  }
 }
 
 TEST(LibLoad, ValidationFailsOnlyWhenAsked) {
