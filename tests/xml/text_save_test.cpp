@@ -33,6 +33,16 @@ class DocSaveTest : public ::testing::TestWithParam<const char*> {
     doc->GetDocumentElement()->SetAttribute(u"added", OleVariant(u"yes"));
     ASSERT_TRUE(doc->GetModified());
   }
+  // An active document over the XML lines text, saving itself on close.
+  rtl::ComPtr<IXMLDocumentIntf> AutoSavingLines(const char* text) {
+    auto lines = NewDocument(GetParam());
+    lines->SetOptions(lines->GetOptions() + TXMLDocOptions{doAutoSave});
+    rtl::TStringList source;
+    source.SetText(text);
+    lines->SetXML(source);
+    lines->SetActive(true);
+    return lines;
+  }
   // A failed save raises, names the place it could not write, and changes
   // nothing: file name, modified state, document and the original file.
   void ExpectSaveFails(const std::string& target) {
@@ -183,12 +193,7 @@ TEST_P(DocSaveTest, WithoutAutoSaveClosingDiscardsChanges) {
 }
 
 TEST_P(DocSaveTest, AutoSaveOfDocumentFromLinesRewritesTheLines) {
-  auto lines = NewDocument(GetParam());
-  lines->SetOptions(lines->GetOptions() + TXMLDocOptions{doAutoSave});
-  rtl::TStringList text;
-  text.SetText("<r>\n<c/>\n</r>");
-  lines->SetXML(text);
-  lines->SetActive(true);
+  auto lines = AutoSavingLines("<r>\n<c/>\n</r>");
   lines->GetDocumentElement()->SetAttribute(u"k", OleVariant(u"v"));
   lines->SetActive(false);
   std::string after = lines->GetXML()->GetText();
@@ -220,12 +225,7 @@ TEST_P(DocSaveTest, XMLLinesFollowEditsAroundASave) {
   text->SaveToFile(W(dir.File("a.xml")));
   EXPECT_NE(text->GetXML()->GetText().find("k=\"1\""), std::string::npos) << text->GetXML()->GetText();
 
-  auto lines = NewDocument(GetParam());
-  lines->SetOptions(lines->GetOptions() + TXMLDocOptions{doAutoSave});
-  rtl::TStringList source;
-  source.SetText("<r/>");
-  lines->SetXML(source);
-  lines->SetActive(true);
+  auto lines = AutoSavingLines("<r/>");
   lines->GetDocumentElement()->SetAttribute(u"k", OleVariant(u"1"));
   (void)lines->GetXML();
   lines->SaveToFile(W(dir.File("b.xml")));
@@ -238,12 +238,7 @@ TEST_P(DocSaveTest, XMLLinesFollowEditsAroundASave) {
 // is written in a wide encoding; that declaration must carry a version, or
 // the lines do not open again and auto-save empties them.
 TEST_P(DocSaveTest, LinesOfADocumentInAWideEncodingOpenAgain) {
-  auto lines = NewDocument(GetParam());
-  lines->SetOptions(lines->GetOptions() + TXMLDocOptions{doAutoSave});
-  rtl::TStringList source;
-  source.SetText("<r/>");
-  lines->SetXML(source);
-  lines->SetActive(true);
+  auto lines = AutoSavingLines("<r/>");
   lines->SetEncoding(u"UTF-16");
   lines->GetDocumentElement()->SetAttribute(u"k", OleVariant(u"\u20AC"));
   lines->SetActive(false);
