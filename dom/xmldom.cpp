@@ -169,3 +169,21 @@ TNodeType DOMNodeType(IDOMNode* node) {
   DOMCheck(node->GetNodeType(&type), "GetNodeType");
   return static_cast<TNodeType>(type & 0xFF);
 }
+
+rtl::ComPtr<IDOMNode> DOMFirstChild(IDOMNode* node) {
+  rtl::ComPtr<IDOMNode> child;
+  DOMCheck(node->GetFirstChild(child.put()), "GetFirstChild");
+  return child;
+}
+
+rtl::ComPtr<IDOMNode> DOMNextSibling(IDOMNode* node) {
+  rtl::ComPtr<IDOMNode> sibling;
+  DOMCheck(node->GetNextSibling(sibling.put()), "GetNextSibling");
+  return sibling;
+}
+
+rtl::ComPtr<IDOMNode> DOMParent(IDOMNode* node) {
+  rtl::ComPtr<IDOMNode> parent;
+  DOMCheck(node->GetParentNode(parent.put()), "GetParentNode");
+  return parent;
+}

@@ -390,3 +390,7 @@ rtl::ComPtr<IDOMNodeExtension> RequireNodeExtension(IDOMNode* node);
 WideString DOMNodeName(IDOMNode* node);
 // The low byte of the node's type; ntReserved for a null node.
 TNodeType DOMNodeType(IDOMNode* node);
+// The node's first child, next sibling and parent; null where there is none.
+rtl::ComPtr<IDOMNode> DOMFirstChild(IDOMNode* node);
+rtl::ComPtr<IDOMNode> DOMNextSibling(IDOMNode* node);
+rtl::ComPtr<IDOMNode> DOMParent(IDOMNode* node);

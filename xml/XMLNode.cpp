@@ -58,18 +58,6 @@ WideString DOMValue(IDOMNode* node) {
   return value;
 }
 
-rtl::ComPtr<IDOMNode> DOMFirstChild(IDOMNode* node) {
-  rtl::ComPtr<IDOMNode> child;
-  DOMCheck(node->GetFirstChild(child.put()), "GetFirstChild");
-  return child;
-}
-
-rtl::ComPtr<IDOMNode> DOMNextSibling(IDOMNode* node) {
-  rtl::ComPtr<IDOMNode> sibling;
-  DOMCheck(node->GetNextSibling(sibling.put()), "GetNextSibling");
-  return sibling;
-}
-
 rtl::ComPtr<IDOMDocument> DOMOwnerDocument(IDOMNode* node) {
   rtl::ComPtr<IDOMDocument> doc;
   DOMCheck(node->GetOwnerDocument(doc.put()), "GetOwnerDocument");

@@ -26,12 +26,6 @@ bool ListIsLive(const TXMLNode* owner, const rtl::ComPtr<IXMLNodeList>& cached) 
   return UpdateCountOf(cached) == 0;
 }
 
-rtl::ComPtr<IDOMNode> DOMParentOf(IDOMNode* node) {
-  rtl::ComPtr<IDOMNode> parent;
-  DOMCheck(node->GetParentNode(parent.put()), "GetParentNode");
-  return parent;
-}
-
 void SetParentOf(const rtl::ComPtr<IXMLNode>& node, TXMLNode* parent) {
   node.query<IXMLNodeAccess>()->SetParentNode(parent);
 }
@@ -54,7 +48,7 @@ void TXMLNode::ChildListNotify(TNodeListOperation operation, rtl::ComPtr<IXMLNod
         rtl::ComPtr<IDOMNode> newChild = node->GetDOMNode();
         // The node leaves its old parent, and a fragment its children: both
         // change as well as this node.
-        rtl::ComPtr<IDOMNode> oldParent = DOMParentOf(newChild.get());
+        rtl::ComPtr<IDOMNode> oldParent = DOMParent(newChild.get());
         const bool movedWithin = oldParent && xmlsync::KeyOf(oldParent.get()) == xmlsync::KeyOf(FDOMNode.get());
         const bool fragment = DOMNodeType(newChild.get()) == ntDocumentFragment;
         const uint64_t before = xmlsync::Epoch();

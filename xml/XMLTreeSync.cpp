@@ -36,22 +36,6 @@ void Mark(Marks& marks, Key key) {
   marks.changedAt[key] = now;
 }
 
-rtl::ComPtr<IDOMNode> FirstChild(IDOMNode* node) {
-  rtl::ComPtr<IDOMNode> r;
-  DOMCheck(node->GetFirstChild(r.put()), "GetFirstChild");
-  return r;
-}
-rtl::ComPtr<IDOMNode> NextSibling(IDOMNode* node) {
-  rtl::ComPtr<IDOMNode> r;
-  DOMCheck(node->GetNextSibling(r.put()), "GetNextSibling");
-  return r;
-}
-rtl::ComPtr<IDOMNode> Parent(IDOMNode* node) {
-  rtl::ComPtr<IDOMNode> r;
-  DOMCheck(node->GetParentNode(r.put()), "GetParentNode");
-  return r;
-}
-
 thread_local ListEdit* tCurrentEdit = nullptr;
 
 }  // namespace
@@ -79,9 +63,9 @@ std::vector<rtl::ComPtr<IDOMNode>> ParentsBelow(IDOMNode* root) {
   // children. The references keep the nodes' identities alive.
   std::vector<rtl::ComPtr<IDOMNode>> parents{rtl::ComPtr<IDOMNode>(root)};
   const Key rootKey = KeyOf(root);
-  rtl::ComPtr<IDOMNode> child = FirstChild(root);
+  rtl::ComPtr<IDOMNode> child = DOMFirstChild(root);
   while (child) {
-    rtl::ComPtr<IDOMNode> below = FirstChild(child.get());
+    rtl::ComPtr<IDOMNode> below = DOMFirstChild(child.get());
     if (below) {
       parents.push_back(child);
       child = below;
@@ -89,12 +73,12 @@ std::vector<rtl::ComPtr<IDOMNode>> ParentsBelow(IDOMNode* root) {
     }
     // Up until a node with a next sibling, never above root.
     while (child) {
-      rtl::ComPtr<IDOMNode> next = NextSibling(child.get());
+      rtl::ComPtr<IDOMNode> next = DOMNextSibling(child.get());
       if (next) {
         child = next;
         break;
       }
-      rtl::ComPtr<IDOMNode> up = Parent(child.get());
+      rtl::ComPtr<IDOMNode> up = DOMParent(child.get());
       child = up && KeyOf(up.get()) != rootKey ? up : nullptr;
     }
   }
