@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "dom/xercesxmldom.h"
 #include "dom/xmldom.h"
 #include "lib/xercesxmldom/LibConst.h"
+#include "lib/xercesxmldom/Store.h"
 #include "rtl/Interface.h"
 #include "rtl/StreamIntf.h"
 #include "rtl/Types.h"
@@ -153,6 +155,11 @@ struct NodeCore;
 // One Xerces document, alive while any wrapper of it or of one of its nodes
 // lives. Nodes are never released individually (removed nodes stay valid in
 // the document's pool), so a wrapper never dangles.
+//
+// A loaded document may come as a store instead (see Store.h): the Xerces
+// document is then empty until Materialize builds its tree from the store.
+// Wrappers made meanwhile name their node by its store index and are
+// pointed at the Xerces node when that happens.
 class XDoc : public rtl::TRefCounted {
  public:
   explicit XDoc(xc::DOMDocument* doc);
@@ -162,7 +169,20 @@ class XDoc : public rtl::TRefCounted {
   int32_t AddRef() noexcept { return DoAddRef(); }
   int32_t Release() noexcept { return DoRelease(); }
 
+  // The Xerces document as a factory of new nodes; its tree may still be in
+  // the store. Tree() is the document with its tree.
   xc::DOMDocument* doc;
+  xc::DOMDocument* Tree() {
+    if (store) Materialize();
+    return doc;
+  }
+  // The loaded tree while no call has needed Xerces' own (null after).
+  std::unique_ptr<Store> store;
+  // Builds the Xerces tree from the store and drops the store.
+  void Materialize();
+  // The Xerces node built for each store index (kept for lists made over
+  // the store, which name their parent by index).
+  std::vector<xc::DOMNode*> byIndex;
   // Bumped on every change made through the library; list caches compare it.
   uint64_t version = 0;
   void Touch() { ++version; }
@@ -173,6 +193,11 @@ class XDoc : public rtl::TRefCounted {
   // The one live wrapper of each wrapped node, so that a node has one
   // identity however often it is handed out (not counted).
   std::unordered_map<const xc::DOMNode*, NodeCore*> wrappers;
+  // The same for nodes still in the store: slot h of a node whose store
+  // handle is h (slot 0 unused), and the free slots.
+  std::vector<NodeCore*> storeWrappers{nullptr};
+  std::vector<uint32_t> freeSlots;
+  void DropStoreWrapper(uint32_t idx);
   // Pseudo-attributes "SYSTEM"/"PUBLIC" of the document type, made once.
   std::vector<xc::DOMNode*> doctypeAttrs;
   bool doctypeAttrsMade = false;
@@ -186,7 +211,16 @@ struct NodeCore {
   NodeCore() = default;
   NodeCore(const NodeCore&) = delete;
   ~NodeCore();
-  xc::DOMNode* node = nullptr;
+  // The Xerces node, its tree built first if the node is in the store.
+  xc::DOMNode* Node() {
+    if (InStore()) doc->Materialize();
+    return node_;
+  }
+  // The node is read from the store (the document node while its tree is
+  // there, or a node made from the store).
+  bool InStore() const { return idx != Store::kNone && doc->store; }
+  xc::DOMNode* node_ = nullptr;  // null while in the store
+  uint32_t idx = Store::kNone;   // store index, if made from the store
   XDocRef doc;
   // What Wrap hands out for node while this wrapper lives (not counted);
   // null for wrappers outside the document's identity table.
@@ -204,9 +238,15 @@ xc::DOMNode* RequireNode(IDOMNode* n);
 // a node lives, every call hands out that same object: callers may compare
 // references (after QueryInterface for IInterface) to compare nodes.
 IDOMNode* Wrap(XDoc* doc, xc::DOMNode* node);
-template <class I>
-I* WrapAs(XDoc* doc, xc::DOMNode* node) {
-  IDOMNode* n = Wrap(doc, node);
+// The same for a node of doc's store.
+IDOMNode* WrapAt(XDoc* doc, uint32_t idx);
+template <class I, class N>
+I* WrapAs(XDoc* doc, N node) {
+  IDOMNode* n;
+  if constexpr (std::is_same_v<N, uint32_t>)
+    n = node == Store::kNone ? nullptr : WrapAt(doc, node);
+  else
+    n = Wrap(doc, node);
   if (!n) return nullptr;
   I* r = nullptr;
   n->QueryInterface(I::IID, reinterpret_cast<void**>(&r));

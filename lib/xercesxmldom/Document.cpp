@@ -107,23 +107,33 @@ ComPtr<rtl::IStream> WrapProgramStream(rtl::TStream* stream) {
 class TDocument final
     : public TNodeImpl<IDOMDocument, IDOMPersist, IDOMParseOptions, IDOMXMLDeclaration> {
  public:
-  explicit TDocument(XDoc* d) : TNodeImpl(d, d->doc) { d->owner = this; }
+  explicit TDocument(XDoc* d) : TNodeImpl(d, d->doc, 0) { d->owner = this; }
   ~TDocument() override {
     if (doc->owner == this) doc->owner = nullptr;
   }
 
+  // The document as a factory of new nodes, and with its tree.
   xc::DOMDocument* xdoc() const { return doc->doc; }
+  xc::DOMDocument* tree() const { return doc->Tree(); }
 
   // IDOMDocument
   HResult GetDoctype(IDOMDocumentType** r) override {
-    return Guard([&] { *r = WrapAs<IDOMDocumentType>(doc.get(), xdoc()->getDoctype()); });
+    // A document with a document type is never kept as a store.
+    return Guard([&] { *r = InStore() ? nullptr : WrapAs<IDOMDocumentType>(doc.get(), xdoc()->getDoctype()); });
   }
   HResult GetDomImplementation(IDOMImplementation** r) override;
   HResult GetDocumentElement(IDOMElement** r) override {
-    return Guard([&] { *r = WrapAs<IDOMElement>(doc.get(), xdoc()->getDocumentElement()); });
+    return Guard([&] {
+      *r = InStore() ? WrapAs<IDOMElement>(doc.get(), S().DocumentElement())
+                     : WrapAs<IDOMElement>(doc.get(), xdoc()->getDocumentElement());
+    });
   }
   HResult GetElementById(WideStringView id, IDOMElement** r) override {
-    return Guard([&] { *r = WrapAs<IDOMElement>(doc.get(), xdoc()->getElementById(Z(id).c_str())); });
+    // A store has no attributes of type ID (it holds no document type).
+    return Guard([&] {
+      std::u16string key = Z(id);
+      *r = InStore() ? nullptr : WrapAs<IDOMElement>(doc.get(), tree()->getElementById(key.c_str()));
+    });
   }
   HResult CreateElement(WideStringView tagName, IDOMElement** r) override {
     return Guard([&] { *r = WrapAs<IDOMElement>(doc.get(), xdoc()->createElement(Z(tagName).c_str())); });
@@ -152,7 +162,7 @@ class TDocument final
     return Guard([&] { *r = Wrap(doc.get(), xdoc()->createEntityReference(Z(name).c_str())); });
   }
   HResult GetElementsByTagName(WideStringView tagName, IDOMNodeList** r) override {
-    return Guard([&] { *r = WrapXercesList(doc.get(), xdoc()->getElementsByTagName(Z(tagName).c_str())); });
+    return Guard([&] { *r = WrapXercesList(doc.get(), tree()->getElementsByTagName(Z(tagName).c_str())); });
   }
   HResult ImportNode(IDOMNode* imported, WordBool deep, IDOMNode** r) override {
     return Guard([&] {
@@ -178,7 +188,7 @@ class TDocument final
   HResult GetElementsByTagNameNS(WideStringView ns, WideStringView localName, IDOMNodeList** r) override {
     return Guard([&] {
       std::u16string n = Z(ns);
-      *r = WrapXercesList(doc.get(), xdoc()->getElementsByTagNameNS(NullIfEmpty(n), Z(localName).c_str()));
+      *r = WrapXercesList(doc.get(), tree()->getElementsByTagNameNS(NullIfEmpty(n), Z(localName).c_str()));
     });
   }
 
@@ -326,17 +336,17 @@ class TDocument final
       out = Parse(src, settings);
     } catch (...) {
       // The old content is gone either way; a failed load leaves it empty.
-      Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{});
+      Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{}, nullptr);
       GiveBackMemory();
       SetLoadState(kLoadStateCompleted);
       throw;
     }
     if (out.doc) {
       error_ = ParseErrorInfo{};
-      Replace(out.doc, std::move(out.decl), std::move(out.order));
+      Replace(out.doc, std::move(out.decl), std::move(out.order), std::move(out.store));
     } else {
       error_ = std::move(out.error);
-      Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{});
+      Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{}, nullptr);
     }
     *r = WB(out.doc != nullptr);
     // The parser freed a failed load's partial tree as it ended.
@@ -344,14 +354,15 @@ class TDocument final
     SetLoadState(kLoadStateCompleted);
   }
 
-  void Replace(xc::DOMDocument* d, XMLDecl decl, AttrOrder order) {
+  void Replace(xc::DOMDocument* d, XMLDecl decl, AttrOrder order, std::unique_ptr<Store> store) {
     XDocRef fresh(new XDoc(d));
+    fresh->store = std::move(store);
     fresh->decl = std::move(decl);
     fresh->attrOrder = std::move(order);
     fresh->attrOrder.Seal();
     if (doc->owner == this) doc->owner = nullptr;
     doc = fresh;
-    node = d;
+    node_ = d;
     doc->owner = this;
   }
 
@@ -381,7 +392,10 @@ IDOMNode* WrapDocument(XDoc* d) {
 
 std::u16string LoadIntoDocument(IDOMDocument* output, const uint8_t* data, size_t size) {
   auto* core = CoreOf(output);
-  if (!core || core->node->getNodeType() != xc::DOMNode::DOCUMENT_NODE || core->doc->owner == nullptr)
+  // A document names index 0 of its store, if it has one: its tree is not
+  // needed, the load replaces it.
+  const bool isDocument = core && (core->idx == 0 || core->Node()->getNodeType() == xc::DOMNode::DOCUMENT_NODE);
+  if (!isDocument || core->doc->owner == nullptr)
     FailText(msg::kNotAnOutputDocument);
   return core->doc->owner->LoadBytes(data, size);
 }
@@ -398,7 +412,11 @@ XDoc::~XDoc() {
   // The tables kept beside the tree grow with it (the attribute order of a
   // large document takes megabytes): they go before the heap is trimmed.
   attrOrder = AttrOrder{};
+  store.reset();
+  decltype(byIndex)().swap(byIndex);
   decltype(wrappers)().swap(wrappers);
+  decltype(storeWrappers)().swap(storeWrappers);
+  decltype(freeSlots)().swap(freeSlots);
   GiveBackMemory();
 }
 

@@ -164,6 +164,8 @@ void GiveBackMemory() {
 #endif
 }
 
+void CountFreed(uint64_t bytes) { gFreed.fetch_add(bytes, std::memory_order_relaxed); }
+
 bool AllocationRefused() { return gAllocationRefused; }
 void ResetAllocationRefused() { gAllocationRefused = false; }
 

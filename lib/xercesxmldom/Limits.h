@@ -86,6 +86,8 @@ xc::MemoryManager& ParserMemory();
 // would go on holding it.
 inline constexpr uint64_t kGiveBackAfter = uint64_t(8) * 1024 * 1024;
 void GiveBackMemory();
+// Counts memory freed outside the parser's memory manager (a store).
+void CountFreed(uint64_t bytes);
 // The last refusal came from the single-allocation limit.
 bool AllocationRefused();
 void ResetAllocationRefused();

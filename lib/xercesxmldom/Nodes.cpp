@@ -261,11 +261,15 @@ xc::DOMNode* NodeOf(IDOMNode* n) {
   if (!n) return nullptr;
   NodeCore* core = CoreOf(n);
   if (!core) Fail(xc::DOMException::WRONG_DOCUMENT_ERR, msg::kNotOurNode);
-  return core->node;
+  return core->Node();
 }
 
 NodeCore::~NodeCore() {
-  if (self) doc->wrappers.erase(node);
+  if (!self) return;
+  if (node_)
+    doc->wrappers.erase(node_);
+  else
+    doc->DropStoreWrapper(idx);
 }
 
 IDOMNode* Wrap(XDoc* doc, xc::DOMNode* node) {
@@ -553,13 +557,14 @@ void SetText(xc::DOMNode* node, WideStringView text) {
 // ---------------------------------------------------------------------------
 
 HResult TAttr::GetName(WideString* r) {
-  return Guard([&] { Put(r, attr()->getName()); });
+  return Guard([&] { InStore() ? Put(r, S().NameOf(idx).qname) : Put(r, attr()->getName()); });
 }
 HResult TAttr::GetSpecified(WordBool* r) {
-  return Guard([&] { *r = WB(attr()->getSpecified()); });
+  // A store holds only what the document gives: no defaults.
+  return Guard([&] { *r = WB(InStore() || attr()->getSpecified()); });
 }
 HResult TAttr::GetValue(WideString* r) {
-  return Guard([&] { Put(r, ops::ValueOf(node)); });
+  return Guard([&] { InStore() ? Put(r, S().Text(idx)) : Put(r, ops::ValueOf(node_)); });
 }
 HResult TAttr::SetValue(WideStringView v) {
   return Guard([&] {
@@ -568,14 +573,21 @@ HResult TAttr::SetValue(WideStringView v) {
   });
 }
 HResult TAttr::GetOwnerElement(IDOMElement** r) {
-  return Guard([&] { *r = WrapAs<IDOMElement>(doc.get(), attr()->getOwnerElement()); });
+  return Guard([&] {
+    *r = InStore() ? WrapAs<IDOMElement>(doc.get(), S().At(idx).parent)
+                   : WrapAs<IDOMElement>(doc.get(), attr()->getOwnerElement());
+  });
 }
 
 HResult TElement::GetTagName(WideString* r) {
-  return Guard([&] { Put(r, elem()->getTagName()); });
+  return Guard([&] { InStore() ? Put(r, S().NameOf(idx).qname) : Put(r, elem()->getTagName()); });
 }
 HResult TElement::GetAttribute(WideStringView name, WideString* r) {
-  return Guard([&] { Put(r, elem()->getAttribute(Z(name).c_str())); });
+  return Guard([&] {
+    if (!InStore()) return Put(r, elem()->getAttribute(Z(name).c_str()));
+    const uint32_t a = S().FindAttr(idx, Z(name));
+    Put(r, a == Store::kNone ? std::u16string_view() : S().Text(a));
+  });
 }
 HResult TElement::SetAttribute(WideStringView name, WideStringView value) {
   return Guard([&] {
@@ -592,7 +604,10 @@ HResult TElement::RemoveAttribute(WideStringView name) {
   });
 }
 HResult TElement::GetAttributeNode(WideStringView name, IDOMAttr** r) {
-  return Guard([&] { *r = WrapAs<IDOMAttr>(doc.get(), elem()->getAttributeNode(Z(name).c_str())); });
+  return Guard([&] {
+    *r = InStore() ? WrapAs<IDOMAttr>(doc.get(), S().FindAttr(idx, Z(name)))
+                   : WrapAs<IDOMAttr>(doc.get(), elem()->getAttributeNode(Z(name).c_str()));
+  });
 }
 HResult TElement::SetAttributeNode(IDOMAttr* newAttr, IDOMAttr** r) {
   return Guard([&] {
@@ -618,7 +633,9 @@ HResult TElement::GetElementsByTagName(WideStringView name, IDOMNodeList** r) {
 HResult TElement::GetAttributeNS(WideStringView ns, WideStringView localName, WideString* r) {
   return Guard([&] {
     std::u16string n = Z(ns);
-    Put(r, elem()->getAttributeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
+    if (!InStore()) return Put(r, elem()->getAttributeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
+    const uint32_t a = S().FindAttrNS(idx, n, LocalPart(Z(localName)));
+    Put(r, a == Store::kNone ? std::u16string_view() : S().Text(a));
   });
 }
 HResult TElement::SetAttributeNS(WideStringView ns, WideStringView qname, WideStringView value) {
@@ -639,7 +656,8 @@ HResult TElement::RemoveAttributeNS(WideStringView ns, WideStringView localName)
 HResult TElement::GetAttributeNodeNS(WideStringView ns, WideStringView localName, IDOMAttr** r) {
   return Guard([&] {
     std::u16string n = Z(ns);
-    *r = WrapAs<IDOMAttr>(doc.get(), elem()->getAttributeNodeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
+    *r = InStore() ? WrapAs<IDOMAttr>(doc.get(), S().FindAttrNS(idx, n, LocalPart(Z(localName))))
+                   : WrapAs<IDOMAttr>(doc.get(), elem()->getAttributeNodeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
   });
 }
 HResult TElement::SetAttributeNodeNS(IDOMAttr* newAttr, IDOMAttr** r) {
@@ -658,12 +676,15 @@ HResult TElement::GetElementsByTagNameNS(WideStringView ns, WideStringView local
   });
 }
 HResult TElement::HasAttribute(WideStringView name, WordBool* r) {
-  return Guard([&] { *r = WB(elem()->hasAttribute(Z(name).c_str())); });
+  return Guard([&] {
+    *r = WB(InStore() ? S().FindAttr(idx, Z(name)) != Store::kNone : elem()->hasAttribute(Z(name).c_str()));
+  });
 }
 HResult TElement::HasAttributeNS(WideStringView ns, WideStringView localName, WordBool* r) {
   return Guard([&] {
     std::u16string n = Z(ns);
-    *r = WB(elem()->hasAttributeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
+    *r = WB(InStore() ? S().FindAttrNS(idx, n, LocalPart(Z(localName))) != Store::kNone
+                      : elem()->hasAttributeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
   });
 }
 

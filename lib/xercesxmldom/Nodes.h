@@ -25,6 +25,9 @@ inline const XMLCh* ValueOf(xc::DOMNode* node) {
 }
 IDOMNodeList* ChildList(XDoc* doc, xc::DOMNode* parent);
 IDOMNamedNodeMap* Attributes(XDoc* doc, xc::DOMNode* node);
+// The same over a node of doc's store.
+IDOMNodeList* StoreChildList(XDoc* doc, uint32_t parent);
+IDOMNamedNodeMap* StoreAttributes(XDoc* doc, uint32_t element);
 // Fills out with the element's attributes in document order; returns false
 // (out empty) when the map's own order is the document order.
 bool AttributesInOrder(XDoc* doc, xc::DOMElement* element, std::vector<xc::DOMNode*>& out);
@@ -51,130 +54,194 @@ using NodeBases = std::conditional_t<std::is_same_v<Primary, IDOMNodeExtension>,
 template <class Primary, class... Extra>
 class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
  public:
-  TNodeImpl(XDoc* d, xc::DOMNode* n) {
-    node = n;
+  TNodeImpl(XDoc* d, xc::DOMNode* n, uint32_t i = Store::kNone) {
+    node_ = n;
+    idx = i;
     doc = d;
   }
 
+  // Reads are served from the store while the node is there; everything
+  // else goes through Node(), which builds the Xerces tree first.
   HResult GetNodeName(WideString* r) override {
-    return Guard([&] { Put(r, node->getNodeName()); });
+    return Guard([&] {
+      if (InStore())
+        Put(r, S().NodeName(idx));
+      else
+        Put(r, node_->getNodeName());
+    });
   }
   HResult GetNodeValue(WideString* r) override {
-    return Guard([&] { Put(r, ops::ValueOf(node)); });
+    return Guard([&] {
+      if (InStore())
+        Put(r, S().NodeValue(idx));
+      else
+        Put(r, ops::ValueOf(node_));
+    });
   }
   HResult SetNodeValue(WideStringView v) override {
     return Guard([&] {
-      node->setNodeValue(Z(v).c_str());
+      Node()->setNodeValue(Z(v).c_str());
       doc->Touch();
     });
   }
   HResult GetNodeType(uint16_t* r) override {
-    return Guard([&] { *r = static_cast<uint16_t>(node->getNodeType()); });
+    return Guard([&] { *r = InStore() ? S().At(idx).type : static_cast<uint16_t>(node_->getNodeType()); });
   }
   HResult GetParentNode(IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc.get(), node->getParentNode()); });
+    return Guard([&] {
+      *r = InStore() ? WrapAs<IDOMNode>(doc.get(), S().ParentOf(idx)) : Wrap(doc.get(), node_->getParentNode());
+    });
   }
   HResult GetChildNodes(IDOMNodeList** r) override {
-    return Guard([&] { *r = ops::ChildList(doc.get(), node); });
+    return Guard([&] { *r = StoreParent() ? ops::StoreChildList(doc.get(), idx) : ops::ChildList(doc.get(), Node()); });
   }
   HResult GetFirstChild(IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc.get(), node->getFirstChild()); });
+    return Guard([&] {
+      *r = StoreParent() ? WrapAs<IDOMNode>(doc.get(), S().At(idx).first) : Wrap(doc.get(), Node()->getFirstChild());
+    });
   }
   HResult GetLastChild(IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc.get(), node->getLastChild()); });
+    return Guard([&] {
+      *r = StoreParent() ? WrapAs<IDOMNode>(doc.get(), S().At(idx).last) : Wrap(doc.get(), Node()->getLastChild());
+    });
   }
   HResult GetPreviousSibling(IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc.get(), node->getPreviousSibling()); });
+    return Guard([&] {
+      *r = InStore() ? WrapAs<IDOMNode>(doc.get(), Sibling(S().At(idx).prev))
+                     : Wrap(doc.get(), node_->getPreviousSibling());
+    });
   }
   HResult GetNextSibling(IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc.get(), node->getNextSibling()); });
+    return Guard([&] {
+      *r = InStore() ? WrapAs<IDOMNode>(doc.get(), Sibling(S().At(idx).next)) : Wrap(doc.get(), node_->getNextSibling());
+    });
   }
   HResult GetAttributes(IDOMNamedNodeMap** r) override {
-    return Guard([&] { *r = ops::Attributes(doc.get(), node); });
+    return Guard([&] {
+      if (InStore())
+        *r = S().At(idx).type == Store::kElement ? ops::StoreAttributes(doc.get(), idx) : nullptr;
+      else
+        *r = ops::Attributes(doc.get(), node_);
+    });
   }
   HResult GetOwnerDocument(IDOMDocument** r) override {
     return Guard([&] {
-      *r = node->getNodeType() == xc::DOMNode::DOCUMENT_NODE
-               ? nullptr
-               : WrapAs<IDOMDocument>(doc.get(), node->getOwnerDocument());
+      const bool isDocument = InStore() ? idx == 0 : node_->getNodeType() == xc::DOMNode::DOCUMENT_NODE;
+      *r = isDocument ? nullptr : WrapAs<IDOMDocument>(doc.get(), static_cast<xc::DOMNode*>(doc->doc));
     });
   }
   HResult GetNamespaceURI(WideString* r) override {
-    return Guard([&] { Put(r, node->getNamespaceURI()); });
+    return Guard([&] {
+      if (InStore())
+        Put(r, Named() ? std::u16string_view(S().NameOf(idx).ns) : std::u16string_view());
+      else
+        Put(r, node_->getNamespaceURI());
+    });
   }
   HResult GetPrefix(WideString* r) override {
-    return Guard([&] { Put(r, node->getPrefix()); });
+    return Guard([&] {
+      if (InStore())
+        Put(r, Named() ? S().NameOf(idx).Prefix() : std::u16string_view());
+      else
+        Put(r, node_->getPrefix());
+    });
   }
   HResult GetLocalName(WideString* r) override {
-    return Guard([&] { Put(r, node->getLocalName()); });
+    return Guard([&] {
+      if (InStore())
+        Put(r, Named() ? S().NameOf(idx).Local() : std::u16string_view());
+      else
+        Put(r, node_->getLocalName());
+    });
   }
   HResult InsertBefore(IDOMNode* newChild, IDOMNode* refChild, IDOMNode** r) override {
     return Guard([&] {
-      xc::DOMNode* c = ops::InsertBefore(node, NodeOf(newChild), NodeOf(refChild));
+      xc::DOMNode* parent = Node();
+      xc::DOMNode* c = ops::InsertBefore(parent, NodeOf(newChild), NodeOf(refChild));
       doc->Touch();
       if (r) *r = Wrap(doc.get(), c);
     });
   }
   HResult ReplaceChild(IDOMNode* newChild, IDOMNode* oldChild, IDOMNode** r) override {
     return Guard([&] {
-      xc::DOMNode* c = ops::ReplaceChild(node, NodeOf(newChild), NodeOf(oldChild));
+      xc::DOMNode* parent = Node();
+      xc::DOMNode* c = ops::ReplaceChild(parent, NodeOf(newChild), NodeOf(oldChild));
       doc->Touch();
       if (r) *r = Wrap(doc.get(), c);
     });
   }
   HResult RemoveChild(IDOMNode* oldChild, IDOMNode** r) override {
     return Guard([&] {
+      xc::DOMNode* parent = Node();
       xc::DOMNode* old = NodeOf(oldChild);
       if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
-      xc::DOMNode* c = node->removeChild(old);
+      xc::DOMNode* c = parent->removeChild(old);
       doc->Touch();
       if (r) *r = Wrap(doc.get(), c);
     });
   }
   HResult AppendChild(IDOMNode* newChild, IDOMNode** r) override {
     return Guard([&] {
-      xc::DOMNode* c = ops::InsertBefore(node, NodeOf(newChild), nullptr);
+      xc::DOMNode* parent = Node();
+      xc::DOMNode* c = ops::InsertBefore(parent, NodeOf(newChild), nullptr);
       doc->Touch();
       if (r) *r = Wrap(doc.get(), c);
     });
   }
   HResult HasChildNodes(WordBool* r) override {
-    return Guard([&] { *r = WB(node->hasChildNodes()); });
+    return Guard([&] {
+      // An attribute always has its value as a text child.
+      if (InStore())
+        *r = WB(S().At(idx).type == Store::kAttribute || S().At(idx).first != Store::kNone);
+      else
+        *r = WB(node_->hasChildNodes());
+    });
   }
   HResult CloneNode(WordBool deep, IDOMNode** r) override {
-    return Guard([&] { *r = ops::Clone(doc.get(), node, deep != 0); });
+    return Guard([&] { *r = ops::Clone(doc.get(), Node(), deep != 0); });
   }
   HResult Normalize() override {
     return Guard([&] {
-      ops::Normalize(node);
+      ops::Normalize(Node());
       doc->Touch();
     });
   }
   HResult HasAttributes(WordBool* r) override {
-    return Guard([&] { *r = WB(node->hasAttributes()); });
+    return Guard([&] { *r = WB(InStore() ? S().At(idx).firstAttr != Store::kNone : node_->hasAttributes()); });
   }
 
   // IDOMNodeExtension
   HResult GetText(WideString* r) override {
-    return Guard([&] { Put(r, ops::TextOf(node)); });
+    return Guard([&] { Put(r, InStore() ? S().TextOf(idx) : ops::TextOf(node_)); });
   }
   HResult GetXMLText(WideString* r) override {
-    return Guard([&] { Put(r, ops::XMLTextOf(doc.get(), node)); });
+    return Guard([&] { Put(r, ops::XMLTextOf(doc.get(), Node())); });
   }
   HResult SetText(WideStringView v) override {
     return Guard([&] {
-      ops::SetText(node, v);
+      ops::SetText(Node(), v);
       doc->Touch();
     });
   }
   HResult TransformToText(IDOMNode* styleSheet, WideString* r) override {
-    return Guard([&] { ops::TransformToText(doc.get(), node, styleSheet, r); });
+    return Guard([&] { ops::TransformToText(doc.get(), Node(), styleSheet, r); });
   }
   HResult TransformToDocument(IDOMNode* styleSheet, IDOMDocument* output) override {
-    return Guard([&] { ops::TransformToDocument(doc.get(), node, styleSheet, output); });
+    return Guard([&] { ops::TransformToDocument(doc.get(), Node(), styleSheet, output); });
   }
 
  protected:
+  const Store& S() const { return *doc->store; }
+  // In the store, and a node whose children are there (an attribute's text
+  // child is not).
+  bool StoreParent() const { return InStore() && S().At(idx).type != Store::kAttribute; }
+  // Attributes have no siblings.
+  uint32_t Sibling(uint32_t i) const { return S().At(idx).type == Store::kAttribute ? Store::kNone : i; }
+  bool Named() const {
+    const uint8_t t = S().At(idx).type;
+    return t == Store::kElement || t == Store::kAttribute;
+  }
+
   HResult QueryOther(const rtl::GUID& iid, void** obj) override {
     if (iid == kNodeCoreIID) {
       *obj = static_cast<NodeCore*>(this);
@@ -195,7 +262,7 @@ class TNode final : public TNodeImpl<IDOMNodeExtension> {
 class TAttr final : public TNodeImpl<IDOMAttr> {
  public:
   using TNodeImpl::TNodeImpl;
-  xc::DOMAttr* attr() const { return static_cast<xc::DOMAttr*>(node); }
+  xc::DOMAttr* attr() { return static_cast<xc::DOMAttr*>(Node()); }
 
   HResult GetName(WideString* r) override;
   HResult GetSpecified(WordBool* r) override;
@@ -207,7 +274,7 @@ class TAttr final : public TNodeImpl<IDOMAttr> {
 class TElement final : public TNodeImpl<IDOMElement> {
  public:
   using TNodeImpl::TNodeImpl;
-  xc::DOMElement* elem() const { return static_cast<xc::DOMElement*>(node); }
+  xc::DOMElement* elem() { return static_cast<xc::DOMElement*>(Node()); }
 
   HResult GetTagName(WideString* r) override;
   HResult GetAttribute(WideStringView name, WideString* r) override;
@@ -231,7 +298,7 @@ class TElement final : public TNodeImpl<IDOMElement> {
 class TDocType final : public TNodeImpl<IDOMDocumentType> {
  public:
   using TNodeImpl::TNodeImpl;
-  xc::DOMDocumentType* dt() const { return static_cast<xc::DOMDocumentType*>(node); }
+  xc::DOMDocumentType* dt() { return static_cast<xc::DOMDocumentType*>(Node()); }
 
   HResult GetName(WideString* r) override;
   HResult GetPublicId(WideString* r) override;

@@ -38,6 +38,7 @@
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 #include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 
+#include "lib/xercesxmldom/Build.h"
 #include "lib/xercesxmldom/Limits.h"
 #include "lib/xercesxmldom/Resolver.h"
 #include "lib/xercesxmldom/SaveRules.h"
@@ -67,6 +68,9 @@ bool AllWhiteSpace(const XMLCh* s) {
     if (!IsXmlSpace(*s)) return false;
   return true;
 }
+bool AllWhiteSpace(std::u16string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char16_t c) { return IsXmlSpace(c); });
+}
 
 // A Xerces document pools the names of its nodes in a table of 257 chains,
 // so each new name walks n/257 others: loading is quadratic in the number
@@ -95,63 +99,6 @@ void WidenNamePool(xc::DOMDocumentImpl* doc) {
   }
   table = wide;
   size = kNamePoolSize;
-}
-
-// The node and child parts of a node the builder appends, found by its
-// type: Xerces finds them with a dynamic_cast each, several per append.
-// Null for a type the builder does not append.
-struct ChildParts {
-  xc::DOMNodeImpl* node = nullptr;
-  xc::DOMChildNode* child = nullptr;
-};
-
-template <class Impl>
-ChildParts PartsAs(xc::DOMNode* n) {
-  Impl* impl = static_cast<Impl*>(n);
-  return {static_cast<xc::HasDOMNodeImpl*>(impl)->getNodeImpl(), static_cast<xc::HasDOMChildImpl*>(impl)->getChildNodeImpl()};
-}
-
-ChildParts PartsOf(xc::DOMNode* n) {
-  switch (n->getNodeType()) {
-    case xc::DOMNode::ELEMENT_NODE:
-      return PartsAs<xc::DOMElementImpl>(n);
-    case xc::DOMNode::TEXT_NODE:
-      return PartsAs<xc::DOMTextImpl>(n);
-    case xc::DOMNode::CDATA_SECTION_NODE:
-      return PartsAs<xc::DOMCDATASectionImpl>(n);
-    case xc::DOMNode::COMMENT_NODE:
-      return PartsAs<xc::DOMCommentImpl>(n);
-    case xc::DOMNode::PROCESSING_INSTRUCTION_NODE:
-      return PartsAs<xc::DOMProcessingInstructionImpl>(n);
-    default:
-      return {};
-  }
-}
-
-// Appends a new node, without parent or siblings, to an element or an
-// attribute as Xerces' own builder does (DOMParentNode::appendChildFast):
-// the first child's previous sibling is the last child.
-void AppendChild(xc::DOMParentNode& parent, xc::DOMNode* child) {
-  const ChildParts c = PartsOf(child);
-  xc::DOMNode* first = parent.fFirstChild;
-  const ChildParts f = first ? PartsOf(first) : ChildParts{};
-  xc::DOMNode* last = f.node ? f.child->previousSibling : nullptr;
-  const ChildParts l = last ? PartsOf(last) : ChildParts{};
-  if (!c.node || (first && (!f.node || !l.node))) {
-    parent.appendChildFast(child);
-    return;
-  }
-  c.node->fOwnerNode = parent.fContainingNode;
-  c.node->isOwned(true);
-  if (!first) {
-    parent.fFirstChild = child;
-    c.node->isFirstChild(true);
-    c.child->previousSibling = child;
-    return;
-  }
-  l.child->nextSibling = child;
-  c.child->previousSibling = last;
-  f.child->previousSibling = child;
 }
 
 // The first error of a parse, with its place.
@@ -264,6 +211,10 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   xdom::XMLDecl decl;
   AttrOrder order;
+  // The tree, while it is built as a store (see Store.h): documents without
+  // a document type, not validated. Null when the builder makes a Xerces
+  // tree, as it does for the rest.
+  std::unique_ptr<Store> store;
   // The source starts with the UTF-8 byte-order mark.
   bool utf8Mark = false;
   // Expansions reported through error(); the scanner counts them as errors.
@@ -286,6 +237,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
   void startDocument() override {
     XercesDOMParser::startDocument();
     WidenNamePool(fDocument);
+    if (ownNamespaces_) store = std::make_unique<Store>();
   }
 
   // The security manager's expansion limit is 0, so the scanner reports
@@ -324,6 +276,11 @@ class TreeBuilder final : public xc::XercesDOMParser {
     // Pushed before the element is made: for an empty element endElement
     // runs right away and pops.
     spaceStack_.push_back(preserve);
+    if (store) {
+      StoreElement(elemDecl, attrList, attrCount);
+      if (isEmpty) endElement(elemDecl, urlId, isRoot, elemPrefix);
+      return;
+    }
     xc::DOMElement* element = MakeElement(elemDecl, urlId, elemPrefix, attrList, attrCount);
     // The public appendChild re-checks what the scanner guarantees (and
     // walks the ancestors); Xerces' own builder appends the fast way, with
@@ -343,6 +300,10 @@ class TreeBuilder final : public xc::XercesDOMParser {
   void endElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
                   const XMLCh* const elemPrefix) override {
     heldSpace_.clear();
+    if (store) {
+      EndStoreElement();
+      return;
+    }
     // What the base class does, but with the parent from the builder's own
     // stack: Xerces asks the element for it, a dynamic_cast per element.
     if (parents_.empty() || getDoXInclude()) {
@@ -381,7 +342,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
     Charge(0);
     if (cdataSection) {
       heldSpace_.clear();
-    } else if (!InPreserve() && fCurrentNode && fCurrentNode->getNodeType() != xc::DOMNode::TEXT_NODE) {
+    } else if (!InPreserve() && !CurrentIsText()) {
       bool space = true;
       for (XMLSize_t i = 0; i < length && space; ++i) space = IsXmlSpace(chars[i]);
       if (space) {
@@ -395,14 +356,28 @@ class TreeBuilder final : public xc::XercesDOMParser {
     }
     AddText(chars, length, cdataSection);
   }
+  void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override {
+    if (!store) return XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
+    if (settings_.preserveWhiteSpace) AddText(chars, length, false);
+  }
   void docComment(const XMLCh* const comment) override {
     heldSpace_.clear();
-    XercesDOMParser::docComment(comment);
+    if (store) {
+      const std::u16string_view text(comment);
+      CheckFits(text.size());
+      current_ = store->Append(parent_, Store::kComment, Store::kNone, text);
+    } else
+      XercesDOMParser::docComment(comment);
   }
   void docPI(const XMLCh* const target, const XMLCh* const data) override {
     RefuseColon(target);
     heldSpace_.clear();
-    XercesDOMParser::docPI(target, data);
+    if (store) {
+      const std::u16string_view text(data ? data : u"");
+      CheckFits(text.size());
+      current_ = store->Append(parent_, Store::kPI, store->Intern(u"", target), text);
+    } else
+      XercesDOMParser::docPI(target, data);
   }
 
   // ---- the DTD. What it delivers is charged too: parameter entities expand
@@ -413,6 +388,14 @@ class TreeBuilder final : public xc::XercesDOMParser {
                    const bool hasIntSubset, const bool hasExtSubset) override {
     RefuseBadSystemId(systemId);
     if (settings_.validate && !settings_.resolveExternals && systemId && *systemId) errors_.skippedGrammar = systemId;
+    // A document type keeps the Xerces tree: what came before it (comments
+    // and processing instructions) moves there.
+    if (store) {
+      const std::vector<xc::DOMNode*> made = BuildTree(*store, fDocument, order);
+      for (xc::DOMNode* n : made)
+        if (n) fCurrentNode = n;
+      store.reset();
+    }
     XercesDOMParser::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
   }
   // The internal subset kept with the document type is written back when
@@ -493,8 +476,20 @@ class TreeBuilder final : public xc::XercesDOMParser {
   }
 
   // What the base class does with text, appending new nodes as startElement
-  // does: text goes on the current text node, or into a new node.
+  // does: text goes on the current text node, or into a new node. Text
+  // outside the document element is dropped.
   void AddText(const XMLCh* chars, XMLSize_t length, bool cdataSection) {
+    if (store) {
+      if (parent_ == 0) return;
+      const bool extend = !cdataSection && CurrentIsText();
+      CheckFits(length, extend ? store->At(current_).length : 0);
+      const std::u16string_view text(chars, length);
+      if (extend)
+        store->AppendText(current_, text);
+      else
+        current_ = store->Append(parent_, cdataSection ? Store::kCData : Store::kText, Store::kNone, text);
+      return;
+    }
     if (!fWithinElement || fCurrentParent->getNodeType() != xc::DOMNode::ELEMENT_NODE) {
       XercesDOMParser::docCharacters(chars, length, cdataSection);
       return;
@@ -636,6 +631,91 @@ class TreeBuilder final : public xc::XercesDOMParser {
     return element;
   }
 
+  bool CurrentIsText() const {
+    if (store) return current_ != Store::kNone && store->At(current_).type == Store::kText;
+    return fCurrentNode && fCurrentNode->getNodeType() == xc::DOMNode::TEXT_NODE;
+  }
+
+  // ---- the store
+
+  // A store text holds at most Store::kMaxText units.
+  void CheckFits(size_t length, size_t already = 0) {
+    if (length > Store::kMaxText - already) Stop(msg::kValueTooLarge);
+  }
+
+  // Checks a name the first time it is used, as Xerces checks the names of
+  // the nodes it makes (a throwaway node of the document's pool).
+  void CheckName(uint32_t id, const std::u16string& ns, const std::u16string& qname, bool attribute) {
+    const uint8_t bit = attribute ? 2 : 1;
+    if (checked_.size() <= id) checked_.resize(id + 1, 0);
+    if (checked_[id] & bit) return;
+    try {
+      const XMLCh* uri = ns.empty() ? nullptr : ns.c_str();
+      if (attribute)
+        fDocument->createAttributeNS(uri, qname.c_str());
+      else
+        fDocument->createElementNS(uri, qname.c_str());
+    } catch (const xc::DOMException&) {
+      Stop(FormatMsg(msg::kBadQualifiedName, qname));
+    }
+    checked_[id] |= bit;
+  }
+
+  void StoreElement(const xc::XMLElementDecl& elemDecl, const xc::RefVectorOf<xc::XMLAttr>& attrList,
+                    XMLSize_t attrCount) {
+    undoMarks_.push_back(undo_.size());
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+      const xc::XMLAttr* a = attrList.elementAt(i);
+      const XMLCh* prefix = nullptr;
+      if (IsNamespaceDecl(a->getQName(), &prefix)) Bind(prefix, a->getValue());
+    }
+    const XMLCh* qname = elemDecl.getFullName();
+    const XMLCh* ns = NamespaceOf(qname, false);
+    const uint32_t name = store->Intern(ns ? ns : u"", qname);
+    CheckName(name, store->Names()[name].ns, store->Names()[name].qname, false);
+    // Names first: interning may move the names the checks below look at.
+    attrNames_.clear();
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+      const xc::XMLAttr* a = attrList.elementAt(i);
+      const XMLCh* uri = AttributeNamespace(*a);
+      const uint32_t id = store->Intern(uri ? uri : u"", a->getQName());
+      CheckName(id, store->Names()[id].ns, store->Names()[id].qname, true);
+      attrNames_.push_back(id);
+    }
+    if (attrCount > 1) {
+      seen_.clear();
+      for (uint32_t id : attrNames_) {
+        const Store::Name& n = store->Names()[id];
+        if (!seen_.insert({n.ns, n.Local()}).second) Stop(FormatMsg(msg::kDuplicateAttribute, n.qname));
+      }
+    }
+    const uint32_t element = store->Append(parent_, Store::kElement, name, {});
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+      const std::u16string_view value(attrList.elementAt(i)->getValue());
+      CheckFits(value.size());
+      store->Append(element, Store::kAttribute, attrNames_[i], value);
+    }
+    storeParents_.push_back(parent_);
+    parent_ = element;
+    current_ = element;
+  }
+
+  void EndStoreElement() {
+    const uint32_t element = parent_;
+    parent_ = storeParents_.back();
+    storeParents_.pop_back();
+    current_ = element;
+    PopBindings();
+    const bool preserve = InPreserve();
+    if (!spaceStack_.empty()) spaceStack_.pop_back();
+    if (preserve) return;
+    for (uint32_t c = store->At(element).first; c != Store::kNone;) {
+      const uint32_t next = store->At(c).next;
+      if (store->At(c).type == Store::kText && AllWhiteSpace(store->Text(c))) store->Unlink(c);
+      c = next;
+    }
+  }
+
   struct NewAttr {
     xc::DOMAttr* attr;
     bool isId;
@@ -651,13 +731,9 @@ class TreeBuilder final : public xc::XercesDOMParser {
     return {ns ? ns : u"", local ? local : a->getNodeName()};
   }
 
-  // Adds attrs_ to element in O(n log n). Xerces' namespace-aware add scans
-  // the whole map for each attribute; its plain add finds the place by a
-  // binary search on the name and costs nothing more when the attributes
-  // come in name order, which is how they are added here. Two attributes
-  // with the same namespace and local name are refused; a DTD default the
-  // document also gives is dropped. The document order is recorded when it
-  // differs from the map's.
+  // Adds attrs_ to element in O(n log n) (see SetAttributes). Two
+  // attributes with the same namespace and local name are refused; a DTD
+  // default the document also gives is dropped.
   void AddAttributes(xc::DOMElement* element) {
     if (attrs_.empty()) return;
     if (attrs_.size() > 1) {
@@ -669,20 +745,9 @@ class TreeBuilder final : public xc::XercesDOMParser {
     }
     scratch_.clear();
     for (const NewAttr& a : attrs_) scratch_.push_back(a.attr);
-    std::sort(attrs_.begin(), attrs_.end(), [](const NewAttr& x, const NewAttr& y) {
-      return xc::XMLString::compareString(x.attr->getNodeName(), y.attr->getNodeName()) < 0;
-    });
-    for (const NewAttr& a : attrs_) {
-      // A default Xerces copied in from the document type is replaced.
-      element->setAttributeNode(a.attr);
+    SetAttributes(element, scratch_, sorted_, order);
+    for (const NewAttr& a : attrs_)
       if (a.isId) static_cast<xc::DOMAttrImpl*>(a.attr)->addAttrToIDNodeMap();
-    }
-    if (scratch_.size() < 2) return;
-    xc::DOMNamedNodeMap* map = element->getAttributes();
-    if (map->getLength() != scratch_.size()) return;
-    bool same = true;
-    for (size_t i = 0; i < scratch_.size() && same; ++i) same = map->item(i) == scratch_[i];
-    if (!same) order.Add(element, scratch_.data(), static_cast<uint32_t>(scratch_.size()));
   }
 
   const ParseSettings& settings_;
@@ -706,6 +771,15 @@ class TreeBuilder final : public xc::XercesDOMParser {
   std::vector<NewAttr> attrs_;
   std::unordered_set<std::pair<std::u16string_view, std::u16string_view>, NameHash> seen_;
   std::vector<xc::DOMAttr*> scratch_;
+  std::vector<xc::DOMAttr*> sorted_;
+  // The store's open elements: the parent of new nodes, the node made or
+  // ended last, and the parents of the open elements.
+  uint32_t parent_ = 0;
+  uint32_t current_ = Store::kNone;
+  std::vector<uint32_t> storeParents_;
+  std::vector<uint32_t> attrNames_;
+  // Per name: checked as an element name (1), as an attribute name (2).
+  std::vector<uint8_t> checked_;
 };
 
 // ---------------------------------------------------------------------------
@@ -991,6 +1065,7 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
     out.doc = parser.adoptDocument();
     out.decl = std::move(parser.decl);
     out.order = std::move(parser.order);
+    out.store = std::move(parser.store);
     return out;
   }
   out.error = std::move(errors.info);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "lib/xercesxmldom/Common.h"
@@ -35,6 +36,8 @@ struct ParseOutcome {
   xc::DOMDocument* doc = nullptr;
   XMLDecl decl;
   AttrOrder order;
+  // The tree, when it was kept as a store (doc then has no children).
+  std::unique_ptr<Store> store;
   ParseErrorInfo error;
 };
 

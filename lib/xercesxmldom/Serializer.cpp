@@ -100,7 +100,7 @@ bool IsEmpty(const XMLDecl& d) { return d.version.empty() && d.encoding.empty() 
 
 XMLDecl DeclarationOf(XDoc* doc) {
   XMLDecl d = doc->decl;
-  if (xc::DOMNode* n = DeclarationNode(doc->doc); n && IsEmpty(d)) ParseDeclaration(View(n->getNodeValue()), d);
+  if (xc::DOMNode* n = DeclarationNode(doc->Tree()); n && IsEmpty(d)) ParseDeclaration(View(n->getNodeValue()), d);
   return d;
 }
 
@@ -110,7 +110,7 @@ namespace {
 // holding declaration text. Any other is refused as it is written.
 xc::DOMNode* UsableDeclarationNode(XDoc* doc) {
   XMLDecl unused;
-  xc::DOMNode* n = DeclarationNode(doc->doc);
+  xc::DOMNode* n = DeclarationNode(doc->Tree());
   return n && IsEmpty(doc->decl) && ParseDeclaration(View(n->getNodeValue()), unused) ? n : nullptr;
 }
 
@@ -133,7 +133,7 @@ class Serializer {
   void Document() {
     xc::DOMNode* element = nullptr;
     xc::DOMNode* doctype = nullptr;
-    for (xc::DOMNode* c = doc_->doc->getFirstChild(); c; c = c->getNextSibling()) {
+    for (xc::DOMNode* c = doc_->Tree()->getFirstChild(); c; c = c->getNextSibling()) {
       if (c->getNodeType() == xc::DOMNode::ELEMENT_NODE && !element) element = c;
       if (c->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE) {
         if (element) Refuse(c, msg::kWhyDoctypeOrder);
@@ -141,12 +141,12 @@ class Serializer {
       }
     }
     if (!element) {
-      if (!doc_->doc->getFirstChild() && options_.emptyAllowed) return;
+      if (!doc_->Tree()->getFirstChild() && options_.emptyAllowed) return;
       RefuseDocument(msg::kWhyNoElement);
     }
     Declaration();
     bool extra = options_.extraSubset && !options_.extraSubset->empty();
-    for (xc::DOMNode* c = doc_->doc->getFirstChild(); c; c = c->getNextSibling()) {
+    for (xc::DOMNode* c = doc_->Tree()->getFirstChild(); c; c = c->getNextSibling()) {
       if (c == declNode_ || IsSpaceOnly(c)) continue;
       auto type = c->getNodeType();
       if (type == xc::DOMNode::TEXT_NODE || type == xc::DOMNode::CDATA_SECTION_NODE ||
@@ -286,7 +286,7 @@ class Serializer {
   void EntityReference(xc::DOMNode* n) {
     const XMLCh* name = n->getNodeName();
     if (!IsNCName(name, xml11_)) Refuse(n, FormatMsgArgs(msg::kWhyBadName, {Shown(View(name)), Version()}));
-    if (!IsDeclaredEntity(doc_->doc, View(name))) Refuse(n, FormatMsg(msg::kWhyUndeclaredEntity, Shown(View(name))));
+    if (!IsDeclaredEntity(doc_->Tree(), View(name))) Refuse(n, FormatMsg(msg::kWhyUndeclaredEntity, Shown(View(name))));
     Raw(u"&");
     Name(n, name);
     Raw(u";");

@@ -99,7 +99,7 @@ std::string Utf8Of(XDoc* doc) {
   auto encoder = MakeEncoder(kUtf8);
   WriteSettings settings;
   settings.declEncoding = &kUtf8;
-  settings.extraSubset = IdDeclarations(doc->doc);
+  settings.extraSubset = IdDeclarations(doc->Tree());
   std::string out;
   WriteDocument(doc, *encoder, [&](const void* p, size_t n) { out.append(static_cast<const char*>(p), n); }, settings);
   return out;
@@ -136,7 +136,7 @@ std::u16string TextOf(const Output& out) {
 Output Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
   NodeCore* sheet = CoreOf(styleSheet);
   if (source->getNodeType() != xc::DOMNode::DOCUMENT_NODE || !sheet ||
-      sheet->node->getNodeType() != xc::DOMNode::DOCUMENT_NODE)
+      sheet->Node()->getNodeType() != xc::DOMNode::DOCUMENT_NODE)
     Fail(kDOMErrorTransformSource);
   std::istringstream in(Utf8Of(doc));
   std::istringstream xsl(Utf8Of(sheet->doc.get()));
@@ -153,7 +153,7 @@ Output Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
     std::u16string reason = Utf8ToUtf16(why ? why : "");
     FailText(FormatMsg(msg::kTransformFailed, reason));
   }
-  return Output{std::move(out).str(), OutputEncoding(sheet->node)};
+  return Output{std::move(out).str(), OutputEncoding(sheet->Node())};
 }
 
 }  // namespace

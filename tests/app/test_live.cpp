@@ -187,7 +187,7 @@ class CoverRounds {
 };
 
 TEST_F(LiveWindow, RepaintsThroughALongLoadAndEscapeCancelsIt) {
-  const std::string file = dir.Write("large.xml", LargeDocument(8));
+  const std::string file = dir.Write("large.xml", LargeDocument(48));
   CoverRounds rounds(TreeOnScreen().adjusted(20, 20, -20, -20));
   ASSERT_TRUE(rounds.ImageStaysUntilRepainted());
   Clock::time_point escapeAt;

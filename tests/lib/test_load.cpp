@@ -311,7 +311,7 @@ TEST(LibLoad, LongLoadsReportProgressAndTheHandlerCanEndThem) {
   // buffer late enough for a progress call.
   std::u16string xml = u"<r>";
   int32_t elements = 0;
-  for (; xml.size() < 1000000; ++elements) xml += u"<e a=\"1\">some text</e>";
+  for (; xml.size() < 8000000; ++elements) xml += u"<e a=\"1\">some text</e>";
   xml += u"</r>";
   auto d = NewDoc();
   DOMCheck(Options(d.get())->SetAsync(-1), "SetAsync");

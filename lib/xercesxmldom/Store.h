@@ -1,0 +1,145 @@
+// The compact form of a loaded document: what a load builds instead of a
+// Xerces tree when the document has no document type and is not validated.
+// Reading is served from it; the first call that needs more (a change, a
+// save, a transform, a clone, a namespace lookup...) turns it into a Xerces
+// tree once (XDoc::Materialize) and the store goes away.
+//
+// Nodes live in one array and refer to each other by index; names are
+// interned once per document; text is kept as the scanner delivered it, in
+// large blocks. Index 0 is the document.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace xdom {
+
+class Store {
+ public:
+  static constexpr uint32_t kNone = 0xFFFFFFFFu;
+  // The longest text a node holds, in UTF-16 units; the most nodes.
+  static constexpr size_t kMaxText = 0xFFFFFFFFu;
+  static constexpr uint32_t kMaxNodes = 0xFFFFFFF0u;
+
+  // Node types, as the DOM numbers them.
+  enum : uint8_t {
+    kElement = 1,
+    kAttribute = 2,
+    kText = 3,
+    kCData = 4,
+    kPI = 7,
+    kComment = 8,
+    kDocument = 9
+  };
+
+  struct Name {
+    std::u16string qname;
+    std::u16string ns;       // empty: no namespace
+    uint32_t prefixLen = 0;  // 0: no prefix
+    std::u16string_view Prefix() const { return std::u16string_view(qname).substr(0, prefixLen); }
+    std::u16string_view Local() const {
+      return std::u16string_view(qname).substr(prefixLen ? prefixLen + 1 : 0);
+    }
+  };
+
+  // Attributes hang off their element (parent) through firstAttr and are
+  // chained by next; their parent is the element, their value their text.
+  struct Node {
+    uint8_t type = 0;
+    uint32_t name = kNone;  // elements, attributes, PI targets
+    uint32_t parent = kNone;
+    uint32_t prev = kNone;
+    uint32_t next = kNone;
+    uint32_t first = kNone;      // first and last child
+    uint32_t last = kNone;
+    uint32_t firstAttr = kNone;  // elements
+    uint32_t length = 0;         // text length
+    uint32_t handle = 0;         // the reader's own mark (0: none)
+    const char16_t* text = nullptr;
+  };
+
+  Store();
+  // Counts what it frees, so the heap is trimmed after a large one.
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  uint32_t Size() const { return size_; }
+  const Node& At(uint32_t i) const { return chunks_[i >> kChunkBits][i & kChunkMask]; }
+  const std::vector<Name>& Names() const { return names_; }
+  const Name& NameOf(uint32_t i) const { return names_[At(i).name]; }
+  std::u16string_view Text(uint32_t i) const { return {At(i).text, At(i).length}; }
+
+  // A number the reader keeps with a node (its wrapper's slot).
+  uint32_t Handle(uint32_t i) const { return At(i).handle; }
+  void SetHandle(uint32_t i, uint32_t h) { Mut(i).handle = h; }
+
+  // ---- the DOM's view of a node
+
+  // The node name ("#text" and the like for unnamed nodes).
+  std::u16string_view NodeName(uint32_t i) const;
+  // Empty for elements and the document.
+  std::u16string_view NodeValue(uint32_t i) const;
+  // kNone for the document and for attributes, which have no parent.
+  uint32_t ParentOf(uint32_t i) const { return At(i).type == kAttribute ? kNone : At(i).parent; }
+  // The text of the node and its descendants (text and CDATA).
+  std::u16string TextOf(uint32_t i) const;
+  uint32_t DocumentElement() const;
+  // The attribute of element with the qualified name, or the namespace and
+  // local name; kNone when it has none.
+  uint32_t FindAttr(uint32_t element, std::u16string_view qname) const;
+  uint32_t FindAttrNS(uint32_t element, std::u16string_view ns, std::u16string_view local) const;
+
+  // ---- building, in document order
+
+  uint32_t Intern(std::u16string_view ns, std::u16string_view qname);
+  // A new node appended under parent (a child, or an attribute of an
+  // element when type is kAttribute). Throws std::length_error beyond
+  // kMaxNodes nodes or for a text beyond kMaxText.
+  uint32_t Append(uint32_t parent, uint8_t type, uint32_t name, std::u16string_view text);
+  // Extends the text of i, the node made last.
+  void AppendText(uint32_t i, std::u16string_view more);
+  // Unlinks child i from its parent (its slot stays unused).
+  void Unlink(uint32_t i);
+
+ private:
+  // Nodes are kept in fixed chunks, so the array never moves while it
+  // grows (no copy, no doubled peak).
+  static constexpr uint32_t kChunkBits = 16;
+  static constexpr uint32_t kChunkMask = (1u << kChunkBits) - 1;
+  Node& Mut(uint32_t i) { return chunks_[i >> kChunkBits][i & kChunkMask]; }
+  uint32_t NewNode();
+  // units of text space, in a new block with spare units more when the
+  // current block has too little.
+  char16_t* Room(size_t units, size_t spare);
+  const char16_t* Keep(std::u16string_view text);
+
+  std::vector<std::unique_ptr<Node[]>> chunks_;
+  uint32_t size_ = 0;
+  // The attribute appended last, and its element.
+  uint32_t lastAttr_ = kNone;
+  uint32_t lastAttrOwner_ = kNone;
+  uint32_t InternSlow(std::u16string_view ns, std::u16string_view qname);
+
+  std::vector<Name> names_;
+  struct Recent {
+    const char16_t* qname = nullptr;
+    const char16_t* ns = nullptr;
+    uint32_t id = kNone;
+  };
+  static constexpr size_t kRecent = 64;
+  Recent recent_[kRecent];
+  std::unordered_map<std::u16string, uint32_t> nameIds_;
+  std::vector<std::unique_ptr<char16_t[]>> blocks_;
+  char16_t* free_ = nullptr;
+  size_t room_ = 0;
+  // The text made last, which AppendText may extend in place.
+  char16_t* lastText_ = nullptr;
+  uint64_t bytes_ = 0;
+};
+
+}  // namespace xdom

@@ -1,0 +1,211 @@
+// Wrappers, lists and attribute maps over a document's store, and the step
+// that turns the store into a Xerces tree.
+#include "lib/xercesxmldom/Nodes.h"
+
+#include "lib/xercesxmldom/Build.h"
+
+namespace xdom {
+
+namespace {
+
+// A position in a chain of store nodes (children or attributes) linked by
+// next, remembered so that walking the chain in order costs one step per
+// item. The store does not change while lists over it live.
+class Cursor {
+ public:
+  uint32_t At(const Store& s, uint32_t first, int32_t index) {
+    if (index < 0 || (length_ >= 0 && index >= length_)) return Store::kNone;
+    uint32_t n = first;
+    int32_t i = 0;
+    if (last_ != Store::kNone && index >= lastIndex_) {
+      n = last_;
+      i = lastIndex_;
+    }
+    for (; n != Store::kNone && i < index; ++i) n = s.At(n).next;
+    if (n == Store::kNone) return n;
+    last_ = n;
+    lastIndex_ = index;
+    return n;
+  }
+  int32_t Length(const Store& s, uint32_t first) {
+    if (length_ < 0) {
+      length_ = 0;
+      for (uint32_t n = first; n != Store::kNone; n = s.At(n).next) ++length_;
+    }
+    return length_;
+  }
+
+ private:
+  int32_t length_ = -1;
+  int32_t lastIndex_ = -1;
+  uint32_t last_ = Store::kNone;
+};
+
+// Children of a store node. Once the tree is built the list hands over to
+// the Xerces list of the same parent.
+class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
+ public:
+  TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) {}
+
+  HResult Item(int32_t index, IDOMNode** r) override {
+    if (IDOMNodeList* l = Built()) return l->Item(index, r);
+    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(S(), S().At(parent_).first, index)); });
+  }
+  HResult GetLength(int32_t* r) override {
+    if (IDOMNodeList* l = Built()) return l->GetLength(r);
+    return Guard([&] { *r = cursor_.Length(S(), S().At(parent_).first); });
+  }
+
+ private:
+  IDOMNodeList* Built() {
+    if (doc_->store) return nullptr;
+    if (!built_) built_ = ComPtr<IDOMNodeList>::adopt(ops::ChildList(doc_.get(), doc_->byIndex[parent_]));
+    return built_.get();
+  }
+  const Store& S() const { return *doc_->store; }
+
+  XDocRef doc_;
+  uint32_t parent_;
+  Cursor cursor_;
+  ComPtr<IDOMNodeList> built_;
+};
+
+// Attributes of a store element, in document order. Changes build the tree
+// and go to the Xerces map.
+class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
+ public:
+  TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) {}
+
+  HResult Item(int32_t index, IDOMNode** r) override {
+    if (IDOMNamedNodeMap* m = Built()) return m->Item(index, r);
+    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(S(), S().At(element_).firstAttr, index)); });
+  }
+  HResult GetLength(int32_t* r) override {
+    if (IDOMNamedNodeMap* m = Built()) return m->GetLength(r);
+    return Guard([&] { *r = cursor_.Length(S(), S().At(element_).firstAttr); });
+  }
+  HResult GetNamedItem(WideStringView name, IDOMNode** r) override {
+    if (IDOMNamedNodeMap* m = Built()) return m->GetNamedItem(name, r);
+    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), S().FindAttr(element_, Z(name))); });
+  }
+  HResult GetNamedItemNS(WideStringView ns, WideStringView localName, IDOMNode** r) override {
+    if (IDOMNamedNodeMap* m = Built()) return m->GetNamedItemNS(ns, localName, r);
+    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), S().FindAttrNS(element_, Z(ns), Z(localName))); });
+  }
+  HResult SetNamedItem(IDOMNode* arg, IDOMNode** r) override { return Build()->SetNamedItem(arg, r); }
+  HResult RemoveNamedItem(WideStringView name, IDOMNode** r) override { return Build()->RemoveNamedItem(name, r); }
+  HResult SetNamedItemNS(IDOMNode* arg, IDOMNode** r) override { return Build()->SetNamedItemNS(arg, r); }
+  HResult RemoveNamedItemNS(WideStringView ns, WideStringView localName, IDOMNode** r) override {
+    return Build()->RemoveNamedItemNS(ns, localName, r);
+  }
+
+ private:
+  IDOMNamedNodeMap* Built() {
+    if (doc_->store) return nullptr;
+    if (!built_) built_ = ComPtr<IDOMNamedNodeMap>::adopt(ops::Attributes(doc_.get(), doc_->byIndex[element_]));
+    return built_.get();
+  }
+  IDOMNamedNodeMap* Build() {
+    doc_->Tree();
+    return Built();
+  }
+  const Store& S() const { return *doc_->store; }
+
+  XDocRef doc_;
+  uint32_t element_;
+  Cursor cursor_;
+  ComPtr<IDOMNamedNodeMap> built_;
+};
+
+}  // namespace
+
+namespace ops {
+
+IDOMNodeList* StoreChildList(XDoc* doc, uint32_t parent) {
+  auto* l = new TStoreChildList(doc, parent);
+  l->AddRef();
+  return l;
+}
+
+IDOMNamedNodeMap* StoreAttributes(XDoc* doc, uint32_t element) {
+  auto* m = new TStoreAttrMap(doc, element);
+  m->AddRef();
+  return m;
+}
+
+}  // namespace ops
+
+IDOMNode* WrapAt(XDoc* doc, uint32_t idx) {
+  if (idx == 0) return WrapDocument(doc);
+  Store& store = *doc->store;
+  if (const uint32_t h = store.Handle(idx)) {
+    IDOMNode* existing = doc->storeWrappers[h]->self;
+    existing->AddRef();
+    return existing;
+  }
+  IDOMNode* r = nullptr;
+  NodeCore* core = nullptr;
+  switch (store.At(idx).type) {
+    case Store::kElement: {
+      auto* e = new TElement(doc, nullptr, idx);
+      r = static_cast<IDOMElement*>(e);
+      core = e;
+      break;
+    }
+    case Store::kAttribute: {
+      auto* a = new TAttr(doc, nullptr, idx);
+      r = static_cast<IDOMAttr*>(a);
+      core = a;
+      break;
+    }
+    default: {
+      auto* n = new TNode(doc, nullptr, idx);
+      r = static_cast<IDOMNodeExtension*>(n);
+      core = n;
+      break;
+    }
+  }
+  r->AddRef();
+  uint32_t h;
+  try {
+    if (doc->freeSlots.empty()) {
+      h = static_cast<uint32_t>(doc->storeWrappers.size());
+      doc->storeWrappers.push_back(core);
+    } else {
+      h = doc->freeSlots.back();
+      doc->freeSlots.pop_back();
+      doc->storeWrappers[h] = core;
+    }
+  } catch (...) {
+    r->Release();
+    throw;
+  }
+  store.SetHandle(idx, h);
+  core->self = r;
+  return r;
+}
+
+void XDoc::DropStoreWrapper(uint32_t idx) {
+  const uint32_t h = store->Handle(idx);
+  store->SetHandle(idx, 0);
+  storeWrappers[h] = nullptr;
+  freeSlots.push_back(h);
+}
+
+void XDoc::Materialize() {
+  if (!store) return;
+  byIndex = BuildTree(*store, doc, attrOrder);
+  attrOrder.Seal();
+  // The wrappers made over the store now name the Xerces nodes, and Wrap
+  // finds them under those.
+  for (NodeCore* core : storeWrappers)
+    if (core) {
+      core->node_ = byIndex[core->idx];
+      wrappers.emplace(core->node_, core);
+    }
+  storeWrappers.assign(1, nullptr);
+  freeSlots.clear();
+  store.reset();
+}
+
+}  // namespace xdom

@@ -1,0 +1,254 @@
+// A document without a document type is loaded into the library's compact
+// store and read from there until a call needs Xerces' tree, which is then
+// built from the store. Both must be invisible: every read gives what the
+// same document loaded as a Xerces tree gives (a document type forces that
+// path), and the node objects handed out before the tree is built stay the
+// nodes' objects after.
+#include <gtest/gtest.h>
+#include <rapidcheck.h>
+#include <rapidcheck/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "LibTest.h"
+
+using namespace libtest;
+
+namespace {
+
+// Builds a document from a script of small numbers: each picks the next
+// piece (an element opened with attributes, an end tag, text, CDATA, a
+// comment, a processing instruction). Pools hold some names and values the
+// loader refuses (unbound or malformed prefixes, a namespace attribute
+// twice under two prefixes) and xml:space to switch white space handling.
+struct Script {
+  std::vector<uint8_t> steps;
+  bool declaration = false;
+  int prologComments = 0;
+  bool preserveWhiteSpace = false;
+};
+
+const std::u16string kElements[] = {u"r", u"a", u"b", u"p:c", u"q:d", u"e.f", u"\u00E9", u"p:a", u"u:x", u"p:"};
+const std::u16string kAttrs[] = {u"x", u"y", u"p:x", u"q:x", u"xmlns:p", u"xmlns:q", u"xmlns", u"xml:space", u"xml:lang", u"xml:id"};
+const std::u16string kValues[] = {u"",        u"1",       u"urn:p",       u"urn:q", u" a  b ",
+                                  u"preserve", u"default", u"&lt;&amp;&#x20;", u"\t",   u"urn:p"};
+const std::u16string kTexts[] = {u" ", u"\n  ", u"t", u"a b", u"&amp;", u"&#xD;", u"&#32;", u"  x  ", u"]]&gt;", u"\t"};
+const std::u16string kOthers[] = {u"<![CDATA[ ]]>", u"<![CDATA[c]]>", u"<!-- c -->", u"<?pi d?>", u"<?pi?>"};
+
+// The document text, with the document type when withDoctype is set.
+std::u16string TextOf(const Script& s, bool withDoctype) {
+  std::u16string xml = s.declaration ? u"<?xml version=\"1.0\"?>\n" : u"";
+  for (int i = 0; i < s.prologComments; ++i) xml += i % 2 ? u"<?p x?>\n" : u"<!-- prolog -->\n";
+  if (withDoctype) xml += u"<!DOCTYPE r>\n";
+  xml += u"<r xmlns:p='urn:p' xmlns:q='urn:q'>";
+  std::vector<std::u16string> open;
+  size_t i = 0;
+  auto next = [&] { return i < s.steps.size() ? s.steps[i++] : uint8_t(0); };
+  while (i < s.steps.size()) {
+    const uint8_t step = next();
+    switch (step % 6) {
+      case 0: {
+        if (open.size() >= 12) break;
+        const std::u16string& name = kElements[next() % 10];
+        xml += u"<" + name;
+        const int attrs = next() % 4;
+        for (int a = 0; a < attrs; ++a) xml += u" " + kAttrs[next() % 10] + u"='" + kValues[next() % 10] + u"'";
+        if (next() % 3 == 0) {
+          xml += u"/>";
+        } else {
+          xml += u">";
+          open.push_back(name);
+        }
+        break;
+      }
+      case 1:
+        if (!open.empty()) {
+          xml += u"</" + open.back() + u">";
+          open.pop_back();
+        }
+        break;
+      case 2:
+      case 3:
+        xml += kTexts[next() % 10];
+        break;
+      default:
+        xml += kOthers[next() % 5];
+    }
+  }
+  while (!open.empty()) {
+    xml += u"</" + open.back() + u">";
+    open.pop_back();
+  }
+  return xml + u"</r>\n<!-- after -->";
+}
+
+ComPtr<IDOMDocument> Load(const std::u16string& xml, bool preserve, bool* ok) {
+  auto d = NewDoc();
+  DOMCheck(Options(d.get())->SetPreserveWhiteSpace(preserve ? -1 : 0), "SetPreserveWhiteSpace");
+  *ok = LoadInto(d.get(), xml);
+  return d;
+}
+
+template <class F>
+ComPtr<IDOMNode> Ask(F&& call) {
+  ComPtr<IDOMNode> n;
+  DOMCheck(call(n.put()), "read");
+  return n;
+}
+rtl::IInterface* Id(const ComPtr<IDOMNode>& n) {
+  if (!n) return nullptr;
+  ComPtr<rtl::IInterface> i = n.try_query<rtl::IInterface>();
+  return i.get();
+}
+template <class F>
+std::string Read(F&& call) {
+  WideString s;
+  DOMCheck(call(&s), "read");
+  return Narrow(s);
+}
+
+// What a node shows of itself, its attributes and its lookups by name.
+std::string Describe(IDOMNode* n) {
+  std::string d = std::to_string(Type(n)) + " " + Narrow(Name(n)) + " =" + Narrow(Value(n));
+  d += " ns=" + Read([&](WideString* s) { return n->GetNamespaceURI(s); });
+  d += " prefix=" + Read([&](WideString* s) { return n->GetPrefix(s); });
+  d += " local=" + Read([&](WideString* s) { return n->GetLocalName(s); });
+  ComPtr<IDOMNodeExtension> x = ComPtr<IDOMNode>(n).try_query<IDOMNodeExtension>();
+  d += " text=" + Read([&](WideString* s) { return x->GetText(s); });
+  WordBool has = 0;
+  DOMCheck(n->HasChildNodes(&has), "HasChildNodes");
+  d += has ? " children" : "";
+  DOMCheck(n->HasAttributes(&has), "HasAttributes");
+  d += has ? " attributes" : "";
+  ComPtr<IDOMElement> e = ComPtr<IDOMNode>(n).try_query<IDOMElement>();
+  if (!e) return d;
+  d += " tag=" + Read([&](WideString* s) { return e->GetTagName(s); });
+  ComPtr<IDOMNamedNodeMap> map = Attrs(n);
+  int32_t count = 0;
+  DOMCheck(map->GetLength(&count), "GetLength");
+  for (int32_t i = 0; i <= count; ++i) {
+    ComPtr<IDOMNode> a = Ask([&](IDOMNode** r) { return map->Item(i, r); });
+    if (!a) {
+      d += i == count ? "" : " (missing item)";
+      break;
+    }
+    ComPtr<IDOMAttr> attr = a.try_query<IDOMAttr>();
+    const WideString name = Name(a.get());
+    WideString ns, local;
+    DOMCheck(a->GetNamespaceURI(&ns), "GetNamespaceURI");
+    DOMCheck(a->GetLocalName(&local), "GetLocalName");
+    WordBool specified = 0;
+    DOMCheck(attr->GetSpecified(&specified), "GetSpecified");
+    d += " [" + Narrow(name) + "=" + Read([&](WideString* s) { return attr->GetValue(s); });
+    d += specified ? " specified" : "";
+    d += " by name=" + Read([&](WideString* s) { return e->GetAttribute(name, s); });
+    d += " by ns=" + Read([&](WideString* s) { return e->GetAttributeNS(ns, local, s); });
+    // Lookups find this very node.
+    ComPtr<IDOMAttr> byName, byNs;
+    DOMCheck(e->GetAttributeNode(name, byName.put()), "GetAttributeNode");
+    DOMCheck(e->GetAttributeNodeNS(ns, local, byNs.put()), "GetAttributeNodeNS");
+    d += Id(ComPtr<IDOMNode>(byName.get())) == Id(a) ? "" : " (other node by name)";
+    d += Id(ComPtr<IDOMNode>(byNs.get())) == Id(a) ? "" : " (other node by ns)";
+    d += Id(Ask([&](IDOMNode** r) { return map->GetNamedItem(name, r); })) == Id(a) ? "" : " (other named item)";
+    d += Id(Ask([&](IDOMNode** r) { return map->GetNamedItemNS(ns, local, r); })) == Id(a) ? "" : " (other ns item)";
+    ComPtr<IDOMElement> owner;
+    DOMCheck(attr->GetOwnerElement(owner.put()), "GetOwnerElement");
+    d += Id(ComPtr<IDOMNode>(owner.get())) == Id(ComPtr<IDOMNode>(n)) ? "" : " (other owner)";
+    d += Ask([&](IDOMNode** r) { return a->GetParentNode(r); }) ? " (attribute with parent)" : "";
+    d += Ask([&](IDOMNode** r) { return a->GetNextSibling(r); }) ? " (attribute with sibling)" : "";
+    d += "]";
+  }
+  WordBool missing = -1;
+  DOMCheck(e->HasAttribute(u"absent", &missing), "HasAttribute");
+  d += missing ? " (absent found)" : "";
+  return d;
+}
+
+// Every node under root in document order (document type left out), its
+// description, and the links between them checked on the way.
+void Walk(IDOMNode* root, std::vector<ComPtr<IDOMNode>>& nodes, std::vector<std::string>& out) {
+  std::vector<ComPtr<IDOMNode>> stack{ComPtr<IDOMNode>(root)};
+  while (!stack.empty()) {
+    ComPtr<IDOMNode> n = stack.back();
+    stack.pop_back();
+    nodes.push_back(n);
+    out.push_back(Describe(n.get()));
+    ComPtr<IDOMNodeList> kids = Children(n.get());
+    const int32_t count = Length(kids.get());
+    std::vector<ComPtr<IDOMNode>> items;
+    for (int32_t i = 0; i < count; ++i) items.push_back(Item(kids.get(), i));
+    RC_ASSERT(!Item(kids.get(), count));
+    RC_ASSERT(Id(Ask([&](IDOMNode** r) { return n->GetFirstChild(r); })) == Id(count ? items.front() : nullptr));
+    RC_ASSERT(Id(Ask([&](IDOMNode** r) { return n->GetLastChild(r); })) == Id(count ? items.back() : nullptr));
+    for (int32_t i = 0; i < count; ++i) {
+      const ComPtr<IDOMNode>& c = items[static_cast<size_t>(i)];
+      RC_ASSERT(Id(Ask([&](IDOMNode** r) { return c->GetParentNode(r); })) == Id(n));
+      RC_ASSERT(Id(Ask([&](IDOMNode** r) { return c->GetPreviousSibling(r); })) ==
+                Id(i ? items[static_cast<size_t>(i - 1)] : nullptr));
+      RC_ASSERT(Id(Ask([&](IDOMNode** r) { return c->GetNextSibling(r); })) ==
+                Id(i + 1 < count ? items[static_cast<size_t>(i + 1)] : nullptr));
+    }
+    for (int32_t i = count; i-- > 0;)
+      if (Type(items[static_cast<size_t>(i)].get()) != 10) stack.push_back(items[static_cast<size_t>(i)]);
+  }
+}
+
+}  // namespace
+
+RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
+  Script s;
+  s.steps = *rc::gen::container<std::vector<uint8_t>>(rc::gen::inRange<uint8_t>(0, 255));
+  s.declaration = *rc::gen::arbitrary<bool>();
+  s.prologComments = *rc::gen::inRange(0, 3);
+  s.preserveWhiteSpace = *rc::gen::arbitrary<bool>();
+  const std::u16string plain = TextOf(s, false);
+  bool storeOk = false, treeOk = false;
+  ComPtr<IDOMDocument> store = Load(plain, s.preserveWhiteSpace, &storeOk);
+  ComPtr<IDOMDocument> tree = Load(TextOf(s, true), s.preserveWhiteSpace, &treeOk);
+  RC_ASSERT(storeOk == treeOk);
+  if (!storeOk) {
+    RC_ASSERT(ErrorOf(store.get()).reason == ErrorOf(tree.get()).reason);
+    return;
+  }
+  RC_TAG("loaded");
+  std::vector<ComPtr<IDOMNode>> storeNodes, treeNodes, builtNodes;
+  std::vector<std::string> storeView, treeView, builtView;
+  Walk(store.get(), storeNodes, storeView);
+  Walk(tree.get(), treeNodes, treeView);
+  RC_ASSERT(storeView == treeView);
+  for (const char16_t* id : {u"1", u"urn:p"}) {
+    ComPtr<IDOMElement> a, b;
+    DOMCheck(store->GetElementById(id, a.put()), "GetElementById");
+    DOMCheck(tree->GetElementById(id, b.put()), "GetElementById");
+    RC_ASSERT((a ? Describe(a.get()) : "") == (b ? Describe(b.get()) : ""));
+  }
+
+  // A call that needs the Xerces tree builds it from the store: the same
+  // nodes, by the same objects, and the same text when saved.
+  ComPtr<IDOMNodeList> all;
+  DOMCheck(store->GetElementsByTagName(u"*", all.put()), "GetElementsByTagName");
+  Walk(store.get(), builtNodes, builtView);
+  RC_ASSERT(builtView == treeView);
+  RC_ASSERT(builtNodes.size() == storeNodes.size());
+  for (size_t i = 0; i < builtNodes.size(); ++i) RC_ASSERT(Id(builtNodes[i]) == Id(storeNodes[i]));
+  RC_ASSERT(Narrow(XMLText(Root(store.get()).get())) == Narrow(XMLText(Root(tree.get()).get())));
+}
+
+TEST(StoreReads, ListsMadeOverTheStoreFollowTheTreeAfterAChange) {
+  auto d = Parse(u"<r a='1'><x/>t<y/></r>");
+  ComPtr<IDOMElement> root = Root(d.get());
+  ComPtr<IDOMNodeList> kids = Children(root.get());
+  ComPtr<IDOMNamedNodeMap> attrs = Attrs(root.get());
+  ASSERT_EQ(Length(kids.get()), 3);
+  // The change builds the tree; the lists made before see it.
+  ComPtr<IDOMNode> removed;
+  DOMCheck(root->RemoveChild(Item(kids.get(), 1).get(), removed.put()), "RemoveChild");
+  EXPECT_EQ(Length(kids.get()), 2);
+  EXPECT_EQ(Narrow(Name(Item(kids.get(), 1).get())), "y");
+  DOMCheck(root->SetAttribute(u"b", u"2"), "SetAttribute");
+  int32_t count = 0;
+  DOMCheck(attrs->GetLength(&count), "GetLength");
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(XML8(root.get()), "<r a=\"1\" b=\"2\"><x/><y/></r>");
+}
