@@ -110,14 +110,15 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
   // Parents come before their children and siblings in order, so the
   // nodes are made in index order. Attributes are made with their element.
   for (uint32_t i = 1; i < store.Size(); ++i) {
-    const Store::Node& n = store.At(i);
-    if (n.parent == Store::kNone || n.type == Store::kAttribute) continue;
+    const uint32_t parent = store.Parent(i);
+    const uint8_t type = store.Type(i);
+    if (parent == Store::kNone || type == Store::kAttribute) continue;
     xc::DOMNode* x = nullptr;
-    switch (n.type) {
+    switch (type) {
       case Store::kElement: {
         xc::DOMElement* e = doc->createElementNS(Ns(i), store.NameOf(i).qname.c_str());
         attrs.clear();
-        for (uint32_t a = n.firstAttr; a != Store::kNone; a = store.At(a).next) {
+        for (uint32_t a = i + 1; a <= i + store.AttrCount(i); ++a) {
           xc::DOMAttr* attr = doc->createAttributeNS(Ns(a), store.NameOf(a).qname.c_str());
           AppendChild(static_cast<xc::DOMAttrImpl*>(attr)->fParent, doc->createTextNode(Text(a)));
           made[a] = attr;
@@ -144,7 +145,7 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
       default:
         continue;
     }
-    AppendTo(made[n.parent], x);
+    AppendTo(made[parent], x);
     made[i] = x;
   }
   return made;

@@ -574,7 +574,7 @@ HResult TAttr::SetValue(WideStringView v) {
 }
 HResult TAttr::GetOwnerElement(IDOMElement** r) {
   return Guard([&] {
-    *r = InStore() ? WrapAs<IDOMElement>(doc.get(), S().At(idx).parent)
+    *r = InStore() ? WrapAs<IDOMElement>(doc.get(), S().Parent(idx))
                    : WrapAs<IDOMElement>(doc.get(), attr()->getOwnerElement());
   });
 }

@@ -85,7 +85,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
     });
   }
   HResult GetNodeType(uint16_t* r) override {
-    return Guard([&] { *r = InStore() ? S().At(idx).type : static_cast<uint16_t>(node_->getNodeType()); });
+    return Guard([&] { *r = InStore() ? S().Type(idx) : static_cast<uint16_t>(node_->getNodeType()); });
   }
   HResult GetParentNode(IDOMNode** r) override {
     return Guard([&] {
@@ -97,29 +97,29 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
   }
   HResult GetFirstChild(IDOMNode** r) override {
     return Guard([&] {
-      *r = StoreParent() ? WrapAs<IDOMNode>(doc.get(), S().At(idx).first) : Wrap(doc.get(), Node()->getFirstChild());
+      *r = StoreParent() ? WrapAs<IDOMNode>(doc.get(), S().First(idx)) : Wrap(doc.get(), Node()->getFirstChild());
     });
   }
   HResult GetLastChild(IDOMNode** r) override {
     return Guard([&] {
-      *r = StoreParent() ? WrapAs<IDOMNode>(doc.get(), S().At(idx).last) : Wrap(doc.get(), Node()->getLastChild());
+      *r = StoreParent() ? WrapAs<IDOMNode>(doc.get(), S().Last(idx)) : Wrap(doc.get(), Node()->getLastChild());
     });
   }
   HResult GetPreviousSibling(IDOMNode** r) override {
     return Guard([&] {
-      *r = InStore() ? WrapAs<IDOMNode>(doc.get(), Sibling(S().At(idx).prev))
+      *r = InStore() ? WrapAs<IDOMNode>(doc.get(), Sibling(S().Prev(idx)))
                      : Wrap(doc.get(), node_->getPreviousSibling());
     });
   }
   HResult GetNextSibling(IDOMNode** r) override {
     return Guard([&] {
-      *r = InStore() ? WrapAs<IDOMNode>(doc.get(), Sibling(S().At(idx).next)) : Wrap(doc.get(), node_->getNextSibling());
+      *r = InStore() ? WrapAs<IDOMNode>(doc.get(), Sibling(S().Next(idx))) : Wrap(doc.get(), node_->getNextSibling());
     });
   }
   HResult GetAttributes(IDOMNamedNodeMap** r) override {
     return Guard([&] {
       if (InStore())
-        *r = S().At(idx).type == Store::kElement ? ops::StoreAttributes(doc.get(), idx) : nullptr;
+        *r = S().Type(idx) == Store::kElement ? ops::StoreAttributes(doc.get(), idx) : nullptr;
       else
         *r = ops::Attributes(doc.get(), node_);
     });
@@ -192,7 +192,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
     return Guard([&] {
       // An attribute always has its value as a text child.
       if (InStore())
-        *r = WB(S().At(idx).type == Store::kAttribute || S().At(idx).first != Store::kNone);
+        *r = WB(S().Type(idx) == Store::kAttribute || S().First(idx) != Store::kNone);
       else
         *r = WB(node_->hasChildNodes());
     });
@@ -207,7 +207,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
     });
   }
   HResult HasAttributes(WordBool* r) override {
-    return Guard([&] { *r = WB(InStore() ? S().At(idx).firstAttr != Store::kNone : node_->hasAttributes()); });
+    return Guard([&] { *r = WB(InStore() ? S().AttrCount(idx) > 0 : node_->hasAttributes()); });
   }
 
   // IDOMNodeExtension
@@ -234,11 +234,11 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
   const Store& S() const { return *doc->store; }
   // In the store, and a node whose children are there (an attribute's text
   // child is not).
-  bool StoreParent() const { return InStore() && S().At(idx).type != Store::kAttribute; }
+  bool StoreParent() const { return InStore() && S().Type(idx) != Store::kAttribute; }
   // Attributes have no siblings.
-  uint32_t Sibling(uint32_t i) const { return S().At(idx).type == Store::kAttribute ? Store::kNone : i; }
+  uint32_t Sibling(uint32_t i) const { return S().Type(idx) == Store::kAttribute ? Store::kNone : i; }
   bool Named() const {
-    const uint8_t t = S().At(idx).type;
+    const uint8_t t = S().Type(idx);
     return t == Store::kElement || t == Store::kAttribute;
   }
 

@@ -482,7 +482,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
     if (store) {
       if (parent_ == 0) return;
       const bool extend = !cdataSection && CurrentIsText();
-      CheckFits(length, extend ? store->At(current_).length : 0);
+      CheckFits(length, extend ? store->Text(current_).size() : 0);
       const std::u16string_view text(chars, length);
       if (extend)
         store->AppendText(current_, text);
@@ -632,7 +632,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
   }
 
   bool CurrentIsText() const {
-    if (store) return current_ != Store::kNone && store->At(current_).type == Store::kText;
+    if (store) return current_ != Store::kNone && store->Type(current_) == Store::kText;
     return fCurrentNode && fCurrentNode->getNodeType() == xc::DOMNode::TEXT_NODE;
   }
 
@@ -693,7 +693,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
     for (XMLSize_t i = 0; i < attrCount; ++i) {
       const std::u16string_view value(attrList.elementAt(i)->getValue());
       CheckFits(value.size());
-      store->Append(element, Store::kAttribute, attrNames_[i], value);
+      store->AppendAttr(element, attrNames_[i], value);
     }
     storeParents_.push_back(parent_);
     parent_ = element;
@@ -709,9 +709,9 @@ class TreeBuilder final : public xc::XercesDOMParser {
     const bool preserve = InPreserve();
     if (!spaceStack_.empty()) spaceStack_.pop_back();
     if (preserve) return;
-    for (uint32_t c = store->At(element).first; c != Store::kNone;) {
-      const uint32_t next = store->At(c).next;
-      if (store->At(c).type == Store::kText && AllWhiteSpace(store->Text(c))) store->Unlink(c);
+    for (uint32_t c = store->First(element); c != Store::kNone;) {
+      const uint32_t next = store->Next(c);
+      if (store->Type(c) == Store::kText && AllWhiteSpace(store->Text(c))) store->Unlink(c);
       c = next;
     }
   }

@@ -14,7 +14,7 @@ namespace {
 constexpr size_t kBlockUnits = size_t(1) << 20;
 }  // namespace
 
-Store::Store() { Mut(NewNode()).type = kDocument; }
+Store::Store() { Mut(NewNode()).kind = kDocument; }
 
 Store::~Store() { CountFreed(bytes_); }
 
@@ -59,93 +59,123 @@ uint32_t Store::InternSlow(std::u16string_view ns, std::u16string_view qname) {
   return slot->second;
 }
 
-char16_t* Store::Room(size_t units, size_t spare) {
+char16_t* Store::Room(Node& n, size_t units, size_t spare) {
   if (units > room_) {
-    const size_t size = std::max(kBlockUnits, units + spare);
+    // Offsets are 32 bits: no block holds more units than that counts.
+    const size_t size = std::max(kBlockUnits, units + std::min(spare, kMaxText - units));
+    if (blocks_.size() >= (size_t(1) << 24)) throw std::length_error("too much text");
     blocks_.push_back(std::make_unique<char16_t[]>(size));
     bytes_ += size * sizeof(char16_t);
     free_ = blocks_.back().get();
     room_ = size;
   }
+  const size_t block = blocks_.size() - 1;
+  n.kind = (n.kind & 0xFF) | static_cast<uint32_t>(block << 8);
+  n.offset = static_cast<uint32_t>(free_ - blocks_.back().get());
   char16_t* at = free_;
   free_ += units;
   room_ -= units;
   return at;
 }
 
-const char16_t* Store::Keep(std::u16string_view text) {
+void Store::Keep(Node& n, std::u16string_view text) {
   if (text.size() > kMaxText) throw std::length_error("text too long");
-  char16_t* at = Room(text.size(), 0);
-  if (!text.empty()) std::memcpy(at, text.data(), text.size() * sizeof(char16_t));
-  lastText_ = at;
-  return at;
+  n.length = static_cast<uint32_t>(text.size());
+  if (text.empty()) return;
+  char16_t* at = Room(n, text.size(), 0);
+  std::memcpy(at, text.data(), text.size() * sizeof(char16_t));
+}
+
+void Store::Link(uint32_t parent, uint32_t i) {
+  Node& p = Mut(parent);
+  Node& n = Mut(i);
+  n.parent = parent;
+  if (p.first == kNone) {
+    p.first = i;
+    n.prev = i;
+    return;
+  }
+  Node& first = Mut(p.first);
+  const uint32_t last = first.prev;
+  Mut(last).next = i;
+  n.prev = last;
+  first.prev = i;
 }
 
 uint32_t Store::Append(uint32_t parent, uint8_t type, uint32_t name, std::u16string_view text) {
   const uint32_t i = NewNode();
   Node& n = Mut(i);
-  n.type = type;
+  n.kind = type;
   n.name = name;
-  n.parent = parent;
   if (type != kElement && type != kDocument) {
-    n.text = Keep(text);
-    n.length = static_cast<uint32_t>(text.size());
+    Keep(n, text);
+    lastText_ = i;
   }
-  Node& p = Mut(parent);
-  if (type == kAttribute) {
-    // Attributes come in document order, right after their element.
-    if (lastAttrOwner_ == parent) {
-      n.prev = lastAttr_;
-      Mut(lastAttr_).next = i;
-    } else {
-      p.firstAttr = i;
-    }
-    lastAttrOwner_ = parent;
-    lastAttr_ = i;
-  } else {
-    n.prev = p.last;
-    if (p.last == kNone)
-      p.first = i;
-    else
-      Mut(p.last).next = i;
-    p.last = i;
+  Link(parent, i);
+  return i;
+}
+
+uint32_t Store::AppendAttr(uint32_t element, uint32_t name, std::u16string_view value) {
+  Node& e = Mut(element);
+  if (element + e.length + 1 != size_) throw std::logic_error("attributes follow their element");
+  const uint32_t i = NewNode();
+  Node& n = Mut(i);
+  n.kind = kAttribute;
+  n.name = name;
+  n.parent = element;
+  Keep(n, value);
+  lastText_ = i;
+  if (e.length > 0) {
+    n.prev = i - 1;
+    Mut(i - 1).next = i;
   }
+  ++e.length;
   return i;
 }
 
 void Store::AppendText(uint32_t i, std::u16string_view more) {
   Node& n = Mut(i);
   if (more.size() > kMaxText - n.length) throw std::length_error("text too long");
-  const size_t length = n.length + more.size();
-  if (n.text == lastText_ && n.text + n.length == free_ && more.size() <= room_) {
-    Room(more.size(), 0);
+  if (more.empty()) return;
+  const size_t old = n.length;
+  char16_t* end;
+  if (i == lastText_ && old && (n.kind >> 8) == blocks_.size() - 1 &&
+      blocks_.back().get() + n.offset + old == free_ && more.size() <= room_) {
+    end = free_;
+    free_ += more.size();
+    room_ -= more.size();
   } else {
     // Moved to a block with as much room again, so a text that comes in
-    // many pieces is copied a logarithmic number of times.
-    char16_t* moved = Room(length, length);
-    std::memcpy(moved, n.text, n.length * sizeof(char16_t));
-    n.text = lastText_ = moved;
+    // many pieces is copied a logarithmic number of times. Blocks are
+    // never freed before the store, so the old text stays readable.
+    const char16_t* from = old ? Text(i).data() : nullptr;
+    char16_t* moved = Room(n, old + more.size(), old + more.size());
+    if (old) std::memcpy(moved, from, old * sizeof(char16_t));
+    end = moved + old;
   }
-  if (!more.empty()) std::memcpy(const_cast<char16_t*>(n.text) + n.length, more.data(), more.size() * sizeof(char16_t));
-  n.length = static_cast<uint32_t>(length);
+  std::memcpy(end, more.data(), more.size() * sizeof(char16_t));
+  n.length = static_cast<uint32_t>(old + more.size());
+  lastText_ = i;
 }
 
 void Store::Unlink(uint32_t i) {
   Node& n = Mut(i);
   Node& p = Mut(n.parent);
-  if (n.prev == kNone)
+  if (p.first == i) {
     p.first = n.next;
-  else
+    if (n.next != kNone) Mut(n.next).prev = n.prev;  // the last child
+  } else {
     Mut(n.prev).next = n.next;
-  if (n.next == kNone)
-    p.last = n.prev;
-  else
-    Mut(n.next).prev = n.prev;
+    if (n.next != kNone)
+      Mut(n.next).prev = n.prev;
+    else
+      Mut(p.first).prev = n.prev;  // i was the last child
+  }
   n.parent = n.prev = n.next = kNone;
 }
 
 std::u16string_view Store::NodeName(uint32_t i) const {
-  switch (At(i).type) {
+  switch (Type(i)) {
     case kText:
       return u"#text";
     case kCData:
@@ -160,43 +190,43 @@ std::u16string_view Store::NodeName(uint32_t i) const {
 }
 
 std::u16string_view Store::NodeValue(uint32_t i) const {
-  const uint8_t t = At(i).type;
+  const uint8_t t = Type(i);
   return t == kElement || t == kDocument ? std::u16string_view() : Text(i);
 }
 
 std::u16string Store::TextOf(uint32_t root) const {
-  const uint8_t t = At(root).type;
+  const uint8_t t = Type(root);
   if (t != kElement && t != kDocument) return std::u16string(Text(root));
   std::u16string out;
-  uint32_t n = At(root).first;
+  uint32_t n = First(root);
   while (n != kNone) {
-    const Node& node = At(n);
-    if (node.type == kText || node.type == kCData) out.append(node.text, node.length);
-    if (node.type == kElement && node.first != kNone) {
-      n = node.first;
+    const uint8_t type = Type(n);
+    if (type == kText || type == kCData) out += Text(n);
+    if (type == kElement && First(n) != kNone) {
+      n = First(n);
       continue;
     }
-    while (n != root && At(n).next == kNone) n = At(n).parent;
+    while (n != root && Next(n) == kNone) n = Parent(n);
     if (n == root) break;
-    n = At(n).next;
+    n = Next(n);
   }
   return out;
 }
 
 uint32_t Store::DocumentElement() const {
-  for (uint32_t c = At(0).first; c != kNone; c = At(c).next)
-    if (At(c).type == kElement) return c;
+  for (uint32_t c = First(0); c != kNone; c = Next(c))
+    if (Type(c) == kElement) return c;
   return kNone;
 }
 
 uint32_t Store::FindAttr(uint32_t element, std::u16string_view qname) const {
-  for (uint32_t a = At(element).firstAttr; a != kNone; a = At(a).next)
+  for (uint32_t a = element + 1; a <= element + AttrCount(element); ++a)
     if (NameOf(a).qname == qname) return a;
   return kNone;
 }
 
 uint32_t Store::FindAttrNS(uint32_t element, std::u16string_view ns, std::u16string_view local) const {
-  for (uint32_t a = At(element).firstAttr; a != kNone; a = At(a).next)
+  for (uint32_t a = element + 1; a <= element + AttrCount(element); ++a)
     if (NameOf(a).ns == ns && NameOf(a).Local() == local) return a;
   return kNone;
 }

@@ -46,22 +46,6 @@ class Store {
     }
   };
 
-  // Attributes hang off their element (parent) through firstAttr and are
-  // chained by next; their parent is the element, their value their text.
-  struct Node {
-    uint8_t type = 0;
-    uint32_t name = kNone;  // elements, attributes, PI targets
-    uint32_t parent = kNone;
-    uint32_t prev = kNone;
-    uint32_t next = kNone;
-    uint32_t first = kNone;      // first and last child
-    uint32_t last = kNone;
-    uint32_t firstAttr = kNone;  // elements
-    uint32_t length = 0;         // text length
-    uint32_t handle = 0;         // the reader's own mark (0: none)
-    const char16_t* text = nullptr;
-  };
-
   Store();
   // Counts what it frees, so the heap is trimmed after a large one.
   ~Store();
@@ -69,10 +53,24 @@ class Store {
   Store& operator=(const Store&) = delete;
 
   uint32_t Size() const { return size_; }
-  const Node& At(uint32_t i) const { return chunks_[i >> kChunkBits][i & kChunkMask]; }
+  uint8_t Type(uint32_t i) const { return static_cast<uint8_t>(At(i).kind & 0xFF); }
   const std::vector<Name>& Names() const { return names_; }
   const Name& NameOf(uint32_t i) const { return names_[At(i).name]; }
-  std::u16string_view Text(uint32_t i) const { return {At(i).text, At(i).length}; }
+  std::u16string_view Text(uint32_t i) const {
+    const Node& n = At(i);
+    return n.length ? std::u16string_view(blocks_[n.kind >> 8].get() + n.offset, n.length) : std::u16string_view();
+  }
+  // The links. An element's attributes follow it in index order; they are
+  // not children, and have no siblings.
+  uint32_t Parent(uint32_t i) const { return At(i).parent; }  // an attribute's: its element
+  uint32_t First(uint32_t i) const { return At(i).first; }
+  uint32_t Last(uint32_t i) const { return First(i) == kNone ? kNone : At(First(i)).prev; }
+  uint32_t Next(uint32_t i) const { return At(i).next; }
+  uint32_t Prev(uint32_t i) const {
+    const Node& n = At(i);
+    return n.parent == kNone || First(n.parent) == i ? kNone : n.prev;
+  }
+  uint32_t AttrCount(uint32_t element) const { return Type(element) == kElement ? At(element).length : 0; }
 
   // A number the reader keeps with a node (its wrapper's slot).
   uint32_t Handle(uint32_t i) const { return At(i).handle; }
@@ -85,7 +83,7 @@ class Store {
   // Empty for elements and the document.
   std::u16string_view NodeValue(uint32_t i) const;
   // kNone for the document and for attributes, which have no parent.
-  uint32_t ParentOf(uint32_t i) const { return At(i).type == kAttribute ? kNone : At(i).parent; }
+  uint32_t ParentOf(uint32_t i) const { return Type(i) == kAttribute ? kNone : Parent(i); }
   // The text of the node and its descendants (text and CDATA).
   std::u16string TextOf(uint32_t i) const;
   uint32_t DocumentElement() const;
@@ -97,16 +95,33 @@ class Store {
   // ---- building, in document order
 
   uint32_t Intern(std::u16string_view ns, std::u16string_view qname);
-  // A new node appended under parent (a child, or an attribute of an
-  // element when type is kAttribute). Throws std::length_error beyond
+  // A new child appended under parent. Throws std::length_error beyond
   // kMaxNodes nodes or for a text beyond kMaxText.
   uint32_t Append(uint32_t parent, uint8_t type, uint32_t name, std::u16string_view text);
+  // A new attribute of element, which must be the node made last or have
+  // only attributes made after it.
+  uint32_t AppendAttr(uint32_t element, uint32_t name, std::u16string_view value);
   // Extends the text of i, the node made last.
   void AppendText(uint32_t i, std::u16string_view more);
   // Unlinks child i from its parent (its slot stays unused).
   void Unlink(uint32_t i);
 
  private:
+  // 36 bytes. The first child's prev is the last child; an element's length
+  // is its attribute count.
+  struct Node {
+    uint32_t kind = 0;  // type in the low 8 bits, text block above
+    uint32_t name = kNone;  // elements, attributes, PI targets
+    uint32_t parent = kNone;
+    uint32_t prev = kNone;
+    uint32_t next = kNone;
+    uint32_t first = kNone;
+    uint32_t length = 0;
+    uint32_t handle = 0;
+    uint32_t offset = 0;  // of the text in its block
+  };
+  const Node& At(uint32_t i) const { return chunks_[i >> kChunkBits][i & kChunkMask]; }
+
   // Nodes are kept in fixed chunks, so the array never moves while it
   // grows (no copy, no doubled peak).
   static constexpr uint32_t kChunkBits = 16;
@@ -114,17 +129,15 @@ class Store {
   Node& Mut(uint32_t i) { return chunks_[i >> kChunkBits][i & kChunkMask]; }
   uint32_t NewNode();
   // units of text space, in a new block with spare units more when the
-  // current block has too little.
-  char16_t* Room(size_t units, size_t spare);
-  const char16_t* Keep(std::u16string_view text);
+  // current block has too little; sets the node's block and offset.
+  char16_t* Room(Node& n, size_t units, size_t spare);
+  void Keep(Node& n, std::u16string_view text);
+  void Link(uint32_t parent, uint32_t i);
+
+  uint32_t InternSlow(std::u16string_view ns, std::u16string_view qname);
 
   std::vector<std::unique_ptr<Node[]>> chunks_;
   uint32_t size_ = 0;
-  // The attribute appended last, and its element.
-  uint32_t lastAttr_ = kNone;
-  uint32_t lastAttrOwner_ = kNone;
-  uint32_t InternSlow(std::u16string_view ns, std::u16string_view qname);
-
   std::vector<Name> names_;
   struct Recent {
     const char16_t* qname = nullptr;
@@ -137,8 +150,8 @@ class Store {
   std::vector<std::unique_ptr<char16_t[]>> blocks_;
   char16_t* free_ = nullptr;
   size_t room_ = 0;
-  // The text made last, which AppendText may extend in place.
-  char16_t* lastText_ = nullptr;
+  // The node whose text was made last, which AppendText may extend in place.
+  uint32_t lastText_ = kNone;
   uint64_t bytes_ = 0;
 };
 

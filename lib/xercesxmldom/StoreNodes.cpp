@@ -21,7 +21,7 @@ class Cursor {
       n = last_;
       i = lastIndex_;
     }
-    for (; n != Store::kNone && i < index; ++i) n = s.At(n).next;
+    for (; n != Store::kNone && i < index; ++i) n = s.Next(n);
     if (n == Store::kNone) return n;
     last_ = n;
     lastIndex_ = index;
@@ -30,7 +30,7 @@ class Cursor {
   int32_t Length(const Store& s, uint32_t first) {
     if (length_ < 0) {
       length_ = 0;
-      for (uint32_t n = first; n != Store::kNone; n = s.At(n).next) ++length_;
+      for (uint32_t n = first; n != Store::kNone; n = s.Next(n)) ++length_;
     }
     return length_;
   }
@@ -49,11 +49,11 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNodeList* l = Built()) return l->Item(index, r);
-    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(S(), S().At(parent_).first, index)); });
+    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(S(), S().First(parent_), index)); });
   }
   HResult GetLength(int32_t* r) override {
     if (IDOMNodeList* l = Built()) return l->GetLength(r);
-    return Guard([&] { *r = cursor_.Length(S(), S().At(parent_).first); });
+    return Guard([&] { *r = cursor_.Length(S(), S().First(parent_)); });
   }
 
  private:
@@ -78,11 +78,11 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->Item(index, r);
-    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(S(), S().At(element_).firstAttr, index)); });
+    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(S(), FirstAttr(), index)); });
   }
   HResult GetLength(int32_t* r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->GetLength(r);
-    return Guard([&] { *r = cursor_.Length(S(), S().At(element_).firstAttr); });
+    return Guard([&] { *r = cursor_.Length(S(), FirstAttr()); });
   }
   HResult GetNamedItem(WideStringView name, IDOMNode** r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->GetNamedItem(name, r);
@@ -110,6 +110,7 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
     return Built();
   }
   const Store& S() const { return *doc_->store; }
+  uint32_t FirstAttr() const { return S().AttrCount(element_) ? element_ + 1 : Store::kNone; }
 
   XDocRef doc_;
   uint32_t element_;
@@ -145,7 +146,7 @@ IDOMNode* WrapAt(XDoc* doc, uint32_t idx) {
   }
   IDOMNode* r = nullptr;
   NodeCore* core = nullptr;
-  switch (store.At(idx).type) {
+  switch (store.Type(idx)) {
     case Store::kElement: {
       auto* e = new TElement(doc, nullptr, idx);
       r = static_cast<IDOMElement*>(e);
