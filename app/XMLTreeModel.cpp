@@ -3,6 +3,7 @@
 #include <QString>
 #include <algorithm>
 #include <limits>
+#include <numeric>
 #include <stdexcept>
 
 #include "app/Icons.h"
@@ -91,6 +92,7 @@ void TXMLTreeModel::Clear() {
   path_.clear();
   rows_.clear();
   rows_.shrink_to_fit();
+  allRows_ = false;
   maxDepth_ = 0;
   endResetModel();
 }
@@ -203,12 +205,23 @@ void TXMLTreeModel::RebuildRows() {
   rows.reserve(shown);
   for (int32_t i = 0; i < count; i = next(i)) rows.push_back(i);
   rows_.swap(rows);
+  allRows_ = false;
+}
+
+void TXMLTreeModel::ListAllRows() {
+  if (!allRows_) return;
+  rows_.resize(items_.size());
+  std::iota(rows_.begin(), rows_.end(), 0);
+  allRows_ = false;
 }
 
 void TXMLTreeModel::ExpandAll() {
   beginResetModel();
   for (size_t i = 0; i < items_.size(); ++i) items_[i].expanded = HasChildren(static_cast<int>(i));
-  RebuildRows();
+  // With everything expanded every item is a row, in order: nothing to list.
+  rows_.clear();
+  rows_.shrink_to_fit();
+  allRows_ = true;
   endResetModel();
 }
 
@@ -220,6 +233,7 @@ void TXMLTreeModel::SetExpanded(int item, bool expanded) {
     it.expanded = expanded;
     return;
   }
+  ListAllRows();
   if (expanded) {
     std::vector<int32_t> shown;
     for (int32_t i = item + 1; i < it.end;) {
@@ -244,14 +258,15 @@ void TXMLTreeModel::SetExpanded(int item, bool expanded) {
 }
 
 int TXMLTreeModel::RowOfItem(int item) const {
+  if (allRows_) return item >= 0 && static_cast<size_t>(item) < items_.size() ? item : -1;
   const auto pos = std::lower_bound(rows_.begin(), rows_.end(), item);
   if (pos == rows_.end() || *pos != item) return -1;
   return static_cast<int>(pos - rows_.begin());
 }
 
 int TXMLTreeModel::ItemAtRow(int row) const {
-  if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return kNoItem;
-  return rows_[static_cast<size_t>(row)];
+  if (row < 0 || static_cast<size_t>(row) >= (allRows_ ? items_.size() : rows_.size())) return kNoItem;
+  return allRows_ ? row : rows_[static_cast<size_t>(row)];
 }
 
 QModelIndex TXMLTreeModel::index(int row, int column, const QModelIndex& parent) const {
@@ -263,7 +278,7 @@ QModelIndex TXMLTreeModel::parent(const QModelIndex&) const { return QModelIndex
 
 int TXMLTreeModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return static_cast<int>(rows_.size());
+  return static_cast<int>(allRows_ ? items_.size() : rows_.size());
 }
 
 int TXMLTreeModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 1; }

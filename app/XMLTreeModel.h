@@ -156,8 +156,12 @@ class TXMLTreeModel : public QAbstractItemModel {
   TTextStore texts_;
   // The path from a top-level item to the last added item, by depth.
   std::vector<int32_t> path_;
-  // Items of the visible rows, ascending.
+  // Items of the visible rows, ascending; when allRows_ is set every item
+  // is a row (everything expanded) and rows_ is empty.
   std::vector<int32_t> rows_;
+  bool allRows_ = false;
+  // Makes rows_ hold the rows allRows_ stood for.
+  void ListAllRows();
   QList<QIcon> icons_;
   int updates_ = 0;
   int maxDepth_ = 0;

@@ -674,18 +674,41 @@ class TreeBuilder final : public xc::XercesDOMParser {
     const uint32_t name = store->Intern(ns ? ns : u"", qname);
     CheckName(name, store->Names()[name].ns, store->Names()[name].qname, false);
     // Names first: interning may move the names the checks below look at.
+    // Elements of one name mostly repeat their attributes: the names seen
+    // last at each place under this element's name are tried first.
+    if (attrsByElement_.size() <= name) attrsByElement_.resize(name + 1);
+    std::vector<uint32_t>& usual = attrsByElement_[name];
     attrNames_.clear();
     for (XMLSize_t i = 0; i < attrCount; ++i) {
       const xc::XMLAttr* a = attrList.elementAt(i);
       const XMLCh* uri = AttributeNamespace(*a);
-      const uint32_t id = store->Intern(uri ? uri : u"", a->getQName());
-      CheckName(id, store->Names()[id].ns, store->Names()[id].qname, true);
+      const std::u16string_view qname(a->getQName()), ns(uri ? uri : u"");
+      uint32_t id = i < usual.size() ? usual[i] : Store::kNone;
+      if (id == Store::kNone || store->Names()[id].qname != qname || store->Names()[id].ns != ns) {
+        id = store->Intern(ns, qname);
+        CheckName(id, store->Names()[id].ns, store->Names()[id].qname, true);
+        if (i < usual.size())
+          usual[i] = id;
+        else
+          usual.push_back(id);
+      }
       attrNames_.push_back(id);
     }
-    if (attrCount > 1) {
+    // Two attributes with one namespace and local name are refused: a few
+    // are compared pairwise, more through a set.
+    const auto& names = store->Names();
+    if (attrCount > 1 && attrCount <= 8) {
+      for (size_t i = 1; i < attrNames_.size(); ++i)
+        for (size_t j = 0; j < i; ++j) {
+          const Store::Name& x = names[attrNames_[i]];
+          const Store::Name& y = names[attrNames_[j]];
+          if (attrNames_[i] == attrNames_[j] || (x.Local() == y.Local() && x.ns == y.ns))
+            Stop(FormatMsg(msg::kDuplicateAttribute, x.qname));
+        }
+    } else if (attrCount > 8) {
       seen_.clear();
       for (uint32_t id : attrNames_) {
-        const Store::Name& n = store->Names()[id];
+        const Store::Name& n = names[id];
         if (!seen_.insert({n.ns, n.Local()}).second) Stop(FormatMsg(msg::kDuplicateAttribute, n.qname));
       }
     }
@@ -778,6 +801,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
   uint32_t current_ = Store::kNone;
   std::vector<uint32_t> storeParents_;
   std::vector<uint32_t> attrNames_;
+  // Per element name, the attribute names its last element had.
+  std::vector<std::vector<uint32_t>> attrsByElement_;
   // Per name: checked as an element name (1), as an attribute name (2).
   std::vector<uint8_t> checked_;
 };
