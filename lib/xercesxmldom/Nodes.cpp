@@ -272,6 +272,31 @@ NodeCore::~NodeCore() {
     doc->DropStoreWrapper(idx);
 }
 
+IDOMNode* NewWrapper(XDoc* doc, uint16_t type, xc::DOMNode* node, uint32_t idx, NodeCore** core) {
+  switch (type) {
+    case xc::DOMNode::ELEMENT_NODE: {
+      auto* e = new TElement(doc, node, idx);
+      *core = e;
+      return static_cast<IDOMElement*>(e);
+    }
+    case xc::DOMNode::ATTRIBUTE_NODE: {
+      auto* a = new TAttr(doc, node, idx);
+      *core = a;
+      return static_cast<IDOMAttr*>(a);
+    }
+    case xc::DOMNode::DOCUMENT_TYPE_NODE: {
+      auto* t = new TDocType(doc, node, idx);
+      *core = t;
+      return static_cast<IDOMDocumentType*>(t);
+    }
+    default: {
+      auto* n = new TNode(doc, node, idx);
+      *core = n;
+      return static_cast<IDOMNodeExtension*>(n);
+    }
+  }
+}
+
 IDOMNode* Wrap(XDoc* doc, xc::DOMNode* node) {
   if (!node) return nullptr;
   if (node->getNodeType() == xc::DOMNode::DOCUMENT_NODE) return WrapDocument(doc);
@@ -283,32 +308,7 @@ IDOMNode* Wrap(XDoc* doc, xc::DOMNode* node) {
   IDOMNode* r = nullptr;
   NodeCore* core = nullptr;
   try {
-    switch (node->getNodeType()) {
-      case xc::DOMNode::ELEMENT_NODE: {
-        auto* e = new TElement(doc, node);
-        r = static_cast<IDOMElement*>(e);
-        core = e;
-        break;
-      }
-      case xc::DOMNode::ATTRIBUTE_NODE: {
-        auto* a = new TAttr(doc, node);
-        r = static_cast<IDOMAttr*>(a);
-        core = a;
-        break;
-      }
-      case xc::DOMNode::DOCUMENT_TYPE_NODE: {
-        auto* t = new TDocType(doc, node);
-        r = static_cast<IDOMDocumentType*>(t);
-        core = t;
-        break;
-      }
-      default: {
-        auto* n = new TNode(doc, node);
-        r = static_cast<IDOMNodeExtension*>(n);
-        core = n;
-        break;
-      }
-    }
+    r = NewWrapper(doc, node->getNodeType(), node, Store::kNone, &core);
   } catch (...) {
     doc->wrappers.erase(slot);
     throw;

@@ -126,8 +126,12 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
   }
   HResult GetOwnerDocument(IDOMDocument** r) override {
     return Guard([&] {
-      const bool isDocument = InStore() ? idx == 0 : node_->getNodeType() == xc::DOMNode::DOCUMENT_NODE;
-      *r = isDocument ? nullptr : WrapAs<IDOMDocument>(doc.get(), static_cast<xc::DOMNode*>(doc->doc));
+      if (InStore())
+        *r = idx == 0 ? nullptr : WrapAs<IDOMDocument>(doc.get(), static_cast<xc::DOMNode*>(doc->doc));
+      else
+        *r = node_->getNodeType() == xc::DOMNode::DOCUMENT_NODE
+                 ? nullptr
+                 : WrapAs<IDOMDocument>(doc.get(), node_->getOwnerDocument());
     });
   }
   HResult GetNamespaceURI(WideString* r) override {
@@ -305,6 +309,10 @@ class TDocType final : public TNodeImpl<IDOMDocumentType> {
   HResult GetSystemId(WideString* r) override;
   HResult GetInternalSubset(WideString* r) override;
 };
+
+// A new wrapper of the class for a node type (its reference not yet
+// counted; core receives its core).
+IDOMNode* NewWrapper(XDoc* doc, uint16_t type, xc::DOMNode* node, uint32_t idx, NodeCore** core);
 
 // A live list over a Xerces node list (GetElementsByTagName).
 IDOMNodeList* WrapXercesList(XDoc* doc, xc::DOMNodeList* list);

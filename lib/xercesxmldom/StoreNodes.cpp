@@ -144,28 +144,8 @@ IDOMNode* WrapAt(XDoc* doc, uint32_t idx) {
     existing->AddRef();
     return existing;
   }
-  IDOMNode* r = nullptr;
   NodeCore* core = nullptr;
-  switch (store.Type(idx)) {
-    case Store::kElement: {
-      auto* e = new TElement(doc, nullptr, idx);
-      r = static_cast<IDOMElement*>(e);
-      core = e;
-      break;
-    }
-    case Store::kAttribute: {
-      auto* a = new TAttr(doc, nullptr, idx);
-      r = static_cast<IDOMAttr*>(a);
-      core = a;
-      break;
-    }
-    default: {
-      auto* n = new TNode(doc, nullptr, idx);
-      r = static_cast<IDOMNodeExtension*>(n);
-      core = n;
-      break;
-    }
-  }
+  IDOMNode* r = NewWrapper(doc, store.Type(idx), nullptr, idx, &core);
   r->AddRef();
   uint32_t h;
   try {
