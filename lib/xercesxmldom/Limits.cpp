@@ -18,7 +18,6 @@ namespace {
 
 // The largest single allocation the parser and its documents may make, also
 // outside a load. Legitimate single values stay far below it.
-constexpr XMLSize_t kMaxSingleAllocation = XMLSize_t(256) * 1024 * 1024;
 
 ExpansionBudget* gActive = nullptr;
 bool gAllocationRefused = false;

@@ -79,6 +79,9 @@ class ActiveBudget {
 // once the budget is exceeded, or for a buffer larger than the budget could
 // fill, it throws ExpansionRefused.
 xc::MemoryManager& ParserMemory();
+// The most it allocates at once; more fails the load ("A value of the
+// document exceeds the parser's size limit").
+inline constexpr XMLSize_t kMaxSingleAllocation = XMLSize_t(256) * 1024 * 1024;
 // Hands the heap's free pages back to the system once the parser's memory
 // manager has freed kGiveBackAfter bytes since the last time. Called after a
 // document is freed and after a load: the C library's allocator keeps what

@@ -14,6 +14,9 @@ namespace {
 constexpr size_t kBlockUnits = size_t(1) << 20;
 }  // namespace
 
+static_assert((Store::kMaxText + 1) * sizeof(char16_t) < kMaxSingleAllocation,
+              "every text of a store fits a Xerces node");
+
 Store::Store() { Mut(NewNode()).kind = kDocument; }
 
 Store::~Store() { CountFreed(bytes_); }
@@ -138,23 +141,41 @@ void Store::AppendText(uint32_t i, std::u16string_view more) {
   if (more.size() > kMaxText - n.length) throw std::length_error("text too long");
   if (more.empty()) return;
   const size_t old = n.length;
+  const size_t length = old + more.size();
+  // The text made last, at the end of the last block, can grow where it is.
+  const bool atEnd = i == lastText_ && old && (n.kind >> 8) == blocks_.size() - 1 &&
+                     blocks_.back().get() + n.offset + old == free_;
   char16_t* end;
-  if (i == lastText_ && old && (n.kind >> 8) == blocks_.size() - 1 &&
-      blocks_.back().get() + n.offset + old == free_ && more.size() <= room_) {
+  if (atEnd && more.size() <= room_) {
     end = free_;
-    free_ += more.size();
-    room_ -= more.size();
+  } else if (atEnd && n.offset == 0) {
+    // Alone in its block: the block is replaced by one with as much room
+    // again, so a text that comes in many pieces is copied a logarithmic
+    // number of times and no old copy stays behind.
+    const size_t size = std::max(kBlockUnits, length + std::min(length, kMaxText - length));
+    auto grown = std::make_unique<char16_t[]>(size);
+    std::memcpy(grown.get(), blocks_.back().get(), old * sizeof(char16_t));
+    bytes_ -= (old + room_) * sizeof(char16_t);
+    bytes_ += size * sizeof(char16_t);
+    blocks_.back() = std::move(grown);
+    free_ = blocks_.back().get() + old;
+    room_ = size - old;
+    end = free_;
   } else {
-    // Moved to a block with as much room again, so a text that comes in
-    // many pieces is copied a logarithmic number of times. Blocks are
-    // never freed before the store, so the old text stays readable.
-    const char16_t* from = old ? Text(i).data() : nullptr;
-    char16_t* moved = Room(n, old + more.size(), old + more.size());
+    // Moved to a new place with as much room again (in a block of its own
+    // once it is long); the old copy stays until the store goes.
+    const char16_t* from = Text(i).data();
+    char16_t* moved = Room(n, length, length);
     if (old) std::memcpy(moved, from, old * sizeof(char16_t));
-    end = moved + old;
+    std::memcpy(moved + old, more.data(), more.size() * sizeof(char16_t));
+    n.length = static_cast<uint32_t>(length);
+    lastText_ = i;
+    return;
   }
   std::memcpy(end, more.data(), more.size() * sizeof(char16_t));
-  n.length = static_cast<uint32_t>(old + more.size());
+  free_ += more.size();
+  room_ -= more.size();
+  n.length = static_cast<uint32_t>(length);
   lastText_ = i;
 }
 

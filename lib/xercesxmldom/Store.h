@@ -21,8 +21,10 @@ namespace xdom {
 class Store {
  public:
   static constexpr uint32_t kNone = 0xFFFFFFFFu;
-  // The longest text a node holds, in UTF-16 units; the most nodes.
-  static constexpr size_t kMaxText = 0xFFFFFFFFu;
+  // The longest text a node holds, in UTF-16 units: what a Xerces node
+  // can take when the tree is built (the parser's memory refuses single
+  // allocations over 256 MB, see Limits.h). The most nodes.
+  static constexpr size_t kMaxText = (size_t(1) << 27) - 64;
   static constexpr uint32_t kMaxNodes = 0xFFFFFFF0u;
 
   // Node types, as the DOM numbers them.

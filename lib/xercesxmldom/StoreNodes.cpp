@@ -175,15 +175,25 @@ void XDoc::DropStoreWrapper(uint32_t idx) {
 
 void XDoc::Materialize() {
   if (!store) return;
-  byIndex = BuildTree(*store, doc, attrOrder);
+  // Building may run out of memory on a large document: then nothing
+  // changes (the store stays, the partial tree goes) and the call fails.
+  std::vector<xc::DOMNode*> made;
+  try {
+    made = BuildTree(*store, doc, attrOrder);
+    // The wrappers made over the store are found under their Xerces nodes.
+    for (NodeCore* core : storeWrappers)
+      if (core) wrappers.emplace(made[core->idx], core);
+  } catch (...) {
+    if (!made.empty())
+      for (NodeCore* core : storeWrappers)
+        if (core) wrappers.erase(made[core->idx]);
+    while (xc::DOMNode* c = doc->getFirstChild()) doc->removeChild(c);
+    throw;
+  }
+  byIndex = std::move(made);
   attrOrder.Seal();
-  // The wrappers made over the store now name the Xerces nodes, and Wrap
-  // finds them under those.
   for (NodeCore* core : storeWrappers)
-    if (core) {
-      core->node_ = byIndex[core->idx];
-      wrappers.emplace(core->node_, core);
-    }
+    if (core) core->node_ = byIndex[core->idx];
   storeWrappers.assign(1, nullptr);
   freeSlots.clear();
   store.reset();
