@@ -79,7 +79,9 @@ TEST_P(DocTextTest, NarrowTextOfAUtf16DocumentIsUtf8WithOneFreshDeclaration) {
   ASSERT_EQ(domText.rfind(u"<?xml", 0), 0u);
   EXPECT_EQ(text.substr(decl.size()), U8(domText.substr(domText.find(u'>') + 1)));
   EXPECT_NE(text.find("<r a=\"\xCE\xA9\">t\xE2\x82\xAC</r>"), std::string::npos) << text;
-  if (!HasDeclInterface()) EXPECT_EQ(decl, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+  if (!HasDeclInterface()) {
+    EXPECT_EQ(decl, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+  }
 
   auto again = NewDoc();
   again->LoadFromXML(AnsiString(text));
@@ -95,7 +97,9 @@ TEST_P(DocTextTest, NarrowTextOfAStandaloneUtf16DocumentLoadsAgain) {
   EXPECT_EQ(CountOf(text, "<?xml"), 1u) << text;
   size_t enc = text.find("encoding=");
   size_t sa = text.find("standalone=");
-  if (sa != std::string::npos && sa < text.find("?>")) EXPECT_LT(enc, sa) << text;
+  if (sa != std::string::npos && sa < text.find("?>")) {
+    EXPECT_LT(enc, sa) << text;
+  }
   auto again = NewDoc();
   EXPECT_NO_THROW(again->LoadFromXML(AnsiString(text))) << text;
   EXPECT_TRUE(again->GetActive());
