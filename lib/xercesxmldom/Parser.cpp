@@ -551,6 +551,16 @@ class TreeBuilder final : public xc::XercesDOMParser {
     undo_.push_back(std::move(prefix));
   }
 
+  // Binds the namespaces an element's attributes declare, undone at its end.
+  void BindNamespaces(const xc::RefVectorOf<xc::XMLAttr>& attrList, XMLSize_t attrCount) {
+    undoMarks_.push_back(undo_.size());
+    for (XMLSize_t i = 0; i < attrCount; ++i) {
+      const xc::XMLAttr* a = attrList.elementAt(i);
+      const XMLCh* prefix = nullptr;
+      if (IsNamespaceDecl(a->getQName(), &prefix)) Bind(prefix, a->getValue());
+    }
+  }
+
   void PopBindings() {
     if (undoMarks_.empty()) return;
     size_t mark = undoMarks_.back();
@@ -594,14 +604,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   xc::DOMElement* MakeElement(const xc::XMLElementDecl& elemDecl, unsigned int urlId, const XMLCh* elemPrefix,
                               const xc::RefVectorOf<xc::XMLAttr>& attrList, XMLSize_t attrCount) {
-    if (ownNamespaces_) {
-      undoMarks_.push_back(undo_.size());
-      for (XMLSize_t i = 0; i < attrCount; ++i) {
-        const xc::XMLAttr* a = attrList.elementAt(i);
-        const XMLCh* prefix = nullptr;
-        if (IsNamespaceDecl(a->getQName(), &prefix)) Bind(prefix, a->getValue());
-      }
-    }
+    if (ownNamespaces_) BindNamespaces(attrList, attrCount);
     // The scanner doing namespaces names the element by its local part.
     qname_ = ownNamespaces_ || !elemPrefix || !*elemPrefix ? std::u16string()
                                                              : std::u16string(elemPrefix) + u':';
@@ -645,10 +648,12 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   // Checks a name the first time it is used, as Xerces checks the names of
   // the nodes it makes (a throwaway node of the document's pool).
-  void CheckName(uint32_t id, const std::u16string& ns, const std::u16string& qname, bool attribute) {
+  void CheckName(uint32_t id, bool attribute) {
     const uint8_t bit = attribute ? 2 : 1;
     if (checked_.size() <= id) checked_.resize(id + 1, 0);
     if (checked_[id] & bit) return;
+    const std::u16string& ns = store->Names()[id].ns;
+    const std::u16string& qname = store->Names()[id].qname;
     try {
       const XMLCh* uri = ns.empty() ? nullptr : ns.c_str();
       if (attribute)
@@ -663,17 +668,11 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   void StoreElement(const xc::XMLElementDecl& elemDecl, const xc::RefVectorOf<xc::XMLAttr>& attrList,
                     XMLSize_t attrCount) {
-    undoMarks_.push_back(undo_.size());
-    for (XMLSize_t i = 0; i < attrCount; ++i) {
-      const xc::XMLAttr* a = attrList.elementAt(i);
-      const XMLCh* prefix = nullptr;
-      if (IsNamespaceDecl(a->getQName(), &prefix)) Bind(prefix, a->getValue());
-    }
+    BindNamespaces(attrList, attrCount);
     const XMLCh* qname = elemDecl.getFullName();
     const XMLCh* ns = NamespaceOf(qname, false);
     const uint32_t name = store->Intern(ns ? ns : u"", qname);
-    CheckName(name, store->Names()[name].ns, store->Names()[name].qname, false);
-    // Names first: interning may move the names the checks below look at.
+    CheckName(name, false);
     // Elements of one name mostly repeat their attributes: the names seen
     // last at each place under this element's name are tried first.
     if (attrsByElement_.size() <= name) attrsByElement_.resize(name + 1);
@@ -686,7 +685,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
       uint32_t id = i < usual.size() ? usual[i] : Store::kNone;
       if (id == Store::kNone || store->Names()[id].qname != qname || store->Names()[id].ns != ns) {
         id = store->Intern(ns, qname);
-        CheckName(id, store->Names()[id].ns, store->Names()[id].qname, true);
+        CheckName(id, true);
         if (i < usual.size())
           usual[i] = id;
         else
@@ -695,7 +694,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
       attrNames_.push_back(id);
     }
     // Two attributes with one namespace and local name are refused: a few
-    // are compared pairwise, more through a set.
+    // are compared pairwise, more through a set (after all the interning,
+    // which may move the names).
     const auto& names = store->Names();
     if (attrCount > 1 && attrCount <= 8) {
       for (size_t i = 1; i < attrNames_.size(); ++i)
