@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -11,6 +13,47 @@
 #include "rtl/rtlconst.h"
 
 namespace rtl {
+
+// A lock one thread may take again while it holds it. Taking it again costs
+// a compare with the owner; only the outermost lock and unlock reach the
+// mutex, whose uncontended path is shorter than a recursive mutex's.
+class TRecursiveLock {
+ public:
+  void lock() {
+    if (Owned()) {
+      ++depth_;
+      return;
+    }
+    mutex_.lock();
+    Own();
+  }
+  bool try_lock() {
+    if (Owned()) {
+      ++depth_;
+      return true;
+    }
+    if (!mutex_.try_lock()) return false;
+    Own();
+    return true;
+  }
+  void unlock() {
+    if (--depth_ != 0) return;
+    owner_.store(std::thread::id(), std::memory_order_relaxed);
+    mutex_.unlock();
+  }
+
+ private:
+  // Only the owner stores its own id, so no other thread can see it here.
+  bool Owned() const { return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id(); }
+  void Own() {
+    owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    depth_ = 1;
+  }
+
+  std::mutex mutex_;
+  std::atomic<std::thread::id> owner_{};
+  uint32_t depth_ = 0;
+};
 
 // Holds one counted reference per item. Every operation takes the list's own
 // recursive lock, so single calls are safe from several threads; Lock/Unlock
@@ -33,14 +76,14 @@ class TInterfaceList {
   // Raises EListError "List index out of bounds (%d)" outside 0..Count()-1.
   Item Get(int32_t index) const {
     std::lock_guard guard(mutex_);
-    CheckIndex(index, Count());
+    CheckIndex(index, Size());
     return items_[static_cast<size_t>(index)];
   }
   // Replaces the item at index; raises EListError outside 0..Count()-1.
   void Put(int32_t index, Item item) {
     // item now holds the old reference; it is released after the lock goes.
     std::lock_guard guard(mutex_);
-    CheckIndex(index, Count());
+    CheckIndex(index, Size());
     std::swap(items_[static_cast<size_t>(index)], item);
   }
   // Appends item (null allowed); returns its index.
@@ -53,15 +96,13 @@ class TInterfaceList {
   // 0..Count().
   void Insert(int32_t index, Item item) {
     std::lock_guard guard(mutex_);
-    CheckIndex(index, Count() + 1);
+    CheckIndex(index, Size() + 1);
     items_.insert(items_.begin() + index, std::move(item));
   }
   // Position of that very reference (pointer identity), or -1.
   int32_t IndexOf(const I* item) const {
     std::lock_guard guard(mutex_);
-    for (size_t i = 0; i < items_.size(); ++i)
-      if (items_[i].get() == item) return static_cast<int32_t>(i);
-    return -1;
+    return Find(item);
   }
   int32_t IndexOf(const Item& item) const { return IndexOf(item.get()); }
   // Removes the first occurrence of item; returns the index it had, or -1
@@ -69,7 +110,7 @@ class TInterfaceList {
   int32_t Remove(const Item& item) {
     Item dropped;
     std::lock_guard guard(mutex_);
-    const int32_t index = IndexOf(item);
+    const int32_t index = Find(item.get());
     if (index >= 0) dropped = Take(index);
     return index;
   }
@@ -77,7 +118,7 @@ class TInterfaceList {
   void Delete(int32_t index) {
     Item dropped;
     std::lock_guard guard(mutex_);
-    CheckIndex(index, Count());
+    CheckIndex(index, Size());
     dropped = Take(index);
   }
   // The first / last item, or null when the list is empty.
@@ -107,6 +148,13 @@ class TInterfaceList {
   bool TryLock() const { return mutex_.try_lock(); }
 
  private:
+  // The helpers below expect the lock held: each public call takes it once.
+  int32_t Size() const { return static_cast<int32_t>(items_.size()); }
+  int32_t Find(const I* item) const {
+    for (size_t i = 0; i < items_.size(); ++i)
+      if (items_[i].get() == item) return static_cast<int32_t>(i);
+    return -1;
+  }
   static void CheckIndex(int32_t index, int32_t limit) {
     if (index < 0 || index >= limit) throw EListError(Format(msg::kListIndexError, {index}));
   }
@@ -116,7 +164,7 @@ class TInterfaceList {
     return item;
   }
 
-  mutable std::recursive_mutex mutex_;
+  mutable TRecursiveLock mutex_;
   std::vector<Item> items_;
 };
 
