@@ -311,9 +311,7 @@ void TForm1::Button1Click(QObject*) {
 }
 
 TForm1::TTreeNode TForm1::AddItem(TTreeNode parent, rtl::WideStringView text, int imageIndex) {
-  const TTreeNode item = treeModel_->AddItem(parent, text);
-  treeModel_->SetImageIndex(item, imageIndex);
-  return item;
+  return treeModel_->AddItem(parent, text, imageIndex);
 }
 
 void TForm1::LoadXMLFile(const rtl::AnsiString& FileName) {
@@ -472,4 +470,5 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
     if (!ReleaseAttributeList(object) || (loops.size() == parentLoop + 1 && OtherReferences(child.get()) > 1))
       loops[parentLoop].keep = true;
   }
+  viewer::WritePendingTrace();
 }
