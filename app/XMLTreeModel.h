@@ -59,6 +59,8 @@ class TXMLTreeModel : public QAbstractItemModel {
   // returns it. Raises std::logic_error outside BeginUpdate/EndUpdate, and
   // when parent is neither the last added item nor one of its ancestors.
   int AddItem(int parent, rtl::WideStringView text);
+  // The same, with the item's image index set (as SetImageIndex does).
+  int AddItem(int parent, rtl::WideStringView text, int imageIndex);
   // Sets the item's image index and selected-image index (always equal).
   void SetImageIndex(int item, int index);
 
@@ -144,8 +146,13 @@ class TXMLTreeModel : public QAbstractItemModel {
 
    private:
     std::vector<std::u16string> blocks_;
-    // Recently stored short texts by hash; textLength 0: none.
-    std::vector<Item> recent_;
+    // Recently stored short texts by hash; textLength 0: none. The hash
+    // spares most lookups a read of a stored text far back in the blocks.
+    struct Recent {
+      uint64_t hash = 0;
+      Item item;
+    };
+    std::vector<Recent> recent_;
   };
 
   size_t Slot(int item) const;
