@@ -224,6 +224,10 @@ struct IDOMNodeExtension : IDOMNode {
   virtual HResult TransformToText(IDOMNode* styleSheet, WideString* result) = 0;
   // Applies the style sheet and loads the output into outputDocument.
   virtual HResult TransformToDocument(IDOMNode* styleSheet, IDOMDocument* outputDocument) = 0;
+  // Whether the node is an element whose only child is a text node, and
+  // then that text into *text (left alone otherwise): one call where the
+  // node interfaces take a wrapper per child looked at.
+  virtual HResult ReadTextElement(WideString* text, WordBool* result) = 0;
 };
 
 // From the document: loading and saving.

@@ -34,7 +34,8 @@ struct DestroyQueue {
 };
 thread_local DestroyQueue tDestroyQueue;
 
-void DestroyNode(TXMLNode* node) {
+// Out of line: only a node's last release reaches the thread's queue.
+[[gnu::noinline]] void DestroyNode(TXMLNode* node) {
   DestroyQueue& queue = tDestroyQueue;
   if (queue.draining) {
     queue.pending.push_back(node);
@@ -439,6 +440,11 @@ bool TXMLNode::IsTextElement() {
 
 bool TXMLNode::ReadTextElement(WideString& text) {
   if (FNodeType != ntElement) return false;
+  // One call where the vendor answers it; the children one by one where not.
+  if (const auto extension = FDOMNode.try_query<IDOMNodeExtension>()) {
+    WordBool result = rtl::kWordFalse;
+    if (rtl::Succeeded(extension->ReadTextElement(&text, &result))) return rtl::FromWordBool(result);
+  }
   const rtl::ComPtr<IDOMNode> first = DOMFirstChild(FDOMNode.get());
   if (!first || DOMNodeType(first.get()) != ntText || DOMNextSibling(first.get())) return false;
   text = DOMValue(first.get());

@@ -233,6 +233,22 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
   HResult TransformToDocument(IDOMNode* styleSheet, IDOMDocument* output) override {
     return Guard([&] { ops::TransformToDocument(doc.get(), Node(), styleSheet, output); });
   }
+  HResult ReadTextElement(WideString* text, WordBool* r) override {
+    return Guard([&] {
+      if (InStore()) {
+        const Store& s = S();
+        const uint32_t first = s.Type(idx) == Store::kElement ? s.First(idx) : Store::kNone;
+        const bool only = first != Store::kNone && s.Type(first) == Store::kText && s.Next(first) == Store::kNone;
+        if (only) Put(text, s.NodeValue(first));
+        *r = WB(only);
+        return;
+      }
+      xc::DOMNode* first = node_->getNodeType() == xc::DOMNode::ELEMENT_NODE ? node_->getFirstChild() : nullptr;
+      const bool only = first && first->getNodeType() == xc::DOMNode::TEXT_NODE && !first->getNextSibling();
+      if (only) Put(text, first->getNodeValue());
+      *r = WB(only);
+    });
+  }
 
  protected:
   const Store& S() const { return *doc->store; }

@@ -96,6 +96,7 @@ class FakeNode : public rtl::TInterfacedObject<IDOMNodeExtension> {
   HResult SetText(WideStringView) override { return rtl::E_NOTIMPL_; }
   HResult TransformToText(IDOMNode*, WideString*) override { return rtl::E_NOTIMPL_; }
   HResult TransformToDocument(IDOMNode*, IDOMDocument*) override { return rtl::E_NOTIMPL_; }
+  HResult ReadTextElement(WideString*, WordBool*) override { return rtl::E_NOTIMPL_; }
 
  private:
   HResult Give(WideString* r, const WideString& v) {

@@ -411,6 +411,9 @@ class TNodeForwarder final : public rtl::TRefCounted,
     return Call<IDOMNodeExtension>(
         [&](IDOMNodeExtension* x) { return x->TransformToDocument(s.get(), out.get()); });
   }
+  HResult ReadTextElement(WideString* text, WordBool* result) override {
+    return Call<IDOMNodeExtension>([&](IDOMNodeExtension* x) { return x->ReadTextElement(text, result); });
+  }
 
   // IDOMPersist
   HResult GetDocumentText(WideString* result) override {
