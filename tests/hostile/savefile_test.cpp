@@ -97,7 +97,9 @@ TEST(SaveFile, ReplacingKeepsOwnerGroupAndMode) {
   TempDir dir;
   const std::string file = dir.Write("doc.xml", "<r/>");
   const bool root = geteuid() == 0;
-  if (root) ASSERT_EQ(chown(file.c_str(), kNobody, kNobody), 0);
+  if (root) {
+    ASSERT_EQ(chown(file.c_str(), kNobody, kNobody), 0);
+  }
   ASSERT_EQ(chmod(file.c_str(), 0640), 0);
   struct stat before {};
   ASSERT_EQ(stat(file.c_str(), &before), 0);
