@@ -8,6 +8,7 @@
 #include <rapidcheck.h>
 #include <rapidcheck/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,15 @@ std::string Describe(IDOMNode* n) {
   ComPtr<IDOMNodeExtension> x = ComPtr<IDOMNode>(n).try_query<IDOMNodeExtension>();
   d += " text=" + Read([&](WideString* s) { return x->GetText(s); });
   WordBool has = 0;
+  // A text element, told in one call, is what the children show.
+  WideString only = u"untouched";
+  DOMCheck(x->ReadTextElement(&only, &has), "ReadTextElement");
+  const ComPtr<IDOMNode> first = Ask([&](IDOMNode** r) { return n->GetFirstChild(r); });
+  const bool textElement = Type(n) == 1 && first && Type(first.get()) == 3 &&
+                           !Ask([&](IDOMNode** r) { return first->GetNextSibling(r); });
+  if ((has != 0) != textElement || (textElement ? only != Value(first.get()) : only != u"untouched"))
+    throw std::logic_error("ReadTextElement disagrees with the children: " + Narrow(Name(n)));
+  d += textElement ? " text element" : "";
   DOMCheck(n->HasChildNodes(&has), "HasChildNodes");
   d += has ? " children" : "";
   DOMCheck(n->HasAttributes(&has), "HasAttributes");
