@@ -17,13 +17,14 @@ std::string Utf8Encode(WideStringView s) {
 }
 
 void AppendUtf8(std::string& out, WideStringView s) {
-  // The plain ASCII start, usually all of it, in one go.
-  size_t ascii = 0;
-  while (ascii < s.size() && s[ascii] < 0x80) ++ascii;
+  // The plain ASCII start, usually all of it, copied in one pass.
   const size_t start = out.size();
-  out.resize(start + ascii);
-  for (size_t i = 0; i < ascii; ++i) out[start + i] = static_cast<char>(s[i]);
+  out.resize(start + s.size());
+  char* to = out.data() + start;
+  size_t ascii = 0;
+  for (; ascii < s.size() && s[ascii] < 0x80; ++ascii) to[ascii] = static_cast<char>(s[ascii]);
   if (ascii == s.size()) return;
+  out.resize(start + ascii);
   out.reserve(out.size() + s.size() - ascii);
   for (size_t i = ascii; i < s.size(); ++i) {
     uint32_t c = s[i];
