@@ -60,7 +60,8 @@ void TXMLTreeModel::TTextStore::Add(std::u16string_view text, Item& item) {
     for (; i < text.size(); ++i) hash = (hash ^ text[i]) * 0x9E3779B97F4A7C15u;
     if (recent_.empty()) recent_.resize(kRecentTexts);
     seen = &recent_[(hash >> 40) & (kRecentTexts - 1)];
-    if (seen->hash == hash && seen->item.textLength == text.size() && Get(seen->item) == text) {
+    if (seen->hash == hash && seen->item.textLength == text.size() &&
+        std::memcmp(Get(seen->item).data(), text.data(), text.size() * sizeof(char16_t)) == 0) {
       item.textBlock = seen->item.textBlock;
       item.textOffset = seen->item.textOffset;
       item.textLength = seen->item.textLength;
