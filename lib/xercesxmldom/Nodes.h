@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "lib/xercesxmldom/Common.h"
+#include "rtl/BlockCache.h"
 
 namespace xdom {
 
@@ -54,6 +55,10 @@ using NodeBases = std::conditional_t<std::is_same_v<Primary, IDOMNodeExtension>,
 template <class Primary, class... Extra>
 class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
  public:
+  // Wrappers are made and freed by the hundred thousand on a walk.
+  static void* operator new(size_t size) { return rtl::CachedAllocate(size); }
+  static void operator delete(void* block, size_t size) noexcept { rtl::CachedFree(block, size); }
+
   TNodeImpl(XDoc* d, xc::DOMNode* n, uint32_t i = Store::kNone) {
     node_ = n;
     idx = i;
