@@ -247,6 +247,8 @@ I* WrapAs(XDoc* doc, N node) {
     n = node == Store::kNone ? nullptr : WrapAt(doc, node);
   else
     n = Wrap(doc, node);
+  // Every wrapper is handed out as its IDOMNode already.
+  if constexpr (std::is_same_v<I, IDOMNode>) return n;
   if (!n) return nullptr;
   I* r = nullptr;
   n->QueryInterface(I::IID, reinterpret_cast<void**>(&r));
