@@ -229,7 +229,10 @@ void TXMLTreeModel::ListAllRows() {
 
 void TXMLTreeModel::ExpandAll() {
   beginResetModel();
-  for (size_t i = 0; i < items_.size(); ++i) items_[i].expanded = HasChildren(static_cast<int>(i));
+  // An item has children when the next item is its child.
+  const size_t count = items_.size();
+  for (size_t i = 0; i + 1 < count; ++i) items_[i].expanded = items_[i + 1].parent == static_cast<int32_t>(i);
+  if (count > 0) items_[count - 1].expanded = false;
   // With everything expanded every item is a row, in order: nothing to list.
   rows_.clear();
   rows_.shrink_to_fit();
