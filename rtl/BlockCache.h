@@ -14,11 +14,15 @@ namespace rtl {
 // ends. A block may be freed on another thread than the one that made it.
 // Under AddressSanitizer every call goes to the heap, so that the sanitizer
 // sees each object's life.
-//
-// For a class: declare static operator new(size_t) and operator
-// delete(void*, size_t) calling these with the size they are given.
 void* CachedAllocate(std::size_t size);
 void CachedFree(void* block, std::size_t size) noexcept;
+
+// A class deriving from this one is allocated through the cache (its
+// derived classes too, each by its own size).
+struct TBlockCached {
+  static void* operator new(std::size_t size) { return CachedAllocate(size); }
+  static void operator delete(void* block, std::size_t size) noexcept { CachedFree(block, size); }
+};
 
 namespace detail {
 

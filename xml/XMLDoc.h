@@ -179,11 +179,10 @@ struct IXMLDocumentAccess : rtl::IInterface {
 // ---------------------------------------------------------------------------
 // TXMLNodeList
 
-class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
+// Lists and nodes are made and freed by the ten thousand on a walk: both are
+// allocated through the block cache.
+class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TBlockCached {
  public:
-  // Lists are made and freed by the ten thousand on a walk.
-  static void* operator new(size_t size) { return rtl::CachedAllocate(size); }
-  static void operator delete(void* block, size_t size) noexcept { rtl::CachedFree(block, size); }
   // Asked of a reference to find this layer's object behind it (not
   // counted); cheaper than a dynamic_cast on the paths every node takes.
   static constexpr rtl::GUID kObjectIID = {0x8D3E61A2, 0x5B0C, 0x4F7E, {0x9A, 0x41, 0x2C, 0x6B, 0x1E, 0x90, 0xD7, 0x35}};
@@ -281,7 +280,7 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList> {
 #define XMLNODE_CLASS(T) \
   TXMLNodeClass ClassType() const override { return NodeClassOf<T>(); }
 
-class TXMLNode : public IXMLNodeAccess {
+class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
  public:
   // Selects the hosting constructor.
   struct HostedTag {};
@@ -294,9 +293,6 @@ class TXMLNode : public IXMLNodeAccess {
   // A second wrapper over the DOM node of the top of hostNode's host chain.
   TXMLNode(HostedTag, TXMLNode* hostNode);
   TXMLNode(const TXMLNode&) = delete;
-  // Nodes are made and freed by the hundred thousand on a walk.
-  static void* operator new(size_t size) { return rtl::CachedAllocate(size); }
-  static void operator delete(void* block, size_t size) noexcept { rtl::CachedFree(block, size); }
   TXMLNode& operator=(const TXMLNode&) = delete;
   virtual ~TXMLNode();
 

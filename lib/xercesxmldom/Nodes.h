@@ -52,13 +52,11 @@ using NodeBases = std::conditional_t<std::is_same_v<Primary, IDOMNodeExtension>,
                                      rtl::TInterfacedObject<IDOMNodeExtension, Extra...>,
                                      rtl::TInterfacedObject<Primary, IDOMNodeExtension, Extra...>>;
 
+// Wrappers are made and freed by the hundred thousand on a walk: allocated
+// through the block cache.
 template <class Primary, class... Extra>
-class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore {
+class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public rtl::TBlockCached {
  public:
-  // Wrappers are made and freed by the hundred thousand on a walk.
-  static void* operator new(size_t size) { return rtl::CachedAllocate(size); }
-  static void operator delete(void* block, size_t size) noexcept { rtl::CachedFree(block, size); }
-
   TNodeImpl(XDoc* d, xc::DOMNode* n, uint32_t i = Store::kNone) {
     node_ = n;
     idx = i;

@@ -43,10 +43,8 @@ class Cursor {
 
 // Children of a store node. Once the tree is built the list hands over to
 // the Xerces list of the same parent.
-class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
+class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, public rtl::TBlockCached {
  public:
-  static void* operator new(size_t size) { return rtl::CachedAllocate(size); }
-  static void operator delete(void* block, size_t size) noexcept { rtl::CachedFree(block, size); }
   TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) {}
 
   HResult Item(int32_t index, IDOMNode** r) override {
@@ -74,10 +72,8 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
 
 // Attributes of a store element, in document order. Changes build the tree
 // and go to the Xerces map.
-class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
+class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, public rtl::TBlockCached {
  public:
-  static void* operator new(size_t size) { return rtl::CachedAllocate(size); }
-  static void operator delete(void* block, size_t size) noexcept { rtl::CachedFree(block, size); }
   TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) {}
 
   HResult Item(int32_t index, IDOMNode** r) override {
