@@ -40,7 +40,7 @@ class TBlockCache {
     for (std::size_t c = 0; c < kBlockClasses; ++c)
       while (Block* b = head_[c]) {
         head_[c] = b->next;
-        ::operator delete(b, Bytes(c));
+        ::operator delete(b);
       }
   }
 
@@ -56,7 +56,7 @@ class TBlockCache {
   void Give(void* block, std::size_t sizeClass) noexcept {
     // Past the thread's end (a destructor running after this one), or full.
     if (!alive_ || count_[sizeClass] >= kBlockCacheLimit) {
-      ::operator delete(block, Bytes(sizeClass));
+      ::operator delete(block);
       return;
     }
     head_[sizeClass] = new (block) Block{head_[sizeClass]};
@@ -78,9 +78,18 @@ inline std::size_t BlockClass(std::size_t size) { return size == 0 ? 0 : (size -
 
 }  // namespace detail
 
+// GCC says so with a macro, clang through __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
+#define RTL_BLOCK_CACHE_OFF 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RTL_BLOCK_CACHE_OFF 1
+#endif
+#endif
+
+#if defined(RTL_BLOCK_CACHE_OFF)
 inline void* CachedAllocate(std::size_t size) { return ::operator new(size); }
-inline void CachedFree(void* block, std::size_t size) noexcept { ::operator delete(block, size); }
+inline void CachedFree(void* block, std::size_t) noexcept { ::operator delete(block); }
 #else
 inline void* CachedAllocate(std::size_t size) {
   const std::size_t c = detail::BlockClass(size);
@@ -92,7 +101,7 @@ inline void CachedFree(void* block, std::size_t size) noexcept {
   if (c < detail::kBlockClasses)
     detail::tBlockCache.Give(block, c);
   else
-    ::operator delete(block, size);
+    ::operator delete(block);
 }
 #endif
 
