@@ -24,6 +24,9 @@ constexpr size_t kTextBlock = size_t(1) << 20;
 constexpr size_t kShareableLength = 32;
 constexpr size_t kRecentTexts = 4096;
 
+// An image index as an item keeps it: -1 (none) to 127.
+int8_t ImageIndexOf(int index) { return static_cast<int8_t>(std::clamp(index, -1, 127)); }
+
 }  // namespace
 
 TXMLTreeModel::TXMLTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
@@ -137,7 +140,7 @@ int TXMLTreeModel::AddItem(int parent, rtl::WideStringView text, int imageIndex)
   item.parent = parent;
   item.end = id + 1;
   item.depth = depth;
-  item.image = static_cast<int8_t>(std::clamp(imageIndex, -1, 127));
+  item.image = ImageIndexOf(imageIndex);
   texts_.Add(text, item);
   items_.push_back(item);
   path_.resize(static_cast<size_t>(depth));
@@ -147,7 +150,7 @@ int TXMLTreeModel::AddItem(int parent, rtl::WideStringView text, int imageIndex)
 }
 
 void TXMLTreeModel::SetImageIndex(int item, int index) {
-  items_[Slot(item)].image = static_cast<int8_t>(std::clamp(index, -1, 127));
+  items_[Slot(item)].image = ImageIndexOf(index);
   if (updates_ == 0) {
     const int row = RowOfItem(item);
     if (row >= 0) emit dataChanged(createIndex(row, 0), createIndex(row, 0));
