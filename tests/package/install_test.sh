@@ -46,7 +46,7 @@ while IFS= read -r h; do
 done < <(find "$prefix/include" -name '*.h')
 [ "$count" -ge 20 ] || fail "only $count headers installed"
 
-check_viewer "$prefix/bin/xmlviewer" "$work"
+check_viewer "$prefix/bin/xmlviewer" "$work" "$lib"
 
 # The consumer through the CMake package of this prefix and nothing else.
 cmake -S "$source/examples/xmledit" -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
