@@ -44,7 +44,7 @@ check_consumer() {
 check_viewer() {
   local prog=$1 work=$2 libdir=$3 xpid="" vpid="" win="" n=0 loaded status=0
   printf '<?xml version="1.0"?>\n<notes><note kind="first">text</note></notes>\n' >"$work/view.xml"
-  mkdir -p "$work/qt" && chmod 700 "$work/qt"
+  mkdir -p "$work/qt" && chmod 700 "$work/qt" && rm -f "$work/display"
   # -displayfd: the server picks a free display and writes its number.
   Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" >/dev/null 2>&1 &
   xpid=$!

@@ -59,7 +59,7 @@ check_consumer "$work/consumer/xmledit" "$work/run" "$lib/libxercesxmldom.so.1"
 
 # The same program through pkg-config.
 flags=$(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs xmlviewer) || fail "pkg-config"
-g++ -std=c++20 -o "$work/xmledit-pc" "$source/examples/xmledit/main.cpp" $flags -Wl,-rpath,"$lib" ||
+g++ -o "$work/xmledit-pc" "$source/examples/xmledit/main.cpp" $flags -Wl,-rpath,"$lib" ||
   fail "pkg-config build with: $flags"
 mkdir "$work/run-pc"
 check_consumer "$work/xmledit-pc" "$work/run-pc" "$lib/libxercesxmldom.so.1"
