@@ -62,15 +62,17 @@ check_viewer() {
     xdotool mousemove --window "$win" 612 372 click 1
     n=0
     until [ "$(xdotool search --onlyvisible --pid "$vpid" | wc -l)" -ge 2 ] || [ $((n += 1)) -gt 200 ]; do sleep 0.1; done
-    dialog=$(xdotool search --onlyvisible --pid "$vpid" | grep -vx "$win" | head -1) || exit 2
-    xdotool windowfocus --sync "$dialog" type "$work/view.xml"
+    dialog=$(xdotool search --onlyvisible --pid "$vpid" | grep -vx "$win" | head -1) || true
+    [ -n "$dialog" ] || exit 2
+    timeout 20 xdotool windowfocus --sync "$dialog" || exit 3
+    xdotool type "$work/view.xml"
     xdotool key Return
     n=0
     until grep -q '^NodeName=#text$' "$work/viewer.out" || [ $((n += 1)) -gt 200 ]; do sleep 0.1; done
   ) || status=$?
   kill "$xpid"
   wait "$xpid" || true
-  [ "$status" = 0 ] || fail "$prog: no window, or no dialog from its button (status $status)"
+  [ "$status" = 0 ] || fail "$prog: no window (1), no dialog from its button (2) or no typing into it (3): $status"
   [ "$(cat "$work/viewer.out")" = "$(printf 'ChildNodes.Count=1\nNodeName=note\nChildNodes.Count=1\nNodeName=#text')" ] ||
     fail "$prog traced '$(cat "$work/viewer.out")' for the file"
   loaded=$(sed -n 's/.*calling init: \(.*libxercesxmldom\.so\.1\)$/\1/p' "$work/viewer.log")

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # install_test.sh BUILD SOURCE LIBDIR: `cmake --install` into a fresh prefix,
-# then the layout, the run paths and the headers checked, and the example
-# consumer built against the prefix alone (CMake package and pkg-config)
-# and run.
+# then the layout, the run paths and the headers checked, the viewer loading
+# a file, and the example consumer built against the prefix alone (CMake
+# package and pkg-config) and run.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
@@ -15,12 +15,16 @@ lib=$prefix/$libdir
 
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log" >&2; fail "install"; }
 
-# Layout: the viewer, three linkable libraries with sonames, the DOM library
-# under its loaded name only, headers and both package files.
+# Layout: the viewer with its manual page and desktop entry, three linkable
+# libraries with sonames, the DOM library under its loaded name only,
+# headers and both package files.
 for f in bin/xmlviewer "$libdir"/libxercesxmldom.so.1 "$libdir"/cmake/XMLViewer/XMLViewerConfig.cmake \
-         "$libdir"/pkgconfig/xmlviewer.pc include/xmlviewer/xml/XMLDoc.h; do
+         "$libdir"/pkgconfig/xmlviewer.pc include/xmlviewer/xml/XMLDoc.h share/man/man1/xmlviewer.1.gz \
+         share/applications/xmlviewer.desktop; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
+# What only the Debian packages carry stays out.
+[ ! -e "$prefix/share/doc" ] && [ ! -e "$prefix/share/lintian" ] || fail "Debian package files installed"
 [ ! -e "$lib/libxercesxmldom.so" ] || fail "the DOM library has a development link; nothing links it"
 for l in rtl dom xml; do
   [ -L "$lib/libxmlviewer-$l.so" ] && [ -L "$lib/libxmlviewer-$l.so.1" ] || fail "libxmlviewer-$l links"
