@@ -68,8 +68,9 @@ has libxmlviewer-dev "$lib"/libxmlviewer-{xml,dom,rtl}.so usr/include/xmlviewer/
   "$lib/cmake/XMLViewer/XMLViewerConfig.cmake" "$lib/pkgconfig/xmlviewer.pc"
 has xmlviewer usr/bin/xmlviewer usr/share/man/man1/xmlviewer.1.gz usr/share/applications/xmlviewer.desktop
 
-# Control data: one version, no maintainer scripts (ldconfig runs through
-# the library package's trigger), a shlibs entry for every soname.
+# Control data: one version (the changelog's too), no maintainer scripts
+# (ldconfig runs through the library package's trigger), a shlibs entry for
+# every soname.
 version=$(dpkg-deb -f "${deb[xmlviewer]}" Version)
 for p in "${!deb[@]}"; do
   [ "$(dpkg-deb -f "${deb[$p]}" Package)" = "$p" ] && [ "$(dpkg-deb -f "${deb[$p]}" Version)" = "$version" ] ||
@@ -77,6 +78,13 @@ for p in "${!deb[@]}"; do
   mkdir "$work/control-$p"
   dpkg-deb -e "${deb[$p]}" "$work/control-$p"
   for s in preinst postinst prerm postrm; do [ ! -e "$work/control-$p/$s" ] || fail "$p has a $s script"; done
+done
+root=$work/root
+for d in "${deb[@]}"; do dpkg-deb -x "$d" "$root"; done
+for p in "${!deb[@]}"; do
+  zcat "$root/usr/share/doc/$p/changelog.Debian.gz" >"$work/changelog"
+  [ "$(dpkg-parsechangelog -l "$work/changelog" -S Version)" = "$version" ] ||
+    fail "$p: the changelog's latest entry is not version $version"
 done
 [ "$(cat "$work/control-libxmlviewer-xml1/triggers")" = "activate-noawait ldconfig" ] ||
   fail "the library package lacks the ldconfig trigger"
@@ -102,9 +110,7 @@ for p in "${!deb[@]}"; do
     fail "$p: $(cat "$work/deps.log")"
 done
 
-# All three unpacked into one root, used from there.
-root=$work/root
-for d in "${deb[@]}"; do dpkg-deb -x "$d" "$root"; done
+# All three, unpacked into one root above, used from there.
 check_viewer "$root/usr/bin/xmlviewer" "$work" "$root/$lib"
 
 cmake -S "$source/examples/xmledit" -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
