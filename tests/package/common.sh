@@ -1,5 +1,5 @@
 # Helpers of the package tests: the example consumer run against an
-# installed tree, and the viewer started for a moment.
+# installed tree, and the viewer loading a file.
 
 # Narrow text (the note on the command line, file names) is UTF-8.
 export LC_ALL=C.UTF-8
@@ -36,10 +36,46 @@ check_consumer() {
   [ ! -e "$work/three.xml" ] || fail "a file was saved after a failed load"
 }
 
-# check_viewer PROGRAM WORKDIR: the viewer starts offscreen and is still
-# running (waiting in its event loop) after two seconds.
+# check_viewer PROGRAM WORKDIR LIBDIR: the viewer loads a file as a user
+# does it, on a private X server: the button clicked, the file's name typed
+# into the dialog. Its trace must name the file's nodes, and the DOM library
+# it loaded must be the one in LIBDIR. Qt's settings, caches and run-time
+# folder go into WORKDIR.
 check_viewer() {
-  local status=0
-  QT_QPA_PLATFORM=offscreen timeout 2 "$1" >/dev/null 2>"$2/viewer.log" || status=$?
-  [ "$status" = 124 ] || { cat "$2/viewer.log" >&2; fail "$1 ended with status $status instead of running"; }
+  local prog=$1 work=$2 libdir=$3 xpid="" vpid="" win="" n=0 loaded status=0
+  printf '<?xml version="1.0"?>\n<notes><note kind="first">text</note></notes>\n' >"$work/view.xml"
+  mkdir -p "$work/qt" && chmod 700 "$work/qt" && rm -f "$work/display"
+  # -displayfd: the server picks a free display and writes its number.
+  Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" >/dev/null 2>&1 &
+  xpid=$!
+  until [ -s "$work/display" ] || [ $((n += 1)) -gt 200 ]; do sleep 0.1; done
+  [ -s "$work/display" ] || { kill "$xpid"; fail "Xvfb did not start"; }
+  (
+    export DISPLAY=:$(head -1 "$work/display") HOME=$work/qt XDG_RUNTIME_DIR=$work/qt \
+      XDG_CONFIG_HOME=$work/qt XDG_CACHE_HOME=$work/qt QT_QPA_PLATFORM=xcb
+    LD_DEBUG=files "$prog" >"$work/viewer.out" 2>"$work/viewer.log" &
+    vpid=$!
+    trap 'kill "$vpid" 2>/dev/null; wait "$vpid" || true' EXIT
+    win=$(timeout 20 xdotool search --sync --onlyvisible --pid "$vpid" | head -1) || true
+    [ -n "$win" ] || { grep -v '^ *[0-9]*:' "$work/viewer.log" >&2; exit 1; }
+    # The "Load XML File" button, at its place in the window's form.
+    xdotool mousemove --window "$win" 612 372 click 1
+    n=0
+    until [ "$(xdotool search --onlyvisible --pid "$vpid" | wc -l)" -ge 2 ] || [ $((n += 1)) -gt 200 ]; do sleep 0.1; done
+    dialog=$(xdotool search --onlyvisible --pid "$vpid" | grep -vx "$win" | head -1) || true
+    [ -n "$dialog" ] || exit 2
+    timeout 20 xdotool windowfocus --sync "$dialog" || exit 3
+    xdotool type "$work/view.xml"
+    xdotool key Return
+    n=0
+    until grep -q '^NodeName=#text$' "$work/viewer.out" || [ $((n += 1)) -gt 200 ]; do sleep 0.1; done
+  ) || status=$?
+  kill "$xpid"
+  wait "$xpid" || true
+  [ "$status" = 0 ] || fail "$prog: no window (1), no dialog from its button (2) or no typing into it (3): $status"
+  [ "$(cat "$work/viewer.out")" = "$(printf 'ChildNodes.Count=1\nNodeName=note\nChildNodes.Count=1\nNodeName=#text')" ] ||
+    fail "$prog traced '$(cat "$work/viewer.out")' for the file"
+  loaded=$(sed -n 's/.*calling init: \(.*libxercesxmldom\.so\.1\)$/\1/p' "$work/viewer.log")
+  [ -n "$loaded" ] && [ "$(readlink -f "$loaded")" = "$(readlink -f "$libdir/libxercesxmldom.so.1")" ] ||
+    fail "$prog loaded '$loaded', not the DOM library in $libdir"
 }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # install_test.sh BUILD SOURCE LIBDIR: `cmake --install` into a fresh prefix,
-# then the layout, the run paths and the headers checked, and the example
-# consumer built against the prefix alone (CMake package and pkg-config)
-# and run.
+# then the layout, the run paths and the headers checked, the viewer loading
+# a file, and the example consumer built against the prefix alone (CMake
+# package and pkg-config) and run.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
@@ -15,12 +15,16 @@ lib=$prefix/$libdir
 
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log" >&2; fail "install"; }
 
-# Layout: the viewer, three linkable libraries with sonames, the DOM library
-# under its loaded name only, headers and both package files.
+# Layout: the viewer with its manual page and desktop entry, three linkable
+# libraries with sonames, the DOM library under its loaded name only,
+# headers and both package files.
 for f in bin/xmlviewer "$libdir"/libxercesxmldom.so.1 "$libdir"/cmake/XMLViewer/XMLViewerConfig.cmake \
-         "$libdir"/pkgconfig/xmlviewer.pc include/xmlviewer/xml/XMLDoc.h; do
+         "$libdir"/pkgconfig/xmlviewer.pc include/xmlviewer/xml/XMLDoc.h share/man/man1/xmlviewer.1.gz \
+         share/applications/xmlviewer.desktop; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
+# What only the Debian packages carry stays out.
+[ ! -e "$prefix/share/doc" ] && [ ! -e "$prefix/share/lintian" ] || fail "Debian package files installed"
 [ ! -e "$lib/libxercesxmldom.so" ] || fail "the DOM library has a development link; nothing links it"
 for l in rtl dom xml; do
   [ -L "$lib/libxmlviewer-$l.so" ] && [ -L "$lib/libxmlviewer-$l.so.1" ] || fail "libxmlviewer-$l links"
@@ -46,7 +50,7 @@ while IFS= read -r h; do
 done < <(find "$prefix/include" -name '*.h')
 [ "$count" -ge 20 ] || fail "only $count headers installed"
 
-check_viewer "$prefix/bin/xmlviewer" "$work"
+check_viewer "$prefix/bin/xmlviewer" "$work" "$lib"
 
 # The consumer through the CMake package of this prefix and nothing else.
 cmake -S "$source/examples/xmledit" -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -59,7 +63,7 @@ check_consumer "$work/consumer/xmledit" "$work/run" "$lib/libxercesxmldom.so.1"
 
 # The same program through pkg-config.
 flags=$(PKG_CONFIG_PATH="$lib/pkgconfig" pkg-config --cflags --libs xmlviewer) || fail "pkg-config"
-g++ -std=c++20 -o "$work/xmledit-pc" "$source/examples/xmledit/main.cpp" $flags -Wl,-rpath,"$lib" ||
+g++ -o "$work/xmledit-pc" "$source/examples/xmledit/main.cpp" $flags -Wl,-rpath,"$lib" ||
   fail "pkg-config build with: $flags"
 mkdir "$work/run-pc"
 check_consumer "$work/xmledit-pc" "$work/run-pc" "$lib/libxercesxmldom.so.1"
