@@ -80,3 +80,20 @@ TEST(RoundTrip, APrefixDeclaredForTheEmptyNamespaceSavesOnlyInXml11) {
     EXPECT_EQ(again->GetDocumentElement()->GetAttribute(u"xmlns:p"), OleVariant(WideString()));
   }
 }
+
+TEST(RoundTrip, APrefixTheSaveInventsCapturesNoElement) {
+  // A child named with a prefix nothing binds, and an attribute in a
+  // namespace without a declaration on its parent: the declaration the save
+  // adds for the attribute must not bind the child's prefix, or the child
+  // reads back in the attribute's namespace.
+  auto doc = NewDoc();
+  doc->LoadFromXML(W("<r><em/></r>"));
+  auto em = doc->GetDocumentElement()->GetChildNodes()->Get(0);
+  ASSERT_EQ(em->AddChildNS(u"other", u"", true)->GetNodeName(), u"NS1:other");
+  em->SetAttributeNS(u"k", u"urn:p", OleVariant(u"v"));
+  WideString saved;
+  // The child's prefix is bound nowhere: refused, as it is when saved alone.
+  EXPECT_EQ(FailureOf([&] { doc->SaveToXML(saved); }),
+            "Cannot save element \"NS1:other\": the prefix \"NS1\" is not bound to a namespace");
+  EXPECT_EQ(saved, u"");
+}
