@@ -97,3 +97,18 @@ TEST(RoundTrip, APrefixTheSaveInventsCapturesNoElement) {
             "Cannot save element \"NS1:other\": the prefix \"NS1\" is not bound to a namespace");
   EXPECT_EQ(saved, u"");
 }
+
+TEST(RoundTrip, TheLastCodePointSurvivesNarrowText) {
+  // The first and the last code point beyond the basic plane, as UTF-16
+  // pairs in the tree and four bytes each in the narrow text.
+  const std::u16string text = u"\U00010000\U0010FFFF";
+  auto doc = NewDoc();
+  doc->LoadFromXML(WideString(u"<r a=\"") + text + u"\">" + text + u"</r>");
+  AnsiString narrow;
+  doc->SaveToXML(narrow);
+  EXPECT_EQ(narrow, "<r a=\"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\">\xF0\x90\x80\x80\xF4\x8F\xBF\xBF</r>\n");
+  auto again = NewDoc();
+  again->LoadFromXML(narrow);
+  EXPECT_EQ(again->GetDocumentElement()->GetText(), text);
+  EXPECT_EQ(again->GetDocumentElement()->GetAttribute(u"a"), OleVariant(WideString(text)));
+}
