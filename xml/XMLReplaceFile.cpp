@@ -121,7 +121,8 @@ TReplacementFile::~TReplacementFile() {
 
 // A file without a name in the target's folder: killed half-way, the save
 // leaves nothing behind. The serializer opens it again by its /proc name.
-// Leaves fd_ closed where the file system has no unnamed files.
+// File systems (and kernels) without unnamed files leave fd_ closed, for a
+// named one.
 int TReplacementFile::OpenUnnamed() {
   mode_t mode = exists_ ? mode_ : 0666;
   int fd = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
