@@ -20,6 +20,12 @@ inline constexpr const char* SMissingFileName = "FileName cannot be blank";
 // A save writes a new file beside the old one and puts it into its place.
 inline constexpr const char* SCreateFileFailed = "Cannot create a file beside \"%s\": %s";
 inline constexpr const char* SReplaceFileFailed = "Cannot replace \"%s\": %s";
+// A file with other names (hard links), or in a folder the user cannot
+// write, is rewritten in place from a complete copy written first: the
+// target, then the reason, then the copy that holds the saved document.
+inline constexpr const char* SCreateCopyFailed = "Cannot save \"%s\": no copy of it could be written first: %s";
+inline constexpr const char* SRewriteFailed =
+    "Rewriting \"%s\" in place failed: %s; the saved document is in \"%s\"";
 inline constexpr const char* SNotARegularTarget = "Cannot replace \"%s\": it is not a regular file";
 // Values are checked when they are set: a NUL would cut them short.
 inline constexpr const char* SNulInValue = "Cannot set the value of node \"%s\": it contains the character U+0000, which XML does not allow";

@@ -43,8 +43,9 @@ void TXMLDocument::SaveToFile(const WideString& fileName) {
   if (target.empty()) RaiseDocError(XMLConst::SMissingFileName);
   rtl::ComPtr<IDOMPersist> persist = GetDOMPersist();
   TReplacementFile file(rtl::WideToNarrow(target));
-  DOMCheck(persist->SaveToDestination(OleVariant(rtl::NarrowToWide(file.Name()))),
-           "SaveToDestination");
+  file.Write([&](const std::string& name) {
+    DOMCheck(persist->SaveToDestination(OleVariant(rtl::NarrowToWide(name))), "SaveToDestination");
+  });
   file.Commit();
   // The modification count starts again: XML lines written for an earlier
   // count must not pass for the current content.

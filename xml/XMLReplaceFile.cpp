@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "dom/xmldom.h"
 #include "xml/XMLConst.h"
 #include "xml/XMLDoc.h"
 
@@ -46,6 +48,38 @@ std::string SpareName(const std::string& folder) {
   return name;
 }
 
+void SyncFolder(const std::string& folder) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    (void)fsync(fd);
+    close(fd);
+  }
+}
+
+struct FileCloser {
+  int fd;
+  ~FileCloser() { close(fd); }
+};
+
+// Copies size bytes from the start of one file over the start of another;
+// 0 or the error.
+int CopyBytes(int from, int to, off_t size) {
+  std::vector<char> buf(1 << 16);
+  for (off_t at = 0; at < size;) {
+    ssize_t n = pread(from, buf.data(), std::min<off_t>(size - at, static_cast<off_t>(buf.size())), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = pwrite(to, buf.data() + done, static_cast<size_t>(n - done), at + done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return w < 0 ? errno : EIO;
+      done += w;
+    }
+    at += n;
+  }
+  return 0;
+}
+
 }  // namespace
 
 TReplacementFile::TReplacementFile(const std::string& target) : target_(target) {
@@ -62,45 +96,54 @@ TReplacementFile::TReplacementFile(const std::string& target) : target_(target) 
     ownerUid_ = st.st_uid;
     ownerGid_ = st.st_gid;
     mode_ = st.st_mode & 07777;
+    inPlace_ = st.st_nlink > 1;
   } else if (errno != ENOENT) {
     Fail(XMLConst::SCreateFileFailed, errno);
   }
-  OpenUnnamed();
-  if (fd_ < 0) OpenNamed();
-  KeepOwnerAndMode();
+  if (!inPlace_) {
+    int error = OpenUnnamed();
+    if (!error && fd_ < 0) error = OpenNamed(folder_);
+    // A folder the user cannot write takes no new file, but a file the
+    // user can write there can still be rewritten.
+    if (error && (!exists_ || (error != EACCES && error != EPERM))) Fail(XMLConst::SCreateFileFailed, error);
+    inPlace_ = error != 0;
+  }
+  if (inPlace_)
+    OpenCopy();
+  else
+    KeepOwnerAndMode();
 }
 
 TReplacementFile::~TReplacementFile() {
   if (fd_ >= 0) close(fd_);
-  if (!unnamed_ && !name_.empty()) unlink(name_.c_str());
+  if (!unnamed_ && !name_.empty() && !keep_) unlink(name_.c_str());
 }
 
 // A file without a name in the target's folder: killed half-way, the save
 // leaves nothing behind. The serializer opens it again by its /proc name.
-void TReplacementFile::OpenUnnamed() {
+// File systems (and kernels) without unnamed files leave fd_ closed, for a
+// named one.
+int TReplacementFile::OpenUnnamed() {
   mode_t mode = exists_ ? mode_ : 0666;
   int fd = open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-  if (fd < 0) {
-    // File systems (and kernels) without unnamed files take a named one.
-    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return;
-    Fail(XMLConst::SCreateFileFailed, errno);
-  }
+  if (fd < 0) return errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL ? 0 : errno;
   std::string name = "/proc/self/fd/" + std::to_string(fd);
   if (access(name.c_str(), W_OK) != 0) {
     close(fd);
-    return;
+    return 0;
   }
   fd_ = fd;
   name_ = std::move(name);
   unnamed_ = true;
+  return 0;
 }
 
-void TReplacementFile::OpenNamed() {
-  std::string pattern = folder_ + "/.xmlsave-XXXXXX";
+int TReplacementFile::OpenNamed(const std::string& folder) {
+  std::string pattern = folder + "/.xmlsave-XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   int fd = mkstemp(buf.data());
-  if (fd < 0) Fail(XMLConst::SCreateFileFailed, errno);
+  if (fd < 0) return errno;
   fd_ = fd;
   name_ = buf.data();
   if (!exists_) {
@@ -108,6 +151,18 @@ void TReplacementFile::OpenNamed() {
     umask(mask);
     (void)fchmod(fd_, 0666 & ~mask);
   }
+  return 0;
+}
+
+// The copy a rewrite in place starts from, readable by the user alone:
+// beside the target where the folder takes it, else in the temporary folder.
+void TReplacementFile::OpenCopy() {
+  int error = OpenNamed(folder_);
+  if (error == EACCES || error == EPERM || error == EROFS) {
+    const char* temp = std::getenv("TMPDIR");
+    error = OpenNamed(temp && *temp ? temp : "/tmp");
+  }
+  if (error) Fail(XMLConst::SCreateCopyFailed, error);
 }
 
 // The replacement keeps the old file's owner, group and mode as far as the
@@ -118,8 +173,29 @@ void TReplacementFile::KeepOwnerAndMode() {
   (void)fchmod(fd_, mode_);
 }
 
+void TReplacementFile::Write(const std::function<void(const std::string& name)>& write) {
+  try {
+    write(name_);
+  } catch (const DOMException& e) {
+    std::string message = e.what();
+    size_t at = message.find(name_);
+    if (at == std::string::npos) throw;
+    message.replace(at, name_.size(), target_);
+    DOMException renamed(std::move(message));
+    renamed.Code = e.Code;
+    throw renamed;
+  }
+}
+
 void TReplacementFile::Commit() {
   if (fsync(fd_) != 0) Fail(XMLConst::SReplaceFileFailed, errno);
+  if (inPlace_)
+    Rewrite();
+  else
+    Replace();
+}
+
+void TReplacementFile::Replace() {
   if (!unnamed_) {
     if (rename(name_.c_str(), target_.c_str()) != 0) Fail(XMLConst::SReplaceFileFailed, errno);
     name_.clear();
@@ -142,11 +218,29 @@ void TReplacementFile::Commit() {
       Fail(XMLConst::SReplaceFileFailed, error);
     }
   }
-  int folder = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    (void)fsync(folder);
-    close(folder);
-  }
+  SyncFolder(folder_);
+}
+
+// The copy is whole and durable. The target gets its bytes over its own,
+// is cut to their length and made durable; only then does the copy go.
+void TReplacementFile::Rewrite() {
+  struct stat copy {}, old {};
+  if (fstat(fd_, &copy) != 0) Fail(XMLConst::SReplaceFileFailed, errno);
+  int out = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (out < 0) Fail(XMLConst::SReplaceFileFailed, errno);
+  FileCloser closer{out};
+  if (fstat(out, &old) != 0 || !S_ISREG(old.st_mode)) RaiseDocErrorFmt(XMLConst::SNotARegularTarget, {target_});
+  // The space first, so that a full disk fails the save before the file
+  // changes (where the file system cannot say, the writes will).
+  if (copy.st_size > old.st_size && fallocate(out, FALLOC_FL_KEEP_SIZE, 0, copy.st_size) != 0 &&
+      errno != EOPNOTSUPP && errno != ENOSYS)
+    Fail(XMLConst::SReplaceFileFailed, errno);
+  keep_ = true;
+  int error = CopyBytes(fd_, out, copy.st_size);
+  if (!error && ftruncate(out, copy.st_size) != 0) error = errno;
+  if (!error && fsync(out) != 0) error = errno;
+  if (error) RaiseDocErrorFmt(XMLConst::SRewriteFailed, {target_, std::strerror(error), name_});
+  keep_ = false;
 }
 
 void TReplacementFile::Fail(const char* fmt, int error) { RaiseDocErrorFmt(fmt, {target_, std::strerror(error)}); }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "lib/xercesxmldom/Limits.h"
@@ -62,7 +63,7 @@ class OutputFile {
     while (n > 0) {
       ssize_t done = ::write(fd_, p, n);
       if (done < 0 && errno == EINTR) continue;
-      if (done <= 0) FailText(msg::kFileWriteFailed);
+      if (done <= 0) Failed(done < 0 ? errno : EIO);
       p += done;
       n -= static_cast<size_t>(done);
     }
@@ -71,10 +72,13 @@ class OutputFile {
     Open();
     int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) FailText(msg::kFileWriteFailed);
+    if (::close(fd) != 0) Failed(errno);
   }
 
  private:
+  [[noreturn]] void Failed(int error) {
+    FailText(FormatMsg(msg::kFileWriteFailed, shown_, Utf8ToUtf16(std::strerror(error))));
+  }
   void Open() {
     if (fd_ >= 0) return;
     struct stat st {};

@@ -14,7 +14,8 @@ inline constexpr char16_t kCannotOpenFile[] = u"Cannot open file \"%s\": %s";
 inline constexpr char16_t kNotARegularFile[] = u"\"%s\" is not a regular file";
 inline constexpr char16_t kStreamReadFailed[] = u"Reading the stream failed";
 inline constexpr char16_t kStreamWriteFailed[] = u"Writing the stream failed";
-inline constexpr char16_t kFileWriteFailed[] = u"Writing the file failed";
+// The file name, then the system's reason.
+inline constexpr char16_t kFileWriteFailed[] = u"Cannot write \"%s\": %s";
 inline constexpr char16_t kUnsupportedEncoding[] = u"Unsupported encoding \"%s\"";
 inline constexpr char16_t kMarkContradictsEncoding[] = u"The UTF-8 byte order mark contradicts the declared encoding";
 inline constexpr char16_t kBadVersion[] = u"\"%s\" is not an XML version (1.0 or 1.1)";

@@ -1,7 +1,5 @@
 #include "lib/xercesxmldom/Namespaces.h"
 
-#include <unordered_set>
-
 #include "lib/xercesxmldom/Nodes.h"
 #include "lib/xercesxmldom/SaveRules.h"
 
@@ -149,16 +147,52 @@ std::u16string NamespaceFixup::NamespacedAttribute(xc::DOMNode* a, std::vector<T
     }
   }
   if (chosen.empty()) {
-    for (int k = 1; chosen.empty(); ++k) {
-      std::string digits = std::to_string(k);
-      std::u16string candidate = u"NS" + std::u16string(digits.begin(), digits.end());
-      if (!Find(candidate, false)) chosen = candidate;
-    }
+    chosen = NewPrefix();
     Declare(chosen, uri, out);
   }
   std::u16string_view local = View(a->getLocalName());
   expanded_.push_back(std::u16string(uri) + u'\uFFFF' + std::u16string(local));
   return chosen == prefix ? std::u16string() : chosen + u":" + std::u16string(local);
+}
+
+void NamespaceFixup::Within(xc::DOMNode* root) {
+  if (root == root_) return;
+  root_ = root;
+  usedKnown_ = false;
+  used_.clear();
+}
+
+// Not only the bound prefixes: a node made without namespace information
+// takes its namespace from its prefix where it is written, so a prefix it
+// uses unbound, declared by the save for another namespace, would put it in
+// that namespace.
+std::u16string NamespaceFixup::NewPrefix() {
+  if (!usedKnown_ && root_) {
+    usedKnown_ = true;
+    auto add = [&](std::u16string_view qname) {
+      if (std::u16string_view p = PrefixPart(qname); !p.empty()) used_.emplace(p);
+      if (qname.substr(0, 6) == u"xmlns:") used_.emplace(qname.substr(6));
+    };
+    for (xc::DOMNode* n = root_; n;) {
+      if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
+        add(View(n->getNodeName()));
+        xc::DOMNamedNodeMap* attrs = n->getAttributes();
+        for (XMLSize_t k = 0, count = attrs->getLength(); k < count; ++k) add(View(attrs->item(k)->getNodeName()));
+      }
+      bool descend = n == root_ || n->getNodeType() == xc::DOMNode::ELEMENT_NODE;
+      xc::DOMNode* next = descend ? n->getFirstChild() : nullptr;
+      while (!next && n && n != root_) {
+        next = n->getNextSibling();
+        if (!next) n = n->getParentNode();
+      }
+      n = next;
+    }
+  }
+  for (int k = 1;; ++k) {
+    std::string digits = std::to_string(k);
+    std::u16string candidate = u"NS" + std::u16string(digits.begin(), digits.end());
+    if (!Find(candidate, false) && !used_.count(candidate)) return candidate;
+  }
 }
 
 void NamespaceFixup::StartElement(xc::DOMElement* e, const std::vector<xc::DOMNode*>& attrs,

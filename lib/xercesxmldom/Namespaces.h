@@ -11,6 +11,7 @@
 // prefix must be bound there.
 #pragma once
 
+#include <unordered_set>
 #include <vector>
 
 #include "lib/xercesxmldom/Common.h"
@@ -37,6 +38,9 @@ class NamespaceFixup {
   // only to bind prefixes of nodes that take their namespace from where
   // they are (and then written where they are needed).
   void InheritFrom(xc::DOMNode* node);
+  // The tree about to be written: a prefix the fix-up invents is one that
+  // no node in it uses, bound or not.
+  void Within(xc::DOMNode* root);
 
   // Opens the scope of element e whose attributes are attrs (in document
   // order): checks its name and attributes and gives the attributes to
@@ -59,12 +63,16 @@ class NamespaceFixup {
   // The name to write for a namespaced attribute; empty when its own.
   std::u16string NamespacedAttribute(xc::DOMNode* a, std::vector<TagAttribute>& out);
   void CheckDuplicates(xc::DOMElement* e, const std::vector<TagAttribute>& out);
+  std::u16string NewPrefix();
 
   bool xml11_;
   std::vector<Binding> bindings_;
   std::vector<size_t> marks_;
   size_t own_ = 0;  // first binding of the element being started
   std::vector<std::u16string> expanded_;
+  xc::DOMNode* root_ = nullptr;
+  std::unordered_set<std::u16string> used_;  // filled when first needed
+  bool usedKnown_ = false;
 };
 
 }  // namespace xdom

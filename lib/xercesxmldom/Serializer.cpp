@@ -166,6 +166,7 @@ class Serializer {
   }
 
   void Tree(xc::DOMNode* root) {
+    fixup_.Within(root);
     xc::DOMNode* n = root;
     for (;;) {
       Open(n);

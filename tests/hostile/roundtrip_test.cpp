@@ -80,3 +80,35 @@ TEST(RoundTrip, APrefixDeclaredForTheEmptyNamespaceSavesOnlyInXml11) {
     EXPECT_EQ(again->GetDocumentElement()->GetAttribute(u"xmlns:p"), OleVariant(WideString()));
   }
 }
+
+TEST(RoundTrip, APrefixTheSaveInventsCapturesNoElement) {
+  // A child named with a prefix nothing binds, and an attribute in a
+  // namespace without a declaration on its parent: the declaration the save
+  // adds for the attribute must not bind the child's prefix, or the child
+  // reads back in the attribute's namespace.
+  auto doc = NewDoc();
+  doc->LoadFromXML(W("<r><em/></r>"));
+  auto em = doc->GetDocumentElement()->GetChildNodes()->Get(0);
+  ASSERT_EQ(em->AddChildNS(u"other", u"", true)->GetNodeName(), u"NS1:other");
+  em->SetAttributeNS(u"k", u"urn:p", OleVariant(u"v"));
+  WideString saved;
+  // The child's prefix is bound nowhere: refused, as it is when saved alone.
+  EXPECT_EQ(FailureOf([&] { doc->SaveToXML(saved); }),
+            "Cannot save element \"NS1:other\": the prefix \"NS1\" is not bound to a namespace");
+  EXPECT_EQ(saved, u"");
+}
+
+TEST(RoundTrip, TheLastCodePointSurvivesNarrowText) {
+  // The first and the last code point beyond the basic plane, as UTF-16
+  // pairs in the tree and four bytes each in the narrow text.
+  const std::u16string text = u"\U00010000\U0010FFFF";
+  auto doc = NewDoc();
+  doc->LoadFromXML(WideString(u"<r a=\"") + text + u"\">" + text + u"</r>");
+  AnsiString narrow;
+  doc->SaveToXML(narrow);
+  EXPECT_EQ(narrow, "<r a=\"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\">\xF0\x90\x80\x80\xF4\x8F\xBF\xBF</r>\n");
+  auto again = NewDoc();
+  again->LoadFromXML(narrow);
+  EXPECT_EQ(again->GetDocumentElement()->GetText(), text);
+  EXPECT_EQ(again->GetDocumentElement()->GetAttribute(u"a"), OleVariant(WideString(text)));
+}

@@ -1,10 +1,14 @@
 // Saving onto what the file system holds: targets that are no files, files
-// the user could not write, links, long names, and a save killed half-way.
-// A save either replaces the file as a whole, keeping its owner and mode,
-// or fails with a message and leaves everything as it was.
+// the user could not write, links, long names, a full disk, and a save
+// killed half-way. A save either replaces the file as a whole, keeping its
+// owner and mode (or, for a file with other names or in a folder the user
+// cannot write, rewrites it in place from a whole copy), or fails with a
+// message and leaves everything as it was.
 #include <gtest/gtest.h>
 
 #include <sys/sysmacros.h>
+
+#include <cstring>
 
 #include "HostileUtil.h"
 
@@ -92,25 +96,118 @@ TEST(SaveFile, AFileTheUserCouldNotWriteIsNotReplaced) {
 }
 
 // The new content takes the old file's owner, group and mode (root may set
-// any owner; others keep their own files anyway).
+// any owner; others keep their own files anyway), whatever mode the umask
+// would give a new file. Each case runs in a child with its umask.
 TEST(SaveFile, ReplacingKeepsOwnerGroupAndMode) {
-  TempDir dir;
-  const std::string file = dir.Write("doc.xml", "<r/>");
-  const bool root = geteuid() == 0;
-  if (root) {
-    ASSERT_EQ(chown(file.c_str(), kNobody, kNobody), 0);
+  const std::pair<mode_t, mode_t> cases[] = {{0640, 022}, {0664, 022}, {0666, 022}, {0604, 077}, {0751, 077}};
+  for (const auto& [mode, mask] : cases) {
+    TempDir dir;
+    const std::string file = dir.Write("doc.xml", "<r/>");
+    if (geteuid() == 0) ASSERT_EQ(chown(file.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(chmod(file.c_str(), mode), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+    ChildRun run = RunInChild(
+        [&] {
+          umask(mask);
+          return FailureOf([&] { Edited()->SaveToFile(W(file)); });
+        },
+        20);
+    ASSERT_TRUE(run.finished && run.result.empty()) << run.result;
+    struct stat after {};
+    ASSERT_EQ(stat(file.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino) << "the file was rewritten in place";
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_mode & 07777, mode) << std::oct << "mode 0" << mode << " under umask 0" << mask;
+    EXPECT_NE(ReadAll(file).find("added=\"yes\""), std::string::npos);
   }
-  ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+}
+
+// A new file would take the name from the file's other names (hard links):
+// the file is rewritten in place instead, so every name sees the new
+// content, and nothing is left beside it. The old content is longer than
+// the new: what is left of it must go.
+TEST(SaveFile, AFileWithOtherNamesIsRewrittenInPlace) {
+  TempDir dir;
+  const std::string file = dir.Write("doc.xml", "<r>" + std::string(5000, 'x') + "</r>"), other = dir.File("other.xml");
+  ASSERT_EQ(link(file.c_str(), other.c_str()), 0);
+  ASSERT_EQ(chmod(file.c_str(), 0604), 0);
   struct stat before {};
   ASSERT_EQ(stat(file.c_str(), &before), 0);
-  Edited()->SaveToFile(W(file));
+  auto doc = Edited();
+  doc->SaveToFile(W(file));
+  struct stat after {}, otherAfter {};
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  ASSERT_EQ(stat(other.c_str(), &otherAfter), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(otherAfter.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_EQ(after.st_mode & 07777, 0604u);
+  AnsiString saved;
+  doc->SaveToXML(saved);
+  EXPECT_EQ(ReadAll(other), saved);
+  EXPECT_EQ(Entries(dir.Path()), (std::vector<std::string>{"doc.xml", "other.xml"}));
+}
+
+// A file the user can write in a folder the user cannot is rewritten in
+// place from a copy in the temporary folder, which goes when it is done.
+// Run as a user who is not root (root gives itself up to "nobody" in a
+// child for this: root may write any folder).
+TEST(SaveFile, AWritableFileInAFolderTheUserCannotWriteIsRewrittenInPlace) {
+  TempDir dir;
+  const std::string folder = dir.File("folder"), temp = dir.File("temp"), file = folder + "/doc.xml";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(temp.c_str(), 0700), 0);
+  dir.Write("folder/doc.xml", "<r/>");
+  const bool root = geteuid() == 0;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  if (root) ASSERT_EQ(chown(file.c_str(), kNobody, kNobody) | chown(temp.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  struct stat before {};
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  auto doc = Edited();
+  ChildRun run = RunInChild(
+      [&] {
+        if (root && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) return std::string("setuid failed");
+        setenv("TMPDIR", temp.c_str(), 1);
+        return FailureOf([&] { doc->SaveToFile(W(file)); }) + "|" + std::to_string(geteuid());
+      },
+      20);
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.result, "|" + std::to_string(root ? kNobody : geteuid()));
   struct stat after {};
   ASSERT_EQ(stat(file.c_str(), &after), 0);
-  EXPECT_NE(after.st_ino, before.st_ino) << "the file was rewritten in place";
-  EXPECT_EQ(after.st_uid, before.st_uid);
-  EXPECT_EQ(after.st_gid, before.st_gid);
-  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_NE(ReadAll(file).find("added=\"yes\""), std::string::npos);
+  EXPECT_EQ(Entries(folder), std::vector<std::string>{"doc.xml"});
+  EXPECT_EQ(Entries(temp), std::vector<std::string>{});
+  ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+}
+
+// A full disk (here the file size limit, in a child) fails the save with
+// the file's name and the reason, and leaves the file as it was and nothing
+// beside it, whether the file is replaced or rewritten in place.
+TEST(SaveFile, AFullDiskNamesTheFileAndTheReason) {
+  TempDir dir;
+  const std::string file = dir.Write("doc.xml", "<old/>");
+  auto doc = Edited();
+  doc->GetDocumentElement()->SetAttribute(u"big", OleVariant(WideString(100000, u'x')));
+  for (bool linked : {false, true}) {
+    if (linked) ASSERT_EQ(link(file.c_str(), dir.File("other.xml").c_str()), 0);
+    ChildRun run = RunInChild(
+        [&] {
+          signal(SIGXFSZ, SIG_IGN);
+          rlimit limit{16384, 16384};
+          setrlimit(RLIMIT_FSIZE, &limit);
+          return FailureOf([&] { doc->SaveToFile(W(file)); });
+        },
+        20);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.result, "Cannot write \"" + file + "\": " + std::strerror(EFBIG)) << "linked " << linked;
+    EXPECT_EQ(ReadAll(file), "<old/>");
+    EXPECT_EQ(Entries(dir.Path()).size(), linked ? 2u : 1u);
+  }
 }
 
 // The name of the file the save writes first must not make a name that is

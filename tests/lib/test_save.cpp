@@ -314,6 +314,10 @@ TEST(LibSave, LosslessRepairsReadBackTheSameValues) {
          DOMCheck(Root(d)->SetAttributeNS(u"urn:q", u"p:a", u"v"), "SetAttributeNS");
          DOMCheck(Root(d)->SetAttributeNS(u"urn:p", u"b", u"w"), "SetAttributeNS");
        }, "<r p:b=\"w\" NS1:a=\"v\" xmlns:p=\"urn:p\" xmlns:NS1=\"urn:q\"/>"},
+      // Nor one an inner element binds again to another namespace.
+      {u"1.0", u"<r xmlns:p=\"urn:a\"><i xmlns:p=\"urn:b\"/></r>", [](IDOMDocument* d) {
+         DOMCheck(Child(Root(d).get(), 0).try_query<IDOMElement>()->SetAttributeNS(u"urn:a", u"k", u"v"), "SetAttributeNS");
+       }, "<r xmlns:p=\"urn:a\"><i NS1:k=\"v\" xmlns:p=\"urn:b\" xmlns:NS1=\"urn:a\"/></r>"},
   };
   for (const Repair& c : cases) {
     auto d = WithDecl(c.source, c.version, u"");

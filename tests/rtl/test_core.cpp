@@ -84,14 +84,51 @@ TEST(Format, FillsPlaceholdersInOrder) {
   EXPECT_EQ(Format("a %s b", {}), "a  b");
 }
 
-TEST(TextConv, Utf8RoundTripsIncludingSurrogatesAndRepairsBadInput) {
-  WideString w = u"A\u00e9\u4e2d\U0001F600";
-  std::string n = Utf8Encode(w);
-  EXPECT_EQ(n, "A\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
-  EXPECT_EQ(Utf8Decode(n), w);
-  EXPECT_EQ(Utf8Decode("a\xFF" "b"), u"a\uFFFDb");
-  EXPECT_EQ(Utf8Decode("\xC0\x80"), u"\uFFFD\uFFFD");  // overlong NUL
-  EXPECT_EQ(Utf8Encode(WideString(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+// Code points at the edges of each UTF-8 length and of the surrogate
+// ranges, with their exact bytes both ways. UTF-8 cannot hold a surrogate:
+// one without its partner is written as U+FFFD, and bytes that would encode
+// one (or anything beyond U+10FFFF, or too long a form) read back as one
+// U+FFFD per byte that cannot start a character.
+TEST(TextConv, Utf8AtTheEdgesOfEveryRange) {
+  struct Case {
+    WideString units;
+    std::string bytes;
+    WideString back;  // what the bytes read as: the units, unless given
+  };
+  const WideString fffd = u"\uFFFD";
+  const Case cases[] = {
+      {WideString(1, u'\0'), std::string(1, '\0'), {}},
+      {u"\u007F", "\x7F", {}},
+      {u"\u0080", "\xC2\x80", {}},
+      {u"\u07FF", "\xDF\xBF", {}},
+      {u"\u0800", "\xE0\xA0\x80", {}},
+      {u"\uD7FF", "\xED\x9F\xBF", {}},
+      {u"\uE000", "\xEE\x80\x80", {}},
+      {u"\uFFFF", "\xEF\xBF\xBF", {}},
+      {u"\U00010000", "\xF0\x90\x80\x80", {}},
+      {u"\U0010FFFF", "\xF4\x8F\xBF\xBF", {}},
+      {WideString(1, char16_t(0xD800)), "\xEF\xBF\xBD", fffd},
+      {WideString(1, char16_t(0xDBFF)), "\xEF\xBF\xBD", fffd},
+      {WideString(1, char16_t(0xDC00)), "\xEF\xBF\xBD", fffd},
+      {WideString(1, char16_t(0xDFFF)), "\xEF\xBF\xBD", fffd},
+      {WideString{char16_t(0xDBFF), u'a'}, "\xEF\xBF\xBD" "a", fffd + u"a"},
+      {WideString{char16_t(0xDC00), char16_t(0xDC00)}, "\xEF\xBF\xBD\xEF\xBF\xBD", fffd + fffd},
+      {WideString{char16_t(0xDFFF), char16_t(0xD800)}, "\xEF\xBF\xBD\xEF\xBF\xBD", fffd + fffd},
+      {u"A\u00e9\u4e2d\U0001F600", "A\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.bytes));
+    EXPECT_EQ(Utf8Encode(c.units), c.bytes);
+    EXPECT_EQ(Utf8Decode(c.bytes), c.back.empty() ? c.units : c.back);
+  }
+  const std::pair<std::string, WideString> malformed[] = {
+      {"a\xFF" "b", u"a\uFFFDb"},
+      {"\xC0\x80", fffd + fffd},                        // overlong NUL
+      {"\xED\xA0\x80", fffd + fffd + fffd},              // a surrogate
+      {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // U+110000
+      {"\xF0\x90\x80", fffd + fffd + fffd},              // cut short
+  };
+  for (const auto& [bytes, units] : malformed) EXPECT_EQ(Utf8Decode(bytes), units) << testing::PrintToString(bytes);
   // Appending keeps what is there, across a plain start and what follows.
   std::string line = "x=";
   AppendUtf8(line, u"ab\u00e9c");

@@ -149,6 +149,33 @@ inline std::vector<Item> Content(IDOMNode* parent, const ReadRules& rules, std::
 
 inline std::string Element(IDOMNode* saved, IDOMNode* back, const ReadRules& rules, const std::string& path);
 
+// Whether the saved element or an ancestor gives the prefix a namespace: a
+// declaration, or a node named with it in a namespace. A node made without
+// namespace information whose prefix none of them gives has no namespace to
+// read back in; a save that binds its prefix made one up.
+inline bool PrefixIsGiven(IDOMNode* element, const WideString& prefix) {
+  auto gives = [&](const Info& i) { return !i.local.empty() && !i.uri.empty() && i.prefix == prefix; };
+  for (ComPtr<IDOMNode> e(element); e;) {
+    Info i = InfoOf(e.get());
+    if (i.type != 1) break;
+    if (gives(i)) return true;
+    for (const Info& a : Attributes(e.get()))
+      if (a.name == u"xmlns:" + prefix || gives(a)) return true;
+    ComPtr<IDOMNode> parent;
+    DOMCheck(e->GetParentNode(parent.put()), "GetParentNode");
+    e = parent;
+  }
+  return false;
+}
+
+inline std::string UngivenPrefix(IDOMNode* element, const Info& node) {
+  size_t colon = node.name.find(u':');
+  if (!node.local.empty() || colon == WideString::npos) return {};
+  WideString prefix = node.name.substr(0, colon);
+  return prefix == u"xml" || PrefixIsGiven(element, prefix) ? std::string() : "the prefix of \"" + rtl::Utf8Encode(node.name) +
+                                                             "\" is bound nowhere, yet it was saved";
+}
+
 inline std::string Compare(IDOMNode* saved, IDOMNode* back, const ReadRules& rules, const std::string& path) {
   std::string why;
   std::vector<Item> a = Content(saved, rules, why);
@@ -178,12 +205,14 @@ inline std::string Element(IDOMNode* saved, IDOMNode* back, const ReadRules& rul
   if (!sameName)
     return at + ": read back as <" + rtl::Utf8Encode(b.name) + "> in \"" + rtl::Utf8Encode(b.uri) + "\" (saved in \"" +
            rtl::Utf8Encode(a.uri) + "\")";
+  if (std::string why = UngivenPrefix(saved, a); !why.empty()) return at + ": " + why;
   std::vector<Info> savedAttrs = Attributes(saved), backAttrs = Attributes(back);
   size_t plainSaved = 0, plainBack = 0;
   for (const Info& x : backAttrs) plainBack += !IsDeclaration(x);
   for (const Info& x : savedAttrs) {
     bool decl = IsDeclaration(x);
     plainSaved += !decl;
+    if (std::string why = decl ? std::string() : UngivenPrefix(saved, x); !why.empty()) return at + ": " + why;
     bool byNamespace = !decl && !x.local.empty() && !x.uri.empty();
     const Info* match = nullptr;
     for (const Info& y : backAttrs)

@@ -88,7 +88,7 @@ rc::Gen<std::u16string> Text(int wild) {
 rc::Gen<std::u16string> Name(int wild) {
   return rc::gen::weightedOneOf<std::u16string>({
       {12, rc::gen::element<std::u16string>(u"a", u"b", u"c", u"NS1", u"x-y.z", u"\u00E9", u"\u4E2D", u"e", u"pi")},
-      {3, rc::gen::element<std::u16string>(u"p:c", u"q:x", u"xml:lang", u"xmlns:p", u"xmlns")},
+      {3, rc::gen::element<std::u16string>(u"p:c", u"q:x", u"NS1:c", u"xml:lang", u"xmlns:p", u"xmlns")},
       {static_cast<size_t>(wild), rc::gen::element<std::u16string>(u"xmlns:xml", u"xmlns:q", u"\U00010000x", u"lt",
                                                                    u"undeclared", u"xml", u"XmL", u"p:", u":a",
                                                                    u"1bad", u"a b")},
