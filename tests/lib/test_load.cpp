@@ -300,7 +300,12 @@ TEST(LibLoad, AsyncLoadReportsCompletionToTheHandler) {
 
   DOMCheck(Options(d.get())->SetAsync(-1), "SetAsync");
   EXPECT_TRUE(LoadInto(d.get(), u"<a/>"));
-  EXPECT_EQ(states, (std::vector<int32_t>{1, 4}));
+  // A start, progress reports only if the load outlasts their interval (a
+  // busy machine can stretch even this one), and the end.
+  ASSERT_GE(states.size(), 2u);
+  EXPECT_EQ(states.front(), 1);
+  EXPECT_EQ(states.back(), 4);
+  EXPECT_TRUE(std::all_of(states.begin(), states.end() - 1, [](int32_t s) { return s == 1; }));
   EXPECT_EQ(seen, &sender);
   DOMCheck(Persist(d.get())->GetAsyncLoadState(&state), "GetAsyncLoadState");
   EXPECT_EQ(state, 4);
