@@ -327,7 +327,8 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
   auto* list = new TXMLNodeList(this, WideString(), TNodeListNotification::Bind<&TXMLNode::AttributeListNotify>(this));
   rtl::ComPtr<IXMLNodeList> result(list);
   rtl::ComPtr<IDOMNamedNodeMap> map;
-  DOMCheck(FDOMNode->GetAttributes(map.put()), "GetAttributes");
+  // Most elements have no attributes: they are told without making a map.
+  if (FNodeType != ntElement || HasAttributeNodes()) DOMCheck(FDOMNode->GetAttributes(map.put()), "GetAttributes");
   if (map) {
     int32_t length = 0;
     DOMCheck(map->GetLength(&length), "GetLength");

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "XmlTestUtil.h"
+#include "tests/support/SavedTree.h"
 #include "xml/XMLTreeSync.h"
 
 namespace {
@@ -74,21 +75,12 @@ std::string MakeText(uint32_t seed) {
 
 // What the DOM itself holds below node: names, attributes, values.
 std::string DOMText(IDOMNode* node) {
-  std::string out = N(DOMNodeName(node));
-  WideString value;
-  DOMCheck(node->GetNodeValue(&value), "GetNodeValue");
-  out += "=" + N(value) + "[";
-  ComPtr<IDOMNamedNodeMap> map;
-  DOMCheck(node->GetAttributes(map.put()), "GetAttributes");
-  int32_t length = 0;
-  if (map) DOMCheck(map->GetLength(&length), "GetLength");
-  for (int32_t i = 0; i < length; ++i) {
-    ComPtr<IDOMNode> attr;
-    DOMCheck(map->Item(i, attr.put()), "Item");
-    out += DOMText(attr.get());
-  }
+  const savedtree::detail::Info info = savedtree::detail::InfoOf(node);
+  std::string out = N(info.name) + "=" + N(info.value) + "[";
+  for (const savedtree::detail::Info& attribute : savedtree::detail::Attributes(node))
+    out += N(attribute.name) + "=" + N(attribute.value) + "[]()";
   out += "](";
-  for (ComPtr<IDOMNode> child = DOMFirstChild(node); child; child = DOMNextSibling(child.get())) out += DOMText(child.get());
+  for (const ComPtr<IDOMNode>& child : savedtree::detail::Children(node)) out += DOMText(child.get());
   return out + ")";
 }
 
