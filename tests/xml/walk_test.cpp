@@ -73,12 +73,19 @@ std::string MakeText(uint32_t seed) {
   return text;
 }
 
-// What the DOM itself holds below node: names, attributes, values.
+// What the DOM itself holds below node: names, attributes (their text
+// children too), values.
 std::string DOMText(IDOMNode* node) {
-  const savedtree::detail::Info info = savedtree::detail::InfoOf(node);
-  std::string out = N(info.name) + "=" + N(info.value) + "[";
-  for (const savedtree::detail::Info& attribute : savedtree::detail::Attributes(node))
-    out += N(attribute.name) + "=" + N(attribute.value) + "[]()";
+  std::string out = N(DOMNodeName(node)) + "=" + N(savedtree::detail::InfoOf(node).value) + "[";
+  ComPtr<IDOMNamedNodeMap> map;
+  DOMCheck(node->GetAttributes(map.put()), "GetAttributes");
+  int32_t length = 0;
+  if (map) DOMCheck(map->GetLength(&length), "GetLength");
+  for (int32_t i = 0; i < length; ++i) {
+    ComPtr<IDOMNode> attr;
+    DOMCheck(map->Item(i, attr.put()), "Item");
+    out += DOMText(attr.get());
+  }
   out += "](";
   for (const ComPtr<IDOMNode>& child : savedtree::detail::Children(node)) out += DOMText(child.get());
   return out + ")";
