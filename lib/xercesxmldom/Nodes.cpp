@@ -6,72 +6,52 @@ namespace xdom {
 
 namespace {
 
+// The children of a Xerces node as a chain.
+struct TreeChain {
+  xc::DOMNode* parent;
+  xc::DOMNode* First() const { return parent->getFirstChild(); }
+  xc::DOMNode* Last() const { return parent->getLastChild(); }
+  static xc::DOMNode* Next(xc::DOMNode* n) { return n->getNextSibling(); }
+  static xc::DOMNode* Prev(xc::DOMNode* n) { return n->getPreviousSibling(); }
+};
+
 // Children of a node as a live list. Xerces' own list walks from the first
-// child on every item(i); this one remembers the last position and the
-// length until the document changes, so sequential access is O(1).
+// child on every item(i); this one keeps its position (see ListCursor.h)
+// until the document changes.
 class TChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
  public:
-  TChildList(XDoc* doc, xc::DOMNode* parent) : doc_(doc), parent_(parent) {}
+  TChildList(XDoc* doc, xc::DOMNode* parent) : doc_(doc), parent_(parent), version_(doc->version) {
+    Cursor::Position p;
+    if (doc->listPositions.Find(parent, version_, &p)) cursor_.Resume(p);
+  }
+  ~TChildList() override { doc_->listPositions.Save(parent_, version_, cursor_.Where()); }
 
   HResult Item(int32_t index, IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc_.get(), At(index)); });
+    return Guard([&] {
+      Sync();
+      *r = Wrap(doc_.get(), cursor_.At(TreeChain{parent_}, index));
+    });
   }
   HResult GetLength(int32_t* r) override {
-    return Guard([&] { *r = Length(); });
+    return Guard([&] {
+      Sync();
+      *r = cursor_.Length(TreeChain{parent_});
+    });
   }
 
  private:
+  using Cursor = ListCursor<xc::DOMNode*, nullptr>;
   void Sync() {
     if (version_ != doc_->version) {
       version_ = doc_->version;
-      lastIndex_ = -1;
-      lastNode_ = nullptr;
-      length_ = -1;
+      cursor_.Reset();
     }
-  }
-  int32_t Length() {
-    Sync();
-    if (length_ < 0) {
-      int32_t n = 0;
-      for (xc::DOMNode* c = parent_->getFirstChild(); c; c = c->getNextSibling()) ++n;
-      length_ = n;
-    }
-    return length_;
-  }
-  xc::DOMNode* At(int32_t index) {
-    Sync();
-    if (index < 0 || (length_ >= 0 && index >= length_)) return nullptr;
-    xc::DOMNode* n;
-    int32_t i;
-    if (lastNode_ && index >= lastIndex_) {
-      n = lastNode_;
-      i = lastIndex_;
-    } else if (lastNode_ && lastIndex_ - index < index) {
-      n = lastNode_;
-      for (i = lastIndex_; i > index; --i) n = n->getPreviousSibling();
-      lastNode_ = n;
-      lastIndex_ = index;
-      return n;
-    } else {
-      n = parent_->getFirstChild();
-      i = 0;
-    }
-    for (; n && i < index; ++i) n = n->getNextSibling();
-    if (!n) {
-      length_ = i;
-      return nullptr;
-    }
-    lastNode_ = n;
-    lastIndex_ = index;
-    return n;
   }
 
   XDocRef doc_;
   xc::DOMNode* parent_;
-  uint64_t version_ = ~uint64_t(0);
-  int32_t lastIndex_ = -1;
-  xc::DOMNode* lastNode_ = nullptr;
-  int32_t length_ = -1;
+  uint64_t version_;
+  Cursor cursor_;
 };
 
 class TXercesList final : public rtl::TInterfacedObject<IDOMNodeList> {
