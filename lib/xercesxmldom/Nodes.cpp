@@ -421,9 +421,47 @@ xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src) {
   return root;
 }
 
+// Xerces copies attributes in its map's order, by name: the copies of
+// from's elements under src (src alone unless deep) are given the order
+// their sources show, in to's record (which may be from's: it is read
+// whole before it changes).
+static void CopyAttrOrder(XDoc* from, xc::DOMNode* src, XDoc* to, xc::DOMNode* copy, bool deep) {
+  std::vector<xc::DOMNode*> ordered;
+  std::vector<std::pair<xc::DOMElement*, std::vector<xc::DOMAttr*>>> copies;
+  xc::DOMNode* s = src;
+  xc::DOMNode* c = copy;
+  while (s && c) {
+    if (s->getNodeType() == xc::DOMNode::ELEMENT_NODE &&
+        AttributesInOrder(from, static_cast<xc::DOMElement*>(s), ordered)) {
+      auto* element = static_cast<xc::DOMElement*>(c);
+      std::vector<xc::DOMAttr*>& attrs = copies.emplace_back(element, std::vector<xc::DOMAttr*>()).second;
+      for (xc::DOMNode* a : ordered)
+        if (xc::DOMAttr* made = element->getAttributeNode(a->getNodeName())) attrs.push_back(made);
+    }
+    if (!deep) break;
+    // Both trees in document order, side by side.
+    if (s->getFirstChild() && c->getFirstChild()) {
+      s = s->getFirstChild();
+      c = c->getFirstChild();
+      continue;
+    }
+    while (s != src && !s->getNextSibling()) {
+      s = s->getParentNode();
+      c = c->getParentNode();
+    }
+    if (s == src) break;
+    s = s->getNextSibling();
+    c = c->getNextSibling();
+  }
+  if (copies.empty()) return;
+  for (auto& [element, attrs] : copies) to->attrOrder.Add(element, attrs.data(), static_cast<uint32_t>(attrs.size()));
+  to->attrOrder.Seal();
+}
+
 IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
   if (node->getNodeType() != xc::DOMNode::DOCUMENT_NODE) {
     xc::DOMNode* c = deep ? CloneDeep(doc->doc, node) : node->cloneNode(false);
+    CopyAttrOrder(doc, node, doc, c, deep);
     return Wrap(doc, c);
   }
   XDocRef copy(new XDoc(XercesImpl()->createDocument()));
@@ -449,6 +487,7 @@ IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
       }
       copy->doc->appendChild(n);
     }
+    CopyAttrOrder(doc, node, copy.get(), copy->doc, true);
   }
   return WrapDocument(copy.get());
 }
