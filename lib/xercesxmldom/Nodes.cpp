@@ -398,13 +398,15 @@ xc::DOMNode* ReplaceChild(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* 
   return parent->replaceChild(child, old);
 }
 
-xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src) {
+xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src, AttrOrderCopy* order) {
   xc::DOMNode* root = ShallowCopy(target, src);
+  if (order) order->Add(src, root);
   if (CopiedWhole(src)) return root;
   xc::DOMNode* s = src->getFirstChild();
   xc::DOMNode* parentCopy = root;
   while (s) {
     xc::DOMNode* c = ShallowCopy(target, s);
+    if (order) order->Add(s, c);
     parentCopy->appendChild(c);
     if (s->getFirstChild() && !CopiedWhole(s)) {
       parentCopy = c;
@@ -421,52 +423,35 @@ xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src) {
   return root;
 }
 
-// Xerces copies attributes in its map's order, by name: the copies of
-// from's elements under src (src alone unless deep) are given the order
-// their sources show, in to's record (which may be from's: it is read
-// whole before it changes).
-static void CopyAttrOrder(XDoc* from, xc::DOMNode* src, XDoc* to, xc::DOMNode* copy, bool deep) {
-  std::vector<xc::DOMNode*> ordered;
-  std::vector<std::pair<xc::DOMElement*, std::vector<xc::DOMAttr*>>> copies;
-  xc::DOMNode* s = src;
-  xc::DOMNode* c = copy;
-  while (s && c) {
-    if (s->getNodeType() == xc::DOMNode::ELEMENT_NODE &&
-        AttributesInOrder(from, static_cast<xc::DOMElement*>(s), ordered)) {
-      auto* element = static_cast<xc::DOMElement*>(c);
-      std::vector<xc::DOMAttr*>& attrs = copies.emplace_back(element, std::vector<xc::DOMAttr*>()).second;
-      for (xc::DOMNode* a : ordered)
-        if (xc::DOMAttr* made = element->getAttributeNode(a->getNodeName())) attrs.push_back(made);
-    }
-    if (!deep) break;
-    // Both trees in document order, side by side.
-    if (s->getFirstChild() && c->getFirstChild()) {
-      s = s->getFirstChild();
-      c = c->getFirstChild();
-      continue;
-    }
-    while (s != src && !s->getNextSibling()) {
-      s = s->getParentNode();
-      c = c->getParentNode();
-    }
-    if (s == src) break;
-    s = s->getNextSibling();
-    c = c->getNextSibling();
-  }
-  if (copies.empty()) return;
-  for (auto& [element, attrs] : copies) to->attrOrder.Add(element, attrs.data(), static_cast<uint32_t>(attrs.size()));
-  to->attrOrder.Seal();
+void AttrOrderCopy::Add(xc::DOMNode* src, xc::DOMNode* copy) {
+  if (src->getNodeType() != xc::DOMNode::ELEMENT_NODE ||
+      !AttributesInOrder(from_, static_cast<xc::DOMElement*>(src), ordered_))
+    return;
+  auto* element = static_cast<xc::DOMElement*>(copy);
+  std::vector<xc::DOMAttr*>& attrs = copies_.emplace_back(element, std::vector<xc::DOMAttr*>()).second;
+  for (xc::DOMNode* a : ordered_)
+    if (xc::DOMAttr* made = element->getAttributeNode(a->getNodeName())) attrs.push_back(made);
+}
+
+void AttrOrderCopy::Apply() {
+  if (copies_.empty()) return;
+  for (auto& [element, attrs] : copies_) to_->attrOrder.Add(element, attrs.data(), static_cast<uint32_t>(attrs.size()));
+  to_->attrOrder.Seal();
+  copies_.clear();
 }
 
 IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
   if (node->getNodeType() != xc::DOMNode::DOCUMENT_NODE) {
-    xc::DOMNode* c = deep ? CloneDeep(doc->doc, node) : node->cloneNode(false);
-    CopyAttrOrder(doc, node, doc, c, deep);
+    AttrOrderCopy order(doc, doc);
+    xc::DOMNode* c = deep ? CloneDeep(doc->doc, node, &order) : node->cloneNode(false);
+    if (!deep) order.Add(node, c);
+    order.Apply();
     return Wrap(doc, c);
   }
   XDocRef copy(new XDoc(XercesImpl()->createDocument()));
   copy->decl = doc->decl;
   if (deep) {
+    AttrOrderCopy order(doc, copy.get());
     for (xc::DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling()) {
       xc::DOMNode* n;
       if (c->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE) {
@@ -483,11 +468,11 @@ IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
         (ndt->*SubsetAccess::Setter())(dt->getInternalSubset());
         n = ndt;
       } else {
-        n = CloneDeep(copy->doc, c);
+        n = CloneDeep(copy->doc, c, &order);
       }
       copy->doc->appendChild(n);
     }
-    CopyAttrOrder(doc, node, copy.get(), copy->doc, true);
+    order.Apply();
   }
   return WrapDocument(copy.get());
 }
