@@ -3,7 +3,8 @@
 // into the compact store (no document type) and once as a Xerces tree (a
 // document type forces that), then read forwards, backwards and in a
 // random order through one list, and forwards and backwards through a new
-// list asked for every item.
+// list asked for every item; last, the document layer's
+// GetChildNodes()->Get(i) forwards and backwards.
 //
 //   listbench [N]
 #include <algorithm>
@@ -13,10 +14,12 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dom/xercesxmldom.h"
 #include "dom/xmldom.h"
+#include "xml/XMLDoc.h"
 
 using rtl::ComPtr;
 
@@ -65,6 +68,29 @@ double Read(IDOMNode* root, const std::vector<int32_t>& order, bool fresh) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The same through the document layer, which asks its node for the list
+// on every read, as a user of it does. The first read wraps every child.
+void ReadDocument(const std::u16string& xml, const std::vector<int32_t>& forward,
+                  const std::vector<int32_t>& reverse) {
+  auto* instance = new TXMLDocument(nullptr);
+  ComPtr<IXMLDocumentIntf> doc(instance);
+  instance->SetDOMVendor(LookupVendor(SXercesXML));
+  doc->LoadFromXML(xml);
+  const ComPtr<IXMLNode> root = doc->GetDocumentElement();
+  const std::pair<const char*, const std::vector<int32_t>*> passes[] = {
+      {"first forward", &forward}, {"forward", &forward}, {"reverse", &reverse}};
+  for (const auto& [name, order] : passes) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int32_t i : *order)
+      if (!root->GetChildNodes()->Get(i)) {
+        std::fprintf(stderr, "item %d missing\n", i);
+        std::exit(1);
+      }
+    std::printf("document layer %s %8.3f s\n", name,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,5 +116,6 @@ int main(int argc, char** argv) {
     std::printf("%s forward, new list per item %8.3f s\n", path, Read(root.get(), forward, true));
     std::printf("%s reverse, new list per item %8.3f s\n", path, Read(root.get(), reverse, true));
   }
+  ReadDocument(body, forward, reverse);
   return 0;
 }
