@@ -252,11 +252,11 @@ RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
 // new lists asked for each item, which start where the last one over the
 // same parent stopped. Attributes are read at random as well.
 RC_GTEST_PROP(StoreReads, ListsReadInAnyOrderGiveTheWalksOrder, ()) {
-  const int count = *rc::gen::inRange(0, 300);
+  const int count = *rc::gen::inRange(0, 200);
   const int attrs = *rc::gen::inRange(0, 40);
   const auto reads = *rc::gen::container<std::vector<std::tuple<int, int, bool, bool>>>(
       static_cast<size_t>(*rc::gen::inRange(1, 12)),
-      rc::gen::tuple(rc::gen::inRange(-2, count + 2), rc::gen::inRange(1, 90), rc::gen::arbitrary<bool>(),
+      rc::gen::tuple(rc::gen::inRange(-2, count + 2), rc::gen::inRange(1, 40), rc::gen::arbitrary<bool>(),
                      rc::gen::arbitrary<bool>()));
   std::u16string body = u"<r";
   for (int i = 0; i < attrs; ++i) body += u" a" + rtl::Utf8Decode(std::to_string(i)) + u"='v'";
