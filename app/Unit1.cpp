@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <sys/stat.h>
 
@@ -254,10 +255,15 @@ void TForm1::WriteCounters() {
 
 void TForm1::Button1Click(QObject*) {
   OpenDialog1->setDirectory(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
-  if (!ExecuteOpenDialog(*OpenDialog1)) return;
-  const QStringList chosen = OpenDialog1->selectedFiles();
-  if (chosen.isEmpty()) return;
-  const rtl::AnsiString fileName = rtl::WideToNarrow(chosen.first().toStdU16String());
+  // The name field would still hold the last choice, and what the user types
+  // would be added to it.
+  if (auto* name = OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->clear();
+  const bool chosen = ExecuteOpenDialog(*OpenDialog1);
+  DismissDialogPopups();
+  if (!chosen) return;
+  const QStringList files = OpenDialog1->selectedFiles();
+  if (files.isEmpty()) return;
+  const rtl::AnsiString fileName = rtl::WideToNarrow(files.first().toStdU16String());
   if (!FileExists(fileName)) return;
   LoadXMLFile(fileName);
 }
@@ -279,7 +285,30 @@ void TForm1::LoadXMLFile(const rtl::AnsiString& FileName) {
       cancelled = true;
     }
   }
-  if (cancelled) EndCancelledLoad();
+  if (cancelled) {
+    EndCancelledLoad();
+    return;
+  }
+  // The user goes on in the tree, from the file item: the first key moves
+  // in it rather than bringing the focus there.
+  TreeView1->setCurrentIndex(treeModel_->index(0, 0));
+  TreeView1->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm1::DismissDialogPopups() {
+  // A completion list the dialog opened is a window of its own that closing
+  // the dialog leaves up; during a load nothing would take it away. What it
+  // covered is painted again before the load begins.
+  bool dismissed = false;
+  for (int guard = 0; guard < 16; ++guard) {
+    QWidget* const popup = QApplication::activePopupWidget();
+    if (!popup) break;
+    popup->hide();
+    dismissed = true;
+  }
+  if (!dismissed) return;
+  repaint();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TForm1::EndCancelledLoad() {

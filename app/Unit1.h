@@ -96,6 +96,8 @@ class TForm1 : public QWidget, public rtl::TComponent {
   // The load itself, as LoadXMLFile describes it but without cancelling.
   void Load(const rtl::AnsiString& fileName);
   void EndCancelledLoad();
+  // Closes what the open dialog left on the screen.
+  void DismissDialogPopups();
   void ZeroCounters();
   void WriteCounters();
   TTreeNode AddItem(TTreeNode parent, rtl::WideStringView text, int imageIndex);

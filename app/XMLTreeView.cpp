@@ -287,16 +287,24 @@ void TXMLTreeView::scrollTo(const QModelIndex& index, ScrollHint hint) {
     case PositionAtCenter: top = row - page / 2; break;
   }
   down->setValue(top);
-  // Sideways the item's start comes into view, unless the mouse chose it.
+  // Sideways the view moves only when the item is not readable where it is
+  // (unless the mouse chose it), and then no further than it must: what the
+  // view moves past hides the indicators of the levels above.
   if (mouseChoosing_) return;
   QScrollBar* across = horizontalScrollBar();
-  const int offset = across->value();
+  const int width = viewport()->width();
   const QRect item = ItemRect(index);
-  const int shown = std::min(item.width(), viewport()->width());
-  if (item.left() < 0)
-    across->setValue(offset + item.left());
-  else if (item.left() + shown > viewport()->width())
-    across->setValue(offset + item.left() + shown - viewport()->width());
+  const int readable = ReadableWidth(item.width());
+  if (item.left() >= 0 && item.left() + readable <= width) return;
+  // Content coordinates: the item's start, and the furthest left the view
+  // can stand with the readable part still in sight.
+  const int start = across->value() + item.left();
+  across->setValue(std::clamp(start + readable - width, 0, std::max(0, start)));
+}
+
+int TXMLTreeView::ReadableWidth(int itemWidth) const {
+  const int half = std::max(viewport()->width() / 2, kIndicatorWidth + iconSize().width());
+  return std::min({itemWidth, half, viewport()->width()});
 }
 
 bool TXMLTreeView::ScrollAlongItem(int direction) {

@@ -10,7 +10,8 @@
 // However deep the tree, every row can be reached: the width the view
 // scrolls over is that of its widest row, worked out once whenever the rows
 // change (so the scroll bars keep their range while scrolling), and the
-// view follows the current item sideways as well as up and down. Trees too
+// view follows the current item sideways (as far as it takes to read it) as
+// well as up and down. Trees too
 // deep for the widest row the view draws get a smaller step per level.
 #pragma once
 
@@ -56,8 +57,9 @@ class TXMLTreeView : public QAbstractItemView {
   // QAbstractItemView. A row's rectangle is as wide as the content; rows
   // above the first shown ones lie above the viewport.
   QRect visualRect(const QModelIndex& index) const override;
-  // Also brings the item's start (and as much of it as fits) into view
-  // sideways, unless the mouse chose it.
+  // Also follows the item sideways, unless the mouse chose it, when less than
+  // its readable part shows, and only as far as that part needs: rows that
+  // show it where they are never move the view.
   void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
   QModelIndex indexAt(const QPoint& point) const override;
 
@@ -79,6 +81,9 @@ class TXMLTreeView : public QAbstractItemView {
  private:
   void Toggle(const QModelIndex& index);
   void UpdateContentWidth();
+  // What of an item as wide as itemWidth must show for it to be readable:
+  // its indicator, icon and the start of its text, up to half the viewport.
+  int ReadableWidth(int itemWidth) const;
   // Rows that fit wholly in the viewport, at least one.
   int RowsPerPage() const;
   // An upper bound of the width of text as the rows draw it, from the

@@ -110,6 +110,8 @@ void TypeKeys(const std::string& keys) {
   RunTool(args);
 }
 
+void TypeText(const std::string& text) { RunTool({"type", "--delay", "20", text}); }
+
 void ClickAt(int x, int y) { RunTool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"}); }
 
 void RequestClose(unsigned long window) {

@@ -30,6 +30,8 @@ class XServer {
 // Return") into the window that has the focus, through the server's test
 // extension. Returns when they are sent.
 void TypeKeys(const std::string& keys);
+// Types the text, character by character, into the window that has the focus.
+void TypeText(const std::string& text);
 // Moves the pointer to the screen position and clicks the left button.
 void ClickAt(int x, int y);
 // Asks the window to close as a window manager does when its close button

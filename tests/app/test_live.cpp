@@ -247,8 +247,63 @@ TEST_F(LiveWindow, NothingButCancellingReachesTheWindowDuringALoad) {
   // Afterwards the window takes input again; Return presses the button.
   QCoreApplication::processEvents();
   EXPECT_EQ(dialogs, 0);
+  form.Button1->setFocus();
   apptest::TypeKeys("Return");
   EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs == 1; }));
+}
+
+// The screen's pixels in area.
+QImage ScreenArea(const QRect& area) {
+  return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+}
+
+// The file name typed into the real dialog, with its completion list up
+// when Return takes it: the list is gone before the load begins, and what
+// it covered shows again.
+TEST_F(LiveWindow, TheDialogsCompletionListIsGoneBeforeTheLoad) {
+  const std::string file = dir.Write("large.xml", LargeDocument(3));
+  form.ExecuteOpenDialog = [](QFileDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+  bool typed = false;
+  QWidget* list = nullptr;
+  QRect listArea;
+  QImage listImage;
+  int resets = 0;
+  bool listUpAtLoad = false;
+  QObject::connect(form.TreeModel(), &QAbstractItemModel::modelAboutToBeReset, &form, [&] {
+    if (resets++ == 0) listUpAtLoad = list && list->isVisible();
+  });
+  QTimer driver;
+  QObject::connect(&driver, &QTimer::timeout, [&] {
+    QFileDialog& dialog = *form.OpenDialog1;
+    if (!dialog.isVisible() || list || !dialog.isActiveWindow()) return;
+    if (!typed) {
+      typed = true;
+      apptest::TypeText(file);
+      return;
+    }
+    QWidget* const popup = QApplication::activePopupWidget();
+    if (!popup || !popup->isVisible()) return;
+    const QRect area = popup->geometry();
+    const QImage shown = ScreenArea(area);
+    // Once its picture on the screen has settled.
+    if (listImage.isNull() || shown != listImage) {
+      listImage = shown;
+      return;
+    }
+    list = popup;
+    listArea = area;
+    apptest::TypeKeys("Return");
+  });
+  driver.start(50);
+  apptest::CaptureStdout([&] { form.Button1->click(); });
+  driver.stop();
+  ASSERT_TRUE(list) << "the completion list never showed";
+  ASSERT_GT(form.TreeModel()->ItemCount(), 100) << "the typed file was not loaded";
+  EXPECT_FALSE(listUpAtLoad);
+  EXPECT_FALSE(list->isVisible());
+  EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ScreenArea(listArea) != listImage; }, 2000))
+      << "the list's picture stays on the screen";
 }
 
 // What the test build of the program reported, once it has a line

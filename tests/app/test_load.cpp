@@ -409,6 +409,40 @@ TEST_F(Load, ButtonOpensTheDialogInTheProgramDirectoryAndLoadsTheChoice) {
   EXPECT_EQ(trace, "ChildNodes.Count=1\nNodeName=b\n");
 }
 
+// After a load the keys go to the tree, from the file item; the next open
+// starts with an empty name field (typing would otherwise add to the last
+// choice), in the program's directory still.
+TEST_F(Load, AfterALoadTheTreeTakesTheKeysAndTheNextOpenStartsEmpty) {
+  const std::string path = dir.Write("first.xml", "<a><b>hi</b></a>");
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  form.Button1->setFocus();
+  const auto leftOpen = AnswerDialog(form, [&](QFileDialog& dialog) { return Choose(dialog, path); });
+  apptest::CaptureStdout([&] { form.Button1->click(); });
+  ASSERT_FALSE(*leftOpen);
+  ASSERT_EQ(form.TreeModel()->rowCount(), 4);
+  // The window's focus (which it takes whenever it is active) is on the
+  // tree; the offscreen platform leaves the closed dialog active.
+  ASSERT_EQ(form.focusWidget(), form.TreeView1);
+  EXPECT_EQ(form.TreeView1->currentIndex().row(), 0);
+  QTest::keyClick(form.focusWidget(), Qt::Key_Down);
+  EXPECT_EQ(form.TreeView1->currentIndex().row(), 1) << "the first arrow key moves in the tree";
+
+  QString shownName = QStringLiteral("(not shown)");
+  QString shownDirectory;
+  const auto secondLeftOpen = AnswerDialog(form, [&](QFileDialog& dialog) {
+    const auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    shownName = edit ? edit->text() : QStringLiteral("(no name field)");
+    shownDirectory = dialog.directory().absolutePath();
+    dialog.reject();
+    return true;
+  });
+  form.Button1->click();
+  EXPECT_FALSE(*secondLeftOpen);
+  EXPECT_EQ(shownName.toStdString(), "");
+  EXPECT_EQ(shownDirectory, QCoreApplication::applicationDirPath());
+}
+
 TEST_F(Load, SpaceReturnAndEnterPressTheFocusedButton) {
   int opened = 0;
   form.ExecuteOpenDialog = [&](QFileDialog&) { return ++opened, false; };

@@ -4,8 +4,11 @@
 
 #include <QAbstractItemModelTester>
 #include <QElapsedTimer>
+#include <QScrollBar>
 #include <QTest>
+#include <random>
 #include <stdexcept>
+#include <string>
 
 #include "app/Icons.h"
 #include "app/XMLTreeModel.h"
@@ -283,6 +286,60 @@ TEST(TreeView, IndicatorAndKeysExpandAndCollapse) {
     view.scrollTo(m.index(row, 0));
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.ItemRect(m.index(row, 0)).adjusted(viewer::TXMLTreeView::kIndicatorWidth, 0, 0, 0).center());
     EXPECT_EQ(view.currentIndex().row(), row);
+  }
+}
+
+// The view follows the current row sideways only as far as its indicator,
+// icon and the start of its text need; rows that show that much where they
+// are never move it, so a long value keeps the levels above in sight.
+TEST(TreeView, FollowsTheCurrentRowSidewaysOnlyAsFarAsItNeeds) {
+  // A chain 40 levels deep; at every level a short leaf and a very long one.
+  TXMLTreeModel m;
+  m.BeginUpdate();
+  int parent = m.AddItem(kNone, u"file");
+  for (int level = 0; level < 40; ++level) {
+    m.AddItem(parent, u"short");
+    m.AddItem(parent, std::u16string(300, u'w'));
+    parent = m.AddItem(parent, u"e");
+  }
+  m.EndUpdate();
+  m.ExpandAll();
+  viewer::TXMLTreeView view;
+  view.SetTreeModel(&m);
+  view.resize(300, 200);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  QScrollBar* across = view.horizontalScrollBar();
+  const int width = view.viewport()->width();
+  view.setFocus();
+  view.setCurrentIndex(m.index(0, 0));
+
+  const auto check = [&](int before, const std::string& step) {
+    SCOPED_TRACE(step + " to row " + std::to_string(view.currentIndex().row()));
+    const QRect item = view.ItemRect(view.currentIndex());
+    const int readable = std::min(item.width(), width / 2);
+    ASSERT_TRUE(item.left() >= 0 && item.left() + readable <= width)
+        << "the item's start is out of view: " << item.left() << "+" << readable << " in " << width;
+    // Where the view moved, it moved no further than the row needs.
+    if (across->value() != before)
+      EXPECT_TRUE(across->value() == 0 || item.left() + readable == width) << before << " -> " << across->value();
+    // A row that showed whole before never moves the view.
+    const QRect was = item.translated(across->value() - before, 0);
+    if (was.left() >= 0 && was.right() < width) EXPECT_EQ(across->value(), before);
+  };
+  for (int row = 1; row < m.rowCount(); ++row) {
+    const int before = across->value();
+    QTest::keyClick(&view, Qt::Key_Down);
+    check(before, "down");
+    // Down to the long leaves of the upper levels the arrows above stay.
+    if (m.Depth(view.currentIndex().data(TXMLTreeModel::ItemRole).toInt()) < 6) EXPECT_EQ(across->value(), 0);
+  }
+  std::mt19937 random(25);
+  const Qt::Key keys[] = {Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Up, Qt::Key_Down};
+  for (int press = 0; press < 200; ++press) {
+    const int before = across->value();
+    QTest::keyClick(&view, keys[random() % std::size(keys)]);
+    check(before, "key");
   }
 }
 
