@@ -191,6 +191,41 @@ TEST(Expansion, ModestEntityUseStillLoads) {
   EXPECT_EQ(LoadAndCount([&](IXMLDocumentIntf* d) { d->LoadFromXML(W(xml + "</r>")); }), "loaded 768000");
 }
 
+TEST(Expansion, TheBudgetRefusesJustPastItsLimitForCharactersAndNodes) {
+  // Sized from the budget as documented (README, "Expansion budget"): each
+  // reference costs kCost for the entity opened, its characters and kCost
+  // for each node it makes; the declaration costs kCost and its value. A
+  // prolog comment sets the limit kMargin above or below that cost.
+  constexpr uint64_t kAllowance = 8u << 20, kPerByte = 20, kCost = 64, kMargin = 4000;
+  TempDir dir;
+  std::string elements;
+  for (int i = 0; i < 100; ++i) elements += "<a/>";
+  for (const auto& [value, nodes, refs] : {std::tuple{std::string(10000, 'x'), 0, 900}, std::tuple{elements, 100, 1300}}) {
+    const uint64_t cost = (kCost + value.size()) * (refs + 1) + kCost * nodes * refs;
+    std::string body = "<!DOCTYPE r [<!ENTITY e \"" + value + "\">]><r>";
+    for (int i = 0; i < refs; ++i) body += "&e;";
+    body += "</r>";
+    for (const bool over : {false, true}) {
+      SCOPED_TRACE((nodes ? "nodes, " : "characters, ") + std::string(over ? "over" : "under"));
+      const uint64_t size = (over ? cost - kMargin - kAllowance : cost + kMargin - kAllowance) / kPerByte;
+      const std::string xml = "<!--" + std::string(size - body.size() - 7, 'p') + "-->" + body;
+      const std::string file = dir.Write("sized.xml", xml);
+      auto doc = NewDoc();
+      const std::string why = FailureOf([&] { doc->LoadFromFile(W(file)); });
+      if (over) {
+        EXPECT_EQ(why.rfind(kLimitMessage + std::to_string(kAllowance + kPerByte * xml.size()), 0), 0u) << why;
+      } else {
+        ASSERT_EQ(why, "");
+        auto r = doc->GetDocumentElement();
+        EXPECT_EQ(r->GetChildNodes()->GetCount(), nodes ? nodes * refs : 1);
+        if (!nodes) {
+          EXPECT_EQ(r->GetText().size(), value.size() * refs);
+        }
+      }
+    }
+  }
+}
+
 TEST(Expansion, GeneratedAmplificationStaysWithinTheBound) {
   // Mixtures of nested, empty and wide entities, in text, attribute values,
   // defaults and parameter entities (the generator also seeds the fuzz
