@@ -228,14 +228,17 @@ TEST(Expansion, TheBudgetRefusesJustPastItsLimitForCharactersAndNodes) {
 
 TEST(Expansion, GeneratedAmplificationStaysWithinTheBound) {
   // Mixtures of nested, empty and wide entities, in text, attribute values,
-  // defaults and parameter entities (the generator also seeds the fuzz
-  // corpus). Whatever is loaded or refused stays within the bound; what
-  // expands to twice the limit or more is refused, and what costs well
-  // under the allowance loads with every character.
+  // defaults and parameter entities, some holding markup (the generator also
+  // seeds the fuzz corpus). Whatever is loaded or refused stays within the
+  // bound; what expands to twice the limit or more (a node counted as 64
+  // characters) is refused, and what costs well under the allowance loads
+  // with every character.
   TempDir dir;
   int loaded = 0, refused = 0;
-  for (uint32_t seed = 0; seed < 24; ++seed) {
+  int markup = 0;
+  for (uint32_t seed = 0; seed < 28; ++seed) {
     const amplify::Input in = amplify::Generate(seed, 256 * 1024);
+    markup += in.nodes > 0;
     SCOPED_TRACE("seed " + std::to_string(seed) + ": " + in.xml.substr(0, 160));
     const std::string file = dir.Write("amplified.xml", in.xml);
     ChildRun run = RunInChild(
@@ -250,8 +253,8 @@ TEST(Expansion, GeneratedAmplificationStaysWithinTheBound) {
       EXPECT_LT(run.peakMB, kBoundMB);
     }
     const uint64_t limit = (8u << 20) + 20 * in.xml.size();
-    const uint64_t cost = 64 * in.expansions + 2 * in.scanned + 4 * in.xml.size();
-    if (in.output >= 2 * limit) {
+    const uint64_t cost = 64 * (in.nodes + 2 * in.expansions) + 2 * in.scanned + 4 * in.xml.size();
+    if (in.output + 64 * in.nodes >= 2 * limit) {
       EXPECT_EQ(run.result.rfind(std::string("refused: ") + kLimitMessage, 0), 0u) << run.result;
     }
     if (cost <= limit / 2) {
@@ -259,9 +262,10 @@ TEST(Expansion, GeneratedAmplificationStaysWithinTheBound) {
     }
     (run.result.rfind("loaded", 0) == 0 ? loaded : refused)++;
   }
-  // The generator covers both sides.
+  // The generator covers both sides, and markup.
   EXPECT_GT(loaded, 5);
   EXPECT_GT(refused, 5);
+  EXPECT_GT(markup, 2);
 }
 
 // ---------------------------------------------------------------------------
