@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -171,6 +172,10 @@ TXercesDOMImplementationFactory::~TXercesDOMImplementationFactory() {
 }
 
 void TXercesDOMImplementationFactory::EnsureLibraryLoaded() {
+  // Two threads asking for their first implementation at once load the
+  // library once; the one that waited sees the handle and the callbacks set.
+  static std::mutex loading;
+  std::lock_guard<std::mutex> lock(loading);
   if (FLibHandle) return;
   LibraryHandle lib(LoadVendorLibrary(FLibName));
   // Without SetCallback the library cannot report failures; leaving it

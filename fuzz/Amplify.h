@@ -2,7 +2,9 @@
 // expand far beyond their own size. Each is a mixture drawn from a seed:
 // a chain of nested entities (empty or not, wide or deep), used in content,
 // in attribute values, in a DTD default repeated on many elements, or
-// through parameter entities in the DTD. Used by the hostile-input tests
+// through parameter entities in the DTD. In content the innermost entity
+// may hold markup (elements, attributes, text between elements, comments,
+// processing instructions), which multiplies nodes rather than characters. Used by the hostile-input tests
 // and to seed the fuzz corpus (amplify_corpus).
 #pragma once
 
@@ -22,6 +24,9 @@ struct Input {
   uint64_t expansions = 0;
   // Characters of entity replacement text scanned on the way (saturating).
   uint64_t scanned = 0;
+  // Nodes the markup in entities makes (saturating; besides these, each
+  // expansion may start one text node).
+  uint64_t nodes = 0;
 };
 
 inline constexpr uint64_t kHuge = uint64_t(1) << 60;
@@ -40,11 +45,21 @@ inline Input Generate(uint32_t seed, size_t maxBytes) {
   const uint64_t fanOut = pick({2, 4, 10});
   const int use = static_cast<int>(pick({0, 1, 2, 3, 4}));  // content, attribute, default, parameter, mixture
   const uint64_t repeat = pick({1, 10, 100, 1000, 100000});
+  // Markup unit of the innermost entity, its characters of text and nodes.
+  struct Unit {
+    const char* text;
+    uint64_t chars, nodes;
+  };
+  static constexpr Unit kUnits[] = {{"x", 1, 0}, {"<a/>", 0, 1}, {"<a b=''/>", 0, 2}, {"x<b/>", 1, 2}, {"<!---->", 0, 1}, {"<?p?>", 0, 1}};
+  const Unit unit = kUnits[use == 0 ? pick({0, 1, 2, 3, 4, 5}) : 0];
+  const uint64_t units = unit.nodes ? std::min<uint64_t>(leaf, 1024) : leaf;
 
   Input in;
-  std::string dtd = "<!ENTITY e0 \"" + std::string(leaf, 'x') + "\">";
-  // Size, expansions and scanned text of one reference to e<i>.
-  uint64_t size = leaf, count = 1, scanned = leaf;
+  std::string leafText;
+  for (uint64_t i = 0; i < units; ++i) leafText += unit.text;
+  std::string dtd = "<!ENTITY e0 \"" + leafText + "\">";
+  // Size, expansions, scanned text and nodes of one reference to e<i>.
+  uint64_t size = units * unit.chars, count = 1, scanned = leafText.size(), nodes = units * unit.nodes;
   for (uint64_t i = 1; i <= depth; ++i) {
     std::string ref = "&e" + std::to_string(i - 1) + ";";
     std::string value;
@@ -52,6 +67,7 @@ inline Input Generate(uint32_t seed, size_t maxBytes) {
     dtd += "<!ENTITY e" + std::to_string(i) + " \"y" + value + "\">";
     size = Add(1, Mul(fanOut, size));
     count = Add(1, Mul(fanOut, count));
+    nodes = Mul(fanOut, nodes);
     scanned = Add(value.size() + 1, Mul(fanOut, scanned));
   }
   const std::string top = "&e" + std::to_string(depth) + ";";
@@ -61,6 +77,7 @@ inline Input Generate(uint32_t seed, size_t maxBytes) {
     in.output = Add(in.output, Mul(times, size));
     in.expansions = Add(in.expansions, Mul(times, count));
     in.scanned = Add(in.scanned, Mul(times, scanned));
+    in.nodes = Add(in.nodes, Mul(times, nodes));
   };
   if (use == 0 || use == 4) {  // references in text
     body += "<t>";

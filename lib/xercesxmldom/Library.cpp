@@ -20,6 +20,9 @@ IDOMImplementation* NewImplementation();
 namespace {
 
 Callbacks gCallbacks;
+// Xerces is started by the first request for an implementation, whichever
+// thread makes it, and may be started again after DoneXML ended it.
+std::mutex gXercesLock;
 bool gXercesUp = false;
 
 void Report(int32_t code, std::u16string_view message) {
@@ -27,6 +30,7 @@ void Report(int32_t code, std::u16string_view message) {
 }
 
 void EnsureXerces() {
+  std::lock_guard<std::mutex> lock(gXercesLock);
   if (!gXercesUp) {
     xc::XMLPlatformUtils::Initialize();
     gXercesUp = true;
@@ -218,6 +222,7 @@ XDOM_EXPORT void DoneXML() {
         dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
       return;
     }
+    std::lock_guard<std::mutex> lock(xdom::gXercesLock);
     if (!xdom::gXercesUp) return;
     xdom::xc::XMLPlatformUtils::Terminate();
     xdom::gXercesUp = false;

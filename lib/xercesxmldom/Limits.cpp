@@ -16,11 +16,10 @@ namespace xdom {
 
 namespace {
 
-// The largest single allocation the parser and its documents may make, also
-// outside a load. Legitimate single values stay far below it.
-
-ExpansionBudget* gActive = nullptr;
-bool gAllocationRefused = false;
+// Per thread: loads on different threads each charge their own budget, and
+// the manager is shared by every parser and document of the process.
+thread_local ExpansionBudget* tActive = nullptr;
+thread_local bool tAllocationRefused = false;
 // Bytes the manager freed since the heap was last trimmed (documents may be
 // freed on any thread).
 std::atomic<uint64_t> gFreed{0};
@@ -44,10 +43,10 @@ class BoundedMemoryManager final : public xc::MemoryManager {
   xc::MemoryManager* getExceptionMemoryManager() override { return xc::XMLPlatformUtils::fgMemoryManager; }
   void* allocate(XMLSize_t size) override {
     if (size > kMaxSingleAllocation) {
-      gAllocationRefused = true;
+      tAllocationRefused = true;
       throw xc::OutOfMemoryException();
     }
-    if (gActive) Account(size);
+    if (ExpansionBudget* active = tActive) Account(*active, size);
     try {
       return ::operator new(size);
     } catch (const std::bad_alloc&) {
@@ -62,20 +61,20 @@ class BoundedMemoryManager final : public xc::MemoryManager {
   }
 
  private:
-  static void Account(XMLSize_t size) {
+  static void Account(ExpansionBudget& budget, XMLSize_t size) {
     static const XMLSize_t reader = BlockSize(sizeof(xc::XMLReader));
     static const XMLSize_t stream = BlockSize(sizeof(xc::BinMemInputStream));
-    if (size == reader) gActive->Charge(kExpansionCost);
+    if (size == reader) budget.Charge(kExpansionCost);
     // A value the scanner builds in the DTD (a default from entities) is
     // seen only once complete; its buffer may not outgrow the budget. A
     // buffer holds at most twice its value, two bytes a character, so a
     // value from the input itself never comes near this.
-    if (size / 4 > gActive->Limit()) gActive->Exceed();
+    if (size / 4 > budget.Limit()) budget.Exceed();
     // Once over, the next expansion is refused as it starts: its stream is
     // the first thing it allocates, so nothing is left half made. (The
     // reader's own allocation cannot be refused: Xerces would leak the
     // stream.)
-    if (gActive->Exceeded() && (size == stream || size / 4 > gActive->Limit())) throw ExpansionRefused{};
+    if (budget.Exceeded() && (size == stream || size / 4 > budget.Limit())) throw ExpansionRefused{};
   }
 };
 
@@ -145,8 +144,8 @@ std::u16string ExpansionBudget::Message() const {
                    Decimal(kExpansionFactor));
 }
 
-ActiveBudget::ActiveBudget(ExpansionBudget& budget) { gActive = &budget; }
-ActiveBudget::~ActiveBudget() { gActive = nullptr; }
+ActiveBudget::ActiveBudget(ExpansionBudget& budget) { tActive = &budget; }
+ActiveBudget::~ActiveBudget() { tActive = nullptr; }
 
 xc::MemoryManager& ParserMemory() {
   // Documents made by the parser keep using this manager after the parser
@@ -165,8 +164,8 @@ void GiveBackMemory() {
 
 void CountFreed(uint64_t bytes) { gFreed.fetch_add(bytes, std::memory_order_relaxed); }
 
-bool AllocationRefused() { return gAllocationRefused; }
-void ResetAllocationRefused() { gAllocationRefused = false; }
+bool AllocationRefused() { return tAllocationRefused; }
+void ResetAllocationRefused() { tAllocationRefused = false; }
 
 std::unique_ptr<xc::InputSource> CountingSource(std::unique_ptr<xc::InputSource> source, ExpansionBudget& budget,
                                                 Counted as, std::function<void()> progress) {

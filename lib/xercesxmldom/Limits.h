@@ -20,14 +20,20 @@ inline constexpr uint64_t kExpansionAllowance = uint64_t(8) * 1024 * 1024;
 inline constexpr uint64_t kExpansionFactor = 20;
 // Charged on top of the characters for every entity the scanner opens (so
 // that empty entities nested a billion times are not free: each costs a
-// reader and an exception in Xerces), every attribute supplied from a DTD
-// default (each is a node of its own) and every DTD declaration.
+// reader and an exception in Xerces), every DTD declaration, and every node
+// expansion makes: an attribute supplied from a DTD default, and each
+// element, attribute, text, comment and processing instruction made from
+// an entity's replacement text. A node costs the library and the window
+// some hundreds of bytes however short its markup (`<a/>` is four
+// characters), so that a budget spent on nodes stays as small in memory as
+// one spent on characters.
 inline constexpr uint64_t kExpansionCost = 64;
 
 // Everything expansion makes in one load, in characters: the replacement
 // text of every entity reference, in content and in attribute values,
 // every attribute value supplied from a DTD default, the declarations the
-// DTD delivers and every byte of an external resource. Once it exceeds
+// DTD delivers, every byte of an external resource, and kExpansionCost for
+// each of the things listed there. Once it exceeds
 // kExpansionAllowance + kExpansionFactor * (bytes of the document read),
 // the load fails. Exceeding it is sticky: the load fails however the parse
 // then ends.
@@ -63,8 +69,9 @@ class ExpansionBudget {
 // Thrown by the parser's memory manager to stop a load over its budget.
 struct ExpansionRefused {};
 
-// Makes budget the one charged by the parser's memory manager while it
-// lives (one load at a time runs on the one thread).
+// Makes budget the one charged by the parser's memory manager for what
+// this thread allocates while it lives. Loads on other threads charge
+// their own.
 class ActiveBudget {
  public:
   explicit ActiveBudget(ExpansionBudget& budget);
@@ -91,7 +98,7 @@ inline constexpr uint64_t kGiveBackAfter = uint64_t(8) * 1024 * 1024;
 void GiveBackMemory();
 // Counts memory freed outside the parser's memory manager (a store).
 void CountFreed(uint64_t bytes);
-// The last refusal came from the single-allocation limit.
+// The last refusal on this thread came from the single-allocation limit.
 bool AllocationRefused();
 void ResetAllocationRefused();
 

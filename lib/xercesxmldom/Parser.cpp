@@ -255,14 +255,31 @@ class TreeBuilder final : public xc::XercesDOMParser {
     XercesDOMParser::error(code, domain, type, text, systemId, publicId, line, column);
   }
 
+  // The scanner reports the entities it expands in content (not those in
+  // attribute values): between the two calls every node comes from an
+  // entity's replacement text. Its text is flushed before the end is
+  // reported, so text ending an entity counts as inside.
+  void startEntityReference(const xc::XMLEntityDecl& entity) override {
+    ++entityDepth_;
+    XercesDOMParser::startEntityReference(entity);
+  }
+  void endEntityReference(const xc::XMLEntityDecl& entity) override {
+    if (entityDepth_ > 0) --entityDepth_;
+    XercesDOMParser::endEntityReference(entity);
+  }
+
   void startElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const XMLCh* const elemPrefix,
                     const xc::RefVectorOf<xc::XMLAttr>& attrList, const XMLSize_t attrCount, const bool isEmpty,
                     const bool isRoot) override {
     heldSpace_.clear();
     bool preserve = InPreserve();
+    ChargeNode();
     for (XMLSize_t i = 0; i < attrCount; ++i) {
       const xc::XMLAttr* a = attrList.elementAt(i);
-      if (!a->getSpecified()) Charge(kExpansionCost + xc::XMLString::stringLen(a->getValue()));
+      if (!a->getSpecified())
+        Charge(kExpansionCost + xc::XMLString::stringLen(a->getValue()));
+      else
+        ChargeNode();
       if (xc::XMLString::equals(a->getQName(), u"xml:space")) {
         if (xc::XMLString::equals(a->getValue(), u"preserve"))
           preserve = true;
@@ -354,11 +371,15 @@ class TreeBuilder final : public xc::XercesDOMParser {
     AddText(chars, length, cdataSection);
   }
   void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override {
-    if (!store) return XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
+    if (!store) {
+      if (!CurrentIsText()) ChargeNode();
+      return XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
+    }
     if (settings_.preserveWhiteSpace) AddText(chars, length, false);
   }
   void docComment(const XMLCh* const comment) override {
     heldSpace_.clear();
+    ChargeNode();
     if (store) {
       const std::u16string_view text(comment);
       CheckFits(text.size());
@@ -369,6 +390,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
   void docPI(const XMLCh* const target, const XMLCh* const data) override {
     RefuseColon(target);
     heldSpace_.clear();
+    ChargeNode();
     if (store) {
       const std::u16string_view text(data ? data : u"");
       CheckFits(text.size());
@@ -471,6 +493,12 @@ class TreeBuilder final : public xc::XercesDOMParser {
   void Charge(uint64_t n) {
     if (!budget_.Charge(n)) Stop(budget_.Message());
   }
+  // A node made from an entity's replacement text costs what a defaulted
+  // attribute does: markup of a few characters, repeated by references,
+  // would otherwise make millions of nodes within a budget of characters.
+  void ChargeNode() {
+    if (entityDepth_ > 0) Charge(kExpansionCost);
+  }
 
   // What the base class does with text, appending new nodes as startElement
   // does: text goes on the current text node, or into a new node. Text
@@ -479,6 +507,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
     if (store) {
       if (parent_ == 0) return;
       const bool extend = !cdataSection && CurrentIsText();
+      if (!extend) ChargeNode();
       CheckFits(length, extend ? store->Text(current_).size() : 0);
       const std::u16string_view text(chars, length);
       if (extend)
@@ -495,6 +524,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
       static_cast<xc::DOMTextImpl*>(fCurrentNode)->appendDataFast(chars, length);
       return;
     }
+    ChargeNode();
     xc::DOMNode* node = cdataSection ? static_cast<xc::DOMNode*>(createCDATASection(chars, length))
                                      : static_cast<xc::DOMNode*>(createText(chars, length));
     AppendChild(static_cast<xc::DOMElementImpl*>(fCurrentParent)->fParent, node);
@@ -770,6 +800,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
   ExpansionBudget& budget_;
   bool ownNamespaces_ = true;
   bool inIntSubset_ = false;
+  // How many entities are open in content (see startEntityReference).
+  uint32_t entityDepth_ = 0;
   SubsetWriter subset_;
   // Prefix ("" for the default namespace) -> URIs bound, innermost last.
   std::unordered_map<std::u16string, std::vector<std::u16string>> scopes_;

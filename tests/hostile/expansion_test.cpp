@@ -191,16 +191,54 @@ TEST(Expansion, ModestEntityUseStillLoads) {
   EXPECT_EQ(LoadAndCount([&](IXMLDocumentIntf* d) { d->LoadFromXML(W(xml + "</r>")); }), "loaded 768000");
 }
 
+TEST(Expansion, TheBudgetRefusesJustPastItsLimitForCharactersAndNodes) {
+  // Sized from the budget as documented (README, "Expansion budget"): each
+  // reference costs kCost for the entity opened, its characters and kCost
+  // for each node it makes; the declaration costs kCost and its value. A
+  // prolog comment sets the limit kMargin above or below that cost.
+  constexpr uint64_t kAllowance = 8u << 20, kPerByte = 20, kCost = 64, kMargin = 4000;
+  TempDir dir;
+  std::string elements;
+  for (int i = 0; i < 100; ++i) elements += "<a/>";
+  for (const auto& [value, nodes, refs] : {std::tuple{std::string(10000, 'x'), 0, 900}, std::tuple{elements, 100, 1300}}) {
+    const uint64_t cost = (kCost + value.size()) * (refs + 1) + kCost * nodes * refs;
+    std::string body = "<!DOCTYPE r [<!ENTITY e \"" + value + "\">]><r>";
+    for (int i = 0; i < refs; ++i) body += "&e;";
+    body += "</r>";
+    for (const bool over : {false, true}) {
+      SCOPED_TRACE((nodes ? "nodes, " : "characters, ") + std::string(over ? "over" : "under"));
+      const uint64_t size = (over ? cost - kMargin - kAllowance : cost + kMargin - kAllowance) / kPerByte;
+      const std::string xml = "<!--" + std::string(size - body.size() - 7, 'p') + "-->" + body;
+      const std::string file = dir.Write("sized.xml", xml);
+      auto doc = NewDoc();
+      const std::string why = FailureOf([&] { doc->LoadFromFile(W(file)); });
+      if (over) {
+        EXPECT_EQ(why.rfind(kLimitMessage + std::to_string(kAllowance + kPerByte * xml.size()), 0), 0u) << why;
+      } else {
+        ASSERT_EQ(why, "");
+        auto r = doc->GetDocumentElement();
+        EXPECT_EQ(r->GetChildNodes()->GetCount(), nodes ? nodes * refs : 1);
+        if (!nodes) {
+          EXPECT_EQ(r->GetText().size(), value.size() * refs);
+        }
+      }
+    }
+  }
+}
+
 TEST(Expansion, GeneratedAmplificationStaysWithinTheBound) {
   // Mixtures of nested, empty and wide entities, in text, attribute values,
-  // defaults and parameter entities (the generator also seeds the fuzz
-  // corpus). Whatever is loaded or refused stays within the bound; what
-  // expands to twice the limit or more is refused, and what costs well
-  // under the allowance loads with every character.
+  // defaults and parameter entities, some holding markup (the generator also
+  // seeds the fuzz corpus). Whatever is loaded or refused stays within the
+  // bound; what expands to twice the limit or more (a node counted as 64
+  // characters) is refused, and what costs well under the allowance loads
+  // with every character.
   TempDir dir;
   int loaded = 0, refused = 0;
-  for (uint32_t seed = 0; seed < 24; ++seed) {
+  int markup = 0;
+  for (uint32_t seed = 0; seed < 28; ++seed) {
     const amplify::Input in = amplify::Generate(seed, 256 * 1024);
+    markup += in.nodes > 0;
     SCOPED_TRACE("seed " + std::to_string(seed) + ": " + in.xml.substr(0, 160));
     const std::string file = dir.Write("amplified.xml", in.xml);
     ChildRun run = RunInChild(
@@ -215,8 +253,8 @@ TEST(Expansion, GeneratedAmplificationStaysWithinTheBound) {
       EXPECT_LT(run.peakMB, kBoundMB);
     }
     const uint64_t limit = (8u << 20) + 20 * in.xml.size();
-    const uint64_t cost = 64 * in.expansions + 2 * in.scanned + 4 * in.xml.size();
-    if (in.output >= 2 * limit) {
+    const uint64_t cost = 64 * (in.nodes + 2 * in.expansions) + 2 * in.scanned + 4 * in.xml.size();
+    if (in.output + 64 * in.nodes >= 2 * limit) {
       EXPECT_EQ(run.result.rfind(std::string("refused: ") + kLimitMessage, 0), 0u) << run.result;
     }
     if (cost <= limit / 2) {
@@ -224,9 +262,10 @@ TEST(Expansion, GeneratedAmplificationStaysWithinTheBound) {
     }
     (run.result.rfind("loaded", 0) == 0 ? loaded : refused)++;
   }
-  // The generator covers both sides.
+  // The generator covers both sides, and markup.
   EXPECT_GT(loaded, 5);
   EXPECT_GT(refused, 5);
+  EXPECT_GT(markup, 2);
 }
 
 // ---------------------------------------------------------------------------
