@@ -1,6 +1,7 @@
 // The transforms of the node extension (declared in Nodes.h).
 #include "lib/xercesxmldom/Nodes.h"
 
+#include <mutex>
 #include <set>
 #include <sstream>
 
@@ -141,6 +142,10 @@ Output Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
   std::istringstream in(Utf8Of(doc));
   std::istringstream xsl(Utf8Of(sheet->doc.get()));
   std::ostringstream out;
+  // Xalan's start and end change process-wide state (and Xerces' start
+  // count): one transform at a time, whichever documents and threads.
+  static std::mutex oneAtATime;
+  std::lock_guard<std::mutex> hold(oneAtATime);
   XalanSession session;
   NothingOutside resolver;
   xalanc::XalanTransformer transformer;

@@ -92,6 +92,15 @@ void EditSaveReload(IXMLDocumentIntf* doc, int tag) {
   auto again = NewDoc();
   again->LoadFromXML(text);
   EXPECT_EQ(Walk(again.get()), Walk(doc));
+  // Transforms too, while other threads load and transform.
+  auto sheet = NewDoc();
+  sheet->LoadFromXML(WideString(
+      u"<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+      u"<xsl:output method='text'/><xsl:template match='/'><xsl:value-of select='count(//added)'/>"
+      u"</xsl:template></xsl:stylesheet>"));
+  WideString count;
+  doc->GetDocumentNode()->TransformNode(sheet->GetDocumentNode(), count);
+  EXPECT_NE(N(count), "0");
 }
 
 }  // namespace
