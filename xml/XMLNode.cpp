@@ -54,19 +54,6 @@ thread_local DestroyQueue tDestroyQueue;
 
 const TNodeClassArray kNoClasses;
 
-// Holds a list's lock across a run of calls on it: each call then takes the
-// lock again for the price of a compare, not of the mutex.
-class TListLock {
- public:
-  explicit TListLock(const rtl::TInterfaceList<IXMLNode>& list) : list_(list) { list_.Lock(); }
-  ~TListLock() { list_.Unlock(); }
-  TListLock(const TListLock&) = delete;
-  TListLock& operator=(const TListLock&) = delete;
-
- private:
-  const rtl::TInterfaceList<IXMLNode>& list_;
-};
-
 // Set while a node lets go of its lists, and while references are moved
 // between documents: counts that rise and fall meanwhile are the layer's
 // own, and must not start another letting go in the middle of it.
@@ -96,7 +83,6 @@ bool Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
       list->Source() == TXMLNodeList::lsNone)
     return false;
   rtl::TInterfaceList<IXMLNode>& items = list->List();
-  const TListLock lock(items);
   for (int32_t i = 0, n = items.Count(); i < n; ++i) {
     const rtl::ComPtr<IXMLNode> item = items.Get(i);
     const TXMLNode* node = NodeObjectOf(item.get());
@@ -346,7 +332,6 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
   if (map) {
     int32_t length = 0;
     DOMCheck(map->GetLength(&length), "GetLength");
-    const TListLock lock(list->List());
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> attr;
       DOMCheck(map->Item(i, attr.put()), "Item");
@@ -365,7 +350,6 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
   if (children) {
     int32_t length = 0;
     DOMCheck(children->GetLength(&length), "GetLength");
-    const TListLock lock(list->List());
     list->List().Reserve(length);
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> child;
