@@ -347,7 +347,6 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet, WideString& output) override;
   void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet,
                      const rtl::ComPtr<IXMLDocumentIntf>& outputDoc) override;
-  bool ReadTextElement(WideString& text) override;
 
   // IXMLNodeAccess
   rtl::ComPtr<IXMLNode> AddChildOfClass(const WideString& tagName, const WideString& namespaceURI,
@@ -403,22 +402,14 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   bool HasAttributeNodes();
   // Whether the node keeps an attribute list.
   bool CachesAttributeNodes() const { return FAttributeNodes != nullptr; }
-  // The lists the node caches now, null when none; not counted.
-  IXMLNodeList* CachedChildNodes() const { return FChildNodes.get(); }
-  IXMLNodeList* CachedAttributeNodes() const { return FAttributeNodes.get(); }
+  // IsTextElement and, when true, GetText into text, with one look at the
+  // DOM for both (as this class answers them); false leaves text alone.
+  bool ReadTextElement(WideString& text);
   // The DOM document the node belongs to (the node itself for a document).
   rtl::ComPtr<IDOMDocument> DOMDocument();
   bool IsDocElement() const { return FIsDocElement; }
   // The reference count of the node itself.
   int32_t RefCount() const { return FRefCount.load(std::memory_order_acquire); }
-  // Whether the wrapper carries anything beyond what its DOM node and its
-  // place in the tree give it (a read-only flag, registrations, hosted
-  // nodes, a container; for a descendant class, by default, its own
-  // fields). Such a wrapper is kept as long as its document keeps it. Any
-  // other wrapper, and the lists it caches, go as soon as nobody but the
-  // layer holds them and are made again, alike, when next asked for.
-  // A descendant whose wrapper carries nothing of its own may say false.
-  virtual bool KeepsState() const;
 
   // Callbacks the host calls after each list notification; never set by the
   // layer itself.
@@ -432,9 +423,6 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // for them and ignores them.
   virtual void SetHostedItemInfo(const rtl::GUID& itemInterface, const WideString& itemTag,
                                  const WideString& itemNamespaceURI);
-  // The part of KeepsState that this class answers: the read-only flag,
-  // registrations, hosted nodes, a container.
-  bool KeepsLayerState() const { return FReadOnly || FExtra; }
   // Raises "Node is readonly" when the flag is set.
   void CheckReadOnly();
   WideString GetPrefixedName(const WideString& name, const WideString& namespaceURI);
@@ -465,9 +453,6 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // Stores value in a list field, telling both lists whether their owner
   // caches them.
   void CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& value);
-  // Called when the count falls to one (normally its list's hold): lets go
-  // of the cached lists that nobody can observe any more.
-  void LetGoOfUnheldLists();
   rtl::ComPtr<IXMLNode> Sibling(int32_t delta);
   void HostedListNotify(bool childList, TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
                         const OleVariant& indexOrName, bool beforeOperation);

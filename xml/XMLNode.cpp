@@ -4,7 +4,6 @@
 #include "xml/XMLDoc.h"
 
 #include <algorithm>
-#include <typeinfo>
 #include <unordered_set>
 #include <vector>
 
@@ -53,46 +52,6 @@ thread_local DestroyQueue tDestroyQueue;
 }
 
 const TNodeClassArray kNoClasses;
-
-// Set while a node lets go of its lists, and while references are moved
-// between documents: counts that rise and fall meanwhile are the layer's
-// own, and must not start another letting go in the middle of it.
-thread_local bool tKeepLists = false;
-
-class TKeepListsScope {
- public:
-  TKeepListsScope() : outer_(tKeepLists) { tKeepLists = true; }
-  ~TKeepListsScope() { tKeepLists = outer_; }
-  TKeepListsScope(const TKeepListsScope&) = delete;
-  TKeepListsScope& operator=(const TKeepListsScope&) = delete;
-
- private:
-  bool outer_;
-};
-
-// Whether dropping owner's list changes nothing anyone can observe: only
-// the owner's cache holds it, it follows the DOM (not in update mode, not a
-// list of its user's), and every node it lists is held by nothing but the
-// list, carries no state of its own and caches no list: a node that kept
-// its lists when it was last let go had them observed then, and lets go of
-// them when it is let go again, before its parent. Reading an item holds it
-// for a moment; the caller keeps that from letting go of anything.
-bool Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
-  TXMLNodeList* list = ListObjectOf(intf);
-  if (!list || list->Owner() != owner || list->RefCount() != 1 || list->GetUpdateCount() != 0 ||
-      list->Source() == TXMLNodeList::lsNone)
-    return false;
-  rtl::TInterfaceList<IXMLNode>& items = list->List();
-  for (int32_t i = 0, n = items.Count(); i < n; ++i) {
-    const rtl::ComPtr<IXMLNode> item = items.Get(i);
-    const TXMLNode* node = NodeObjectOf(item.get());
-    // Two: the list's reference and this loop's.
-    if (!node || node->RefCount() != 2 || node->KeepsState() || node->CachedChildNodes() ||
-        node->CachedAttributeNodes())
-      return false;
-  }
-  return true;
-}
 
 WideString DOMValue(IDOMNode* node) {
   WideString value;
@@ -174,9 +133,7 @@ void TXMLNode::SyncCachedLists() {
 
 void TXMLNode::SyncSubtreeLists() {
   // Iterative, for deep trees. A list in update mode is its user's: it is
-  // neither brought up to date nor followed. The layer's own passing holds
-  // let go of nothing.
-  const TKeepListsScope keep;
+  // neither brought up to date nor followed.
   std::vector<rtl::ComPtr<IXMLNode>> pending{rtl::ComPtr<IXMLNode>(this)};
   while (!pending.empty()) {
     rtl::ComPtr<IXMLNode> held = std::move(pending.back());
@@ -277,7 +234,6 @@ int32_t TXMLNode::Release() {
     DestroyNode(this);
     return 0;
   }
-  if (n == 1 && (FChildNodes || FAttributeNodes) && !tKeepLists) LetGoOfUnheldLists();
   if (FIsDocElement)
     if (TXMLDocument* doc = HoldingDocument()) doc->Release();  // may free this node too
   return n;
@@ -287,7 +243,6 @@ void TXMLNode::SetParentNode(TXMLNode* value) {
   SetStoredParent(value);
   if (!value || (value->FDocLink == FDocLink && value->FSession == FSession)) return;
   // Move the references counted on the old document to the new one.
-  const TKeepListsScope keep;
   const int32_t count = RefCount();
   while (RefCount() > 1) Release();
   SetDocument(value->Document());
@@ -299,18 +254,13 @@ void TXMLNode::SetParentNode(TXMLNode* value) {
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetAttributeNodes();
-  if (FAttributeNodes) return FAttributeNodes;
-  // Held until the caller holds it: a list only the cache holds may go.
-  const rtl::ComPtr<IXMLNodeList> built = CreateAttributeList();
-  SetAttributeNodes(built);
+  if (!FAttributeNodes) SetAttributeNodes(CreateAttributeList());
   return FAttributeNodes;
 }
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::GetChildNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetChildNodes();
-  if (FChildNodes) return FChildNodes;
-  const rtl::ComPtr<IXMLNodeList> built = CreateChildList();
-  SetChildNodes(built);
+  if (!FChildNodes) SetChildNodes(CreateChildList());
   return FChildNodes;
 }
 
@@ -327,8 +277,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
   auto* list = new TXMLNodeList(this, WideString(), TNodeListNotification::Bind<&TXMLNode::AttributeListNotify>(this));
   rtl::ComPtr<IXMLNodeList> result(list);
   rtl::ComPtr<IDOMNamedNodeMap> map;
-  // Most elements have no attributes: they are told without making a map.
-  if (FNodeType != ntElement || HasAttributeNodes()) DOMCheck(FDOMNode->GetAttributes(map.put()), "GetAttributes");
+  DOMCheck(FDOMNode->GetAttributes(map.put()), "GetAttributes");
   if (map) {
     int32_t length = 0;
     DOMCheck(map->GetLength(&length), "GetLength");
@@ -368,22 +317,6 @@ void TXMLNode::CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXM
   if (auto* list = ListObjectOf(field.get()); list && list->Owner() == this) list->SetCached(false);
   field = value;
   if (auto* list = ListObjectOf(field.get()); list && list->Owner() == this) list->SetCached(true);
-}
-
-bool TXMLNode::KeepsState() const {
-  return KeepsLayerState() || typeid(*this) != typeid(TXMLNode);
-}
-
-void TXMLNode::LetGoOfUnheldLists() {
-  // The one reference left is normally the list this node stands in: its
-  // parent's child list, or its element's attribute list. A node in no
-  // list (made, not yet inserted) is its holder's alone, and keeps its
-  // lists: a caller building it up through them must not pay a rebuild on
-  // every call.
-  if (KeepsState() || (!StoredParent() && FNodeType != ntAttribute)) return;
-  const TKeepListsScope keep;
-  if (FChildNodes && Unobserved(FChildNodes.get(), this)) CacheList(FChildNodes, nullptr);
-  if (FAttributeNodes && Unobserved(FAttributeNodes.get(), this)) CacheList(FAttributeNodes, nullptr);
 }
 
 void TXMLNode::SetAttributeNodes(const rtl::ComPtr<IXMLNodeList>& value) {
@@ -586,9 +519,6 @@ rtl::ComPtr<IXMLNode> TXMLNode::PreviousSibling() { return Sibling(-1); }
 rtl::ComPtr<IXMLNode> TXMLNode::Sibling(int32_t delta) {
   TXMLNode* parent = ParentNode();
   if (!parent) return nullptr;
-  // A walk along siblings under a parent nobody holds must not have the
-  // parent's list dropped and made again at every step.
-  const TKeepListsScope keep;
   rtl::ComPtr<IXMLNodeList> siblings = parent->GetChildNodes();
   // This wrapper, or the one the list holds for this DOM node.
   int32_t index = siblings->IndexOf(rtl::ComPtr<IXMLNode>(this));
@@ -651,7 +581,6 @@ void TXMLNode::ClearDocumentRef() {
   // Only this document's nodes: another document's node listed here (in
   // update mode) keeps counting its references on its own document.
   const TXMLDocLink* const link = FDocLink;
-  const TKeepListsScope keep;
   std::vector<TXMLNode*> pending{this};
   std::unordered_set<TXMLNode*> seen;
   while (!pending.empty()) {
