@@ -173,11 +173,7 @@ class TDocument final
       xc::DOMNode* src = NodeOf(imported);
       if (!src) Fail(xc::DOMException::NOT_FOUND_ERR);
       if (src->getNodeType() == xc::DOMNode::DOCUMENT_NODE) Fail(xc::DOMException::NOT_SUPPORTED_ERR);
-      // The copies take the source's attribute order, as clones do.
-      ops::AttrOrderCopy order(CoreOf(imported)->doc.get(), doc.get());
-      xc::DOMNode* n = deep ? ops::CloneDeep(xdoc(), src, &order) : xdoc()->importNode(src, false);
-      if (!deep) order.Add(src, n);
-      order.Apply();
+      xc::DOMNode* n = deep ? ops::CloneDeep(xdoc(), src) : xdoc()->importNode(src, false);
       *r = Wrap(doc.get(), n);
     });
   }

@@ -241,13 +241,6 @@ TEST(LibNodes, ClonesKeepTheAttributesInDocumentOrder) {
     ComPtr<IDOMNode> copyRoot(Root(copy.try_query<IDOMDocument>().get()).get());
     EXPECT_EQ(XML8(copyRoot.get()), body);
     EXPECT_EQ(AttrList(Child(copyRoot.get(), 0).get()), "y=1 b=2");
-    // Imports into another document, on either path, too.
-    auto other = Parse(u"<o/>");
-    ComPtr<IDOMNode> flat, whole;
-    DOMCheck(other->ImportNode(Root(d.get()).get(), 0, flat.put()), "ImportNode");
-    DOMCheck(other->ImportNode(Root(d.get()).get(), -1, whole.put()), "ImportNode");
-    EXPECT_EQ(AttrList(flat.get()), "z=1 a=2 m=3");
-    EXPECT_EQ(XML8(whole.get()), body);
   }
 }
 
