@@ -30,7 +30,8 @@ void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& att
                    std::vector<xc::DOMAttr*>& sorted, AttrOrder& order);
 
 // The Xerces tree of store, built into doc (which has no children yet);
-// returns the Xerces node made for each store index.
+// returns the Xerces node made for each store index (null for nodes the
+// load dropped).
 std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order);
 
 }  // namespace xdom

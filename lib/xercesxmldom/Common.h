@@ -18,7 +18,6 @@
 #include "dom/xercesxmldom.h"
 #include "dom/xmldom.h"
 #include "lib/xercesxmldom/LibConst.h"
-#include "lib/xercesxmldom/ListCursor.h"
 #include "lib/xercesxmldom/Store.h"
 #include "rtl/Interface.h"
 #include "rtl/StreamIntf.h"
@@ -187,9 +186,6 @@ class XDoc : public rtl::TRefCounted {
   // Bumped on every change made through the library; list caches compare it.
   uint64_t version = 0;
   void Touch() { ++version; }
-  // Where the child lists that went last stood (see ListCursor.h).
-  ListPositions<xc::DOMNode*, nullptr> listPositions;
-  ListPositions<uint32_t, Store::kNone> storeListPositions;
   // The live document wrapper over this document, if any (not counted).
   TDocument* owner = nullptr;
   XMLDecl decl;

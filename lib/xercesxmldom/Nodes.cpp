@@ -6,52 +6,72 @@ namespace xdom {
 
 namespace {
 
-// The children of a Xerces node as a chain.
-struct TreeChain {
-  xc::DOMNode* parent;
-  xc::DOMNode* First() const { return parent->getFirstChild(); }
-  xc::DOMNode* Last() const { return parent->getLastChild(); }
-  static xc::DOMNode* Next(xc::DOMNode* n) { return n->getNextSibling(); }
-  static xc::DOMNode* Prev(xc::DOMNode* n) { return n->getPreviousSibling(); }
-};
-
 // Children of a node as a live list. Xerces' own list walks from the first
-// child on every item(i); this one keeps its position (see ListCursor.h)
-// until the document changes.
+// child on every item(i); this one remembers the last position and the
+// length until the document changes, so sequential access is O(1).
 class TChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
  public:
-  TChildList(XDoc* doc, xc::DOMNode* parent) : doc_(doc), parent_(parent), version_(doc->version) {
-    Cursor::Position p;
-    if (doc->listPositions.Find(parent, version_, &p)) cursor_.Resume(p);
-  }
-  ~TChildList() override { doc_->listPositions.Save(parent_, version_, cursor_.Where()); }
+  TChildList(XDoc* doc, xc::DOMNode* parent) : doc_(doc), parent_(parent) {}
 
   HResult Item(int32_t index, IDOMNode** r) override {
-    return Guard([&] {
-      Sync();
-      *r = Wrap(doc_.get(), cursor_.At(TreeChain{parent_}, index));
-    });
+    return Guard([&] { *r = Wrap(doc_.get(), At(index)); });
   }
   HResult GetLength(int32_t* r) override {
-    return Guard([&] {
-      Sync();
-      *r = cursor_.Length(TreeChain{parent_});
-    });
+    return Guard([&] { *r = Length(); });
   }
 
  private:
-  using Cursor = ListCursor<xc::DOMNode*, nullptr>;
   void Sync() {
     if (version_ != doc_->version) {
       version_ = doc_->version;
-      cursor_.Reset();
+      lastIndex_ = -1;
+      lastNode_ = nullptr;
+      length_ = -1;
     }
+  }
+  int32_t Length() {
+    Sync();
+    if (length_ < 0) {
+      int32_t n = 0;
+      for (xc::DOMNode* c = parent_->getFirstChild(); c; c = c->getNextSibling()) ++n;
+      length_ = n;
+    }
+    return length_;
+  }
+  xc::DOMNode* At(int32_t index) {
+    Sync();
+    if (index < 0 || (length_ >= 0 && index >= length_)) return nullptr;
+    xc::DOMNode* n;
+    int32_t i;
+    if (lastNode_ && index >= lastIndex_) {
+      n = lastNode_;
+      i = lastIndex_;
+    } else if (lastNode_ && lastIndex_ - index < index) {
+      n = lastNode_;
+      for (i = lastIndex_; i > index; --i) n = n->getPreviousSibling();
+      lastNode_ = n;
+      lastIndex_ = index;
+      return n;
+    } else {
+      n = parent_->getFirstChild();
+      i = 0;
+    }
+    for (; n && i < index; ++i) n = n->getNextSibling();
+    if (!n) {
+      length_ = i;
+      return nullptr;
+    }
+    lastNode_ = n;
+    lastIndex_ = index;
+    return n;
   }
 
   XDocRef doc_;
   xc::DOMNode* parent_;
-  uint64_t version_;
-  Cursor cursor_;
+  uint64_t version_ = ~uint64_t(0);
+  int32_t lastIndex_ = -1;
+  xc::DOMNode* lastNode_ = nullptr;
+  int32_t length_ = -1;
 };
 
 class TXercesList final : public rtl::TInterfacedObject<IDOMNodeList> {
@@ -398,15 +418,13 @@ xc::DOMNode* ReplaceChild(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* 
   return parent->replaceChild(child, old);
 }
 
-xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src, AttrOrderCopy* order) {
+xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src) {
   xc::DOMNode* root = ShallowCopy(target, src);
-  if (order) order->Add(src, root);
   if (CopiedWhole(src)) return root;
   xc::DOMNode* s = src->getFirstChild();
   xc::DOMNode* parentCopy = root;
   while (s) {
     xc::DOMNode* c = ShallowCopy(target, s);
-    if (order) order->Add(s, c);
     parentCopy->appendChild(c);
     if (s->getFirstChild() && !CopiedWhole(s)) {
       parentCopy = c;
@@ -423,35 +441,14 @@ xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src, AttrOrderCopy*
   return root;
 }
 
-void AttrOrderCopy::Add(xc::DOMNode* src, xc::DOMNode* copy) {
-  if (src->getNodeType() != xc::DOMNode::ELEMENT_NODE ||
-      !AttributesInOrder(from_, static_cast<xc::DOMElement*>(src), ordered_))
-    return;
-  auto* element = static_cast<xc::DOMElement*>(copy);
-  std::vector<xc::DOMAttr*>& attrs = copies_.emplace_back(element, std::vector<xc::DOMAttr*>()).second;
-  for (xc::DOMNode* a : ordered_)
-    if (xc::DOMAttr* made = element->getAttributeNode(a->getNodeName())) attrs.push_back(made);
-}
-
-void AttrOrderCopy::Apply() {
-  if (copies_.empty()) return;
-  for (auto& [element, attrs] : copies_) to_->attrOrder.Add(element, attrs.data(), static_cast<uint32_t>(attrs.size()));
-  to_->attrOrder.Seal();
-  copies_.clear();
-}
-
 IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
   if (node->getNodeType() != xc::DOMNode::DOCUMENT_NODE) {
-    AttrOrderCopy order(doc, doc);
-    xc::DOMNode* c = deep ? CloneDeep(doc->doc, node, &order) : node->cloneNode(false);
-    if (!deep) order.Add(node, c);
-    order.Apply();
+    xc::DOMNode* c = deep ? CloneDeep(doc->doc, node) : node->cloneNode(false);
     return Wrap(doc, c);
   }
   XDocRef copy(new XDoc(XercesImpl()->createDocument()));
   copy->decl = doc->decl;
   if (deep) {
-    AttrOrderCopy order(doc, copy.get());
     for (xc::DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling()) {
       xc::DOMNode* n;
       if (c->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE) {
@@ -468,11 +465,10 @@ IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
         (ndt->*SubsetAccess::Setter())(dt->getInternalSubset());
         n = ndt;
       } else {
-        n = CloneDeep(copy->doc, c, &order);
+        n = CloneDeep(copy->doc, c);
       }
       copy->doc->appendChild(n);
     }
-    order.Apply();
   }
   return WrapDocument(copy.get());
 }

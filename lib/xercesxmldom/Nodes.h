@@ -35,24 +35,8 @@ bool AttributesInOrder(XDoc* doc, xc::DOMElement* element, std::vector<xc::DOMNo
 // Appends/inserts with the ancestor check Xerces lacks (no cycles).
 xc::DOMNode* InsertBefore(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* ref);
 xc::DOMNode* ReplaceChild(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* old);
-// The attribute order of copies of from's elements, for to's record:
-// Xerces copies attributes in its map's order, by name. Kept aside until
-// Apply, as to's record may be from's and is read while copying.
-class AttrOrderCopy {
- public:
-  AttrOrderCopy(XDoc* from, XDoc* to) : from_(from), to_(to) {}
-  void Add(xc::DOMNode* src, xc::DOMNode* copy);
-  void Apply();
-
- private:
-  XDoc* from_;
-  XDoc* to_;
-  std::vector<xc::DOMNode*> ordered_;
-  std::vector<std::pair<xc::DOMElement*, std::vector<xc::DOMAttr*>>> copies_;
-};
-// Iterative, so deep trees do not exhaust the stack; order, when given,
-// takes each copy.
-xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src, AttrOrderCopy* order = nullptr);
+// Iterative, so deep trees do not exhaust the stack.
+xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src);
 void Normalize(xc::DOMNode* root);
 std::u16string TextOf(xc::DOMNode* node);
 void SetText(xc::DOMNode* node, WideStringView text);
