@@ -216,6 +216,26 @@ TEST(NodeList, InsertPositionsReachTheDOM) {
   EXPECT_EQ(list->GetCount(), 5);
 }
 
+// Count is a position (the end), Count + 1 is not: live, where the DOM
+// takes the node, and in update mode, where the list alone stores it.
+TEST(NodeList, InsertAtCountAppendsAndOneBeyondIsRefused) {
+  ComPtr<IXMLDocumentIntf> doc = LoadDoc("<r><a/><b/></r>");
+  ComPtr<IXMLNodeList> list = doc->GetDocumentElement()->GetChildNodes();
+  EXPECT_EQ(list->Insert(2, doc->CreateElement(u"c", u"")), 2);
+  EXPECT_EQ(list->Insert(0, doc->CreateElement(u"z", u"")), 0);
+  EXPECT_EQ(list->Insert(2, doc->CreateElement(u"m", u"")), 2);
+  EXPECT_THROW(list->Insert(6, doc->CreateElement(u"q", u"")), rtl::EListError);
+  EXPECT_EQ(Body(doc), "<r><z/><a/><m/><b/><c/></r>");
+  EXPECT_EQ(N(list->Get(4)->GetNodeName()), "c");
+  list->BeginUpdate();
+  const ComPtr<IXMLNode> last = doc->CreateElement(u"y", u"");
+  EXPECT_EQ(list->Insert(5, last), 5);
+  EXPECT_THROW(list->Insert(7, doc->CreateElement(u"q", u"")), rtl::EListError);
+  EXPECT_EQ(list->GetCount(), 6);
+  EXPECT_EQ(list->Get(5), last);
+  list->EndUpdate();
+}
+
 TEST(NodeList, UpdateCountLeavesTheDOMAlone) {
   ComPtr<IXMLDocumentIntf> doc = LoadDoc("<r/>");
   ComPtr<IXMLNode> root = doc->GetDocumentElement();
