@@ -30,8 +30,7 @@ void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& att
                    std::vector<xc::DOMAttr*>& sorted, AttrOrder& order);
 
 // The Xerces tree of store, built into doc (which has no children yet);
-// returns the Xerces node made for each store index (null for nodes the
-// load dropped).
+// returns the Xerces node made for each store index.
 std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order);
 
 }  // namespace xdom

@@ -68,9 +68,6 @@ bool AllWhiteSpace(const XMLCh* s) {
     if (!IsXmlSpace(*s)) return false;
   return true;
 }
-bool AllWhiteSpace(std::u16string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char16_t c) { return IsXmlSpace(c); });
-}
 
 // A Xerces document pools the names of its nodes in a table of 257 chains,
 // so each new name walks n/257 others: loading is quadratic in the number
@@ -759,14 +756,9 @@ class TreeBuilder final : public xc::XercesDOMParser {
     storeParents_.pop_back();
     current_ = element;
     PopBindings();
-    const bool preserve = InPreserve();
+    // No pass for white space here: outside xml:space="preserve" it never
+    // becomes a text node of the store (docCharacters holds it back).
     if (!spaceStack_.empty()) spaceStack_.pop_back();
-    if (preserve) return;
-    for (uint32_t c = store->First(element); c != Store::kNone;) {
-      const uint32_t next = store->Next(c);
-      if (store->Type(c) == Store::kText && AllWhiteSpace(store->Text(c))) store->Unlink(c);
-      c = next;
-    }
   }
 
   struct NewAttr {

@@ -179,22 +179,6 @@ void Store::AppendText(uint32_t i, std::u16string_view more) {
   lastText_ = i;
 }
 
-void Store::Unlink(uint32_t i) {
-  Node& n = Mut(i);
-  Node& p = Mut(n.parent);
-  if (p.first == i) {
-    p.first = n.next;
-    if (n.next != kNone) Mut(n.next).prev = n.prev;  // the last child
-  } else {
-    Mut(n.prev).next = n.next;
-    if (n.next != kNone)
-      Mut(n.next).prev = n.prev;
-    else
-      Mut(p.first).prev = n.prev;  // i was the last child
-  }
-  n.parent = n.prev = n.next = kNone;
-}
-
 std::u16string_view Store::NodeName(uint32_t i) const {
   switch (Type(i)) {
     case kText:

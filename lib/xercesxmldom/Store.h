@@ -105,8 +105,6 @@ class Store {
   uint32_t AppendAttr(uint32_t element, uint32_t name, std::u16string_view value);
   // Extends the text of i, the node made last.
   void AppendText(uint32_t i, std::u16string_view more);
-  // Unlinks child i from its parent (its slot stays unused).
-  void Unlink(uint32_t i);
 
  private:
   // 36 bytes. The first child's prev is the last child; an element's length
