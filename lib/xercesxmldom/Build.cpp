@@ -5,9 +5,11 @@
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
 #include <xercesc/dom/impl/DOMCDATASectionImpl.hpp>
 #include <xercesc/dom/impl/DOMCommentImpl.hpp>
+#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMElementImpl.hpp>
 #include <xercesc/dom/impl/DOMParentNode.hpp>
 #include <xercesc/dom/impl/DOMProcessingInstructionImpl.hpp>
+#include <xercesc/dom/impl/DOMStringPool.hpp>
 #include <xercesc/dom/impl/DOMTextImpl.hpp>
 
 namespace xdom {
@@ -94,7 +96,43 @@ void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& att
   if (!same) order.Add(element, attrs.data(), static_cast<uint32_t>(attrs.size()));
 }
 
+// A Xerces document pools the names of its nodes in a table of 257 chains,
+// so each new name walks n/257 others: loading is quadratic in the number
+// of distinct names (300,000 took 37 s). The table is widened before the
+// first node is made; widening twice does nothing.
+namespace {
+
+constexpr XMLSize_t kNamePoolSize = 32749;
+
+struct NamePoolAccess : xc::DOMDocumentImpl {
+  static auto Table() { return &NamePoolAccess::fNameTable; }
+  static auto Size() { return &NamePoolAccess::fNameTableSize; }
+};
+
+}  // namespace
+
+void WidenNamePool(xc::DOMDocument* document) {
+  auto* doc = static_cast<xc::DOMDocumentImpl*>(document);
+  xc::DOMStringPoolEntry**& table = doc->*NamePoolAccess::Table();
+  XMLSize_t& size = doc->*NamePoolAccess::Size();
+  if (size >= kNamePoolSize) return;
+  auto** wide = static_cast<xc::DOMStringPoolEntry**>(doc->allocate(sizeof(xc::DOMStringPoolEntry*) * kNamePoolSize));
+  std::fill(wide, wide + kNamePoolSize, nullptr);
+  for (XMLSize_t i = 0; i < size; ++i) {
+    for (xc::DOMStringPoolEntry* e = table[i]; e;) {
+      xc::DOMStringPoolEntry* next = e->fNext;
+      XMLSize_t at = xc::XMLString::hash(e->fString, kNamePoolSize);
+      e->fNext = wide[at];
+      wide[at] = e;
+      e = next;
+    }
+  }
+  table = wide;
+  size = kNamePoolSize;
+}
+
 std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order) {
+  WidenNamePool(doc);
   std::vector<xc::DOMNode*> made(store.Size(), nullptr);
   made[0] = doc;
   std::u16string text;

@@ -29,6 +29,9 @@ void AppendTo(xc::DOMNode* parent, xc::DOMNode* child);
 void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& attrs,
                    std::vector<xc::DOMAttr*>& sorted, AttrOrder& order);
 
+// Gives doc's name pool room for many distinct names; before its first node.
+void WidenNamePool(xc::DOMDocument* doc);
+
 // The Xerces tree of store, built into doc (which has no children yet);
 // returns the Xerces node made for each store index.
 std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order);

@@ -16,7 +16,6 @@
 #include <xercesc/dom/impl/DOMElementImpl.hpp>
 #include <xercesc/dom/impl/DOMParentNode.hpp>
 #include <xercesc/dom/impl/DOMProcessingInstructionImpl.hpp>
-#include <xercesc/dom/impl/DOMStringPool.hpp>
 #include <xercesc/dom/impl/DOMTextImpl.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
@@ -67,35 +66,6 @@ bool AllWhiteSpace(const XMLCh* s) {
   for (; *s; ++s)
     if (!IsXmlSpace(*s)) return false;
   return true;
-}
-
-// A Xerces document pools the names of its nodes in a table of 257 chains,
-// so each new name walks n/257 others: loading is quadratic in the number
-// of distinct names (300,000 took 37 s). The table is widened before the
-// first node is made.
-constexpr XMLSize_t kNamePoolSize = 32749;
-
-struct NamePoolAccess : xc::DOMDocumentImpl {
-  static auto Table() { return &NamePoolAccess::fNameTable; }
-  static auto Size() { return &NamePoolAccess::fNameTableSize; }
-};
-
-void WidenNamePool(xc::DOMDocumentImpl* doc) {
-  xc::DOMStringPoolEntry**& table = doc->*NamePoolAccess::Table();
-  XMLSize_t& size = doc->*NamePoolAccess::Size();
-  auto** wide = static_cast<xc::DOMStringPoolEntry**>(doc->allocate(sizeof(xc::DOMStringPoolEntry*) * kNamePoolSize));
-  std::fill(wide, wide + kNamePoolSize, nullptr);
-  for (XMLSize_t i = 0; i < size; ++i) {
-    for (xc::DOMStringPoolEntry* e = table[i]; e;) {
-      xc::DOMStringPoolEntry* next = e->fNext;
-      XMLSize_t at = xc::XMLString::hash(e->fString, kNamePoolSize);
-      e->fNext = wide[at];
-      wide[at] = e;
-      e = next;
-    }
-  }
-  table = wide;
-  size = kNamePoolSize;
 }
 
 // The first error of a parse, with its place.
@@ -233,8 +203,13 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   void startDocument() override {
     XercesDOMParser::startDocument();
-    WidenNamePool(fDocument);
-    if (ownNamespaces_) store = std::make_unique<Store>();
+    // A document for the store makes Xerces nodes only to check names and
+    // when it becomes a tree; the pool is widened when either needs it.
+    if (ownNamespaces_) {
+      store = std::make_unique<Store>();
+    } else {
+      WidenNamePool(fDocument);
+    }
   }
 
   // The security manager's expansion limit is 0, so the scanner reports
@@ -681,6 +656,9 @@ class TreeBuilder final : public xc::XercesDOMParser {
     if (checked_[id] & bit) return;
     const std::u16string& ns = store->Names()[id].ns;
     const std::u16string& qname = store->Names()[id].qname;
+    // The throwaway nodes pool their names: a document of many distinct
+    // names needs the wide pool too, one of a few does not pay for it.
+    if (id >= 256) WidenNamePool(fDocument);
     try {
       const XMLCh* uri = ns.empty() ? nullptr : ns.c_str();
       if (attribute)

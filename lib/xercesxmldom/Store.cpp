@@ -24,9 +24,10 @@ Store::~Store() { CountFreed(bytes_); }
 uint32_t Store::NewNode() {
   if (size_ >= kMaxNodes) throw std::length_error("too many nodes");
   if ((size_ & kChunkMask) == 0) {
-    chunks_.push_back(std::make_unique<Node[]>(size_t(1) << kChunkBits));
+    chunks_.push_back(std::make_unique_for_overwrite<Node[]>(size_t(1) << kChunkBits));
     bytes_ += sizeof(Node) << kChunkBits;
   }
+  Mut(size_) = Node{0, kNone, kNone, kNone, kNone, kNone, 0, 0, 0};
   return size_++;
 }
 
@@ -67,7 +68,7 @@ char16_t* Store::Room(Node& n, size_t units, size_t spare) {
     // Offsets are 32 bits: no block holds more units than that counts.
     const size_t size = std::max(kBlockUnits, units + std::min(spare, kMaxText - units));
     if (blocks_.size() >= (size_t(1) << 24)) throw std::length_error("too much text");
-    blocks_.push_back(std::make_unique<char16_t[]>(size));
+    blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(size));
     bytes_ += size * sizeof(char16_t);
     free_ = blocks_.back().get();
     room_ = size;
@@ -153,7 +154,7 @@ void Store::AppendText(uint32_t i, std::u16string_view more) {
     // again, so a text that comes in many pieces is copied a logarithmic
     // number of times and no old copy stays behind.
     const size_t size = std::max(kBlockUnits, length + std::min(length, kMaxText - length));
-    auto grown = std::make_unique<char16_t[]>(size);
+    auto grown = std::make_unique_for_overwrite<char16_t[]>(size);
     std::memcpy(grown.get(), blocks_.back().get(), old * sizeof(char16_t));
     bytes_ -= (old + room_) * sizeof(char16_t);
     bytes_ += size * sizeof(char16_t);

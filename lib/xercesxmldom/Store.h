@@ -109,16 +109,18 @@ class Store {
  private:
   // 36 bytes. The first child's prev is the last child; an element's length
   // is its attribute count.
+  // Set by NewNode(); chunks are left uninitialised until then, so a small
+  // document touches only the pages its nodes use.
   struct Node {
-    uint32_t kind = 0;  // type in the low 8 bits, text block above
-    uint32_t name = kNone;  // elements, attributes, PI targets
-    uint32_t parent = kNone;
-    uint32_t prev = kNone;
-    uint32_t next = kNone;
-    uint32_t first = kNone;
-    uint32_t length = 0;
-    uint32_t handle = 0;
-    uint32_t offset = 0;  // of the text in its block
+    uint32_t kind;  // type in the low 8 bits, text block above
+    uint32_t name;  // elements, attributes, PI targets
+    uint32_t parent;
+    uint32_t prev;
+    uint32_t next;
+    uint32_t first;
+    uint32_t length;
+    uint32_t handle;
+    uint32_t offset;  // of the text in its block
   };
   const Node& At(uint32_t i) const { return chunks_[i >> kChunkBits][i & kChunkMask]; }
 
