@@ -103,7 +103,9 @@ TEST(SaveFile, ReplacingKeepsOwnerGroupAndMode) {
   for (const auto& [mode, mask] : cases) {
     TempDir dir;
     const std::string file = dir.Write("doc.xml", "<r/>");
-    if (geteuid() == 0) ASSERT_EQ(chown(file.c_str(), kNobody, kNobody), 0);
+    if (geteuid() == 0) {
+      ASSERT_EQ(chown(file.c_str(), kNobody, kNobody), 0);
+    }
     ASSERT_EQ(chmod(file.c_str(), mode), 0);
     struct stat before {};
     ASSERT_EQ(stat(file.c_str(), &before), 0);
@@ -162,7 +164,9 @@ TEST(SaveFile, AWritableFileInAFolderTheUserCannotWriteIsRewrittenInPlace) {
   dir.Write("folder/doc.xml", "<r/>");
   const bool root = geteuid() == 0;
   ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
-  if (root) ASSERT_EQ(chown(file.c_str(), kNobody, kNobody) | chown(temp.c_str(), kNobody, kNobody), 0);
+  if (root) {
+    ASSERT_EQ(chown(file.c_str(), kNobody, kNobody) | chown(temp.c_str(), kNobody, kNobody), 0);
+  }
   ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
   struct stat before {};
   ASSERT_EQ(stat(file.c_str(), &before), 0);
@@ -194,7 +198,9 @@ TEST(SaveFile, AFullDiskNamesTheFileAndTheReason) {
   auto doc = Edited();
   doc->GetDocumentElement()->SetAttribute(u"big", OleVariant(WideString(100000, u'x')));
   for (bool linked : {false, true}) {
-    if (linked) ASSERT_EQ(link(file.c_str(), dir.File("other.xml").c_str()), 0);
+    if (linked) {
+      ASSERT_EQ(link(file.c_str(), dir.File("other.xml").c_str()), 0);
+    }
     ChildRun run = RunInChild(
         [&] {
           signal(SIGXFSZ, SIG_IGN);
