@@ -1,6 +1,7 @@
 #include "lib/xercesxmldom/Limits.h"
 
 #include <atomic>
+#include <utility>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -38,6 +39,24 @@ XMLSize_t BlockSize(size_t objectSize) {
   return xc::XMLPlatformUtils::alignPointerForNewBlockAllocation(sizeof(xc::MemoryManager*)) + objectSize;
 }
 
+XMLSize_t ReaderBlock() {
+  static const XMLSize_t size = BlockSize(sizeof(xc::XMLReader));
+  return size;
+}
+
+// An entity is read with a reader of its own, 176 KB, and nested or
+// repeated entities open them by the hundred thousand: each thread keeps
+// its last freed reader for the next one. (Otherwise glibc trims and
+// regrows its heap for them, and the sanitizers map and unmap each.)
+struct SpareReader {
+  void* block = nullptr;
+  ~SpareReader() { ::operator delete(block); }
+};
+thread_local SpareReader tSpareReader;
+#if defined(__GLIBC__)
+std::atomic<size_t> gReaderUsable{0};  // malloc_usable_size of a reader's block
+#endif
+
 class BoundedMemoryManager final : public xc::MemoryManager {
  public:
   xc::MemoryManager* getExceptionMemoryManager() override { return xc::XMLPlatformUtils::fgMemoryManager; }
@@ -47,24 +66,34 @@ class BoundedMemoryManager final : public xc::MemoryManager {
       throw xc::OutOfMemoryException();
     }
     if (ExpansionBudget* active = tActive) Account(*active, size);
+    if (size == ReaderBlock() && tSpareReader.block) return std::exchange(tSpareReader.block, nullptr);
     try {
-      return ::operator new(size);
+      void* p = ::operator new(size);
+#if defined(__GLIBC__)
+      if (size == ReaderBlock()) gReaderUsable.store(malloc_usable_size(p), std::memory_order_relaxed);
+#endif
+      return p;
     } catch (const std::bad_alloc&) {
       throw xc::OutOfMemoryException();
     }
   }
   void deallocate(void* p) override {
+    if (!p) return;
 #if defined(__GLIBC__)
-    if (p) gFreed.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
+    const size_t usable = malloc_usable_size(p);
+    if (!tSpareReader.block && usable == gReaderUsable.load(std::memory_order_relaxed)) {
+      tSpareReader.block = p;
+      return;
+    }
+    gFreed.fetch_add(usable, std::memory_order_relaxed);
 #endif
     ::operator delete(p);
   }
 
  private:
   static void Account(ExpansionBudget& budget, XMLSize_t size) {
-    static const XMLSize_t reader = BlockSize(sizeof(xc::XMLReader));
     static const XMLSize_t stream = BlockSize(sizeof(xc::BinMemInputStream));
-    if (size == reader) budget.Charge(kExpansionCost);
+    if (size == ReaderBlock()) budget.Charge(kExpansionCost);
     // A value the scanner builds in the DTD (a default from entities) is
     // seen only once complete; its buffer may not outgrow the budget. A
     // buffer holds at most twice its value, two bytes a character, so a
