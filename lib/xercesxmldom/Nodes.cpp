@@ -22,8 +22,8 @@ struct TreeChain {
 // child on every item(i); this one keeps its position (see ListCursor.h)
 // while the document stays as it was. Two counts tell a change: ours,
 // bumped by every change made through the library, and Xerces' own, bumped
-// by every insertion or removal of a child anywhere in the document (its
-// own normalize, text and rename steps included). A change between two
+// by every insertion or removal of a child anywhere in the document, the
+// ones Xerces makes inside its own calls included. A change between two
 // reads drops the whole position, so no node read before it is trusted.
 class TChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
  public:
