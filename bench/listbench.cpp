@@ -3,7 +3,8 @@
 // into the compact store (no document type) and once as a Xerces tree (a
 // document type forces that), then read forwards, backwards and in a
 // random order through one list, and forwards and backwards through a new
-// list asked for every item; last, the document layer's
+// list asked for every item; the same over the attributes of one element
+// (a fifth as many); last, the document layer's
 // GetChildNodes()->Get(i) forwards and backwards.
 //
 //   listbench [N]
@@ -19,6 +20,7 @@
 
 #include "dom/xercesxmldom.h"
 #include "dom/xmldom.h"
+#include "rtl/TextConv.h"
 #include "xml/XMLDoc.h"
 
 using rtl::ComPtr;
@@ -47,6 +49,28 @@ ComPtr<IDOMNodeList> Children(IDOMNode* n) {
   ComPtr<IDOMNodeList> l;
   DOMCheck(n->GetChildNodes(l.put()), "GetChildNodes");
   return l;
+}
+
+ComPtr<IDOMNamedNodeMap> Attributes(IDOMNode* n) {
+  ComPtr<IDOMNamedNodeMap> m;
+  DOMCheck(n->GetAttributes(m.put()), "GetAttributes");
+  return m;
+}
+
+// The same over the root's attributes.
+double ReadAttributes(IDOMNode* root, const std::vector<int32_t>& order, bool fresh) {
+  const auto start = std::chrono::steady_clock::now();
+  ComPtr<IDOMNamedNodeMap> map = Attributes(root);
+  for (int32_t i : order) {
+    if (fresh) map = Attributes(root);
+    ComPtr<IDOMNode> item;
+    DOMCheck(map->Item(i, item.put()), "Item");
+    if (!item) {
+      std::fprintf(stderr, "attribute %d missing\n", i);
+      std::exit(1);
+    }
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // Reads the items in order; a new list per item when fresh. Fails loudly on
@@ -115,6 +139,30 @@ int main(int argc, char** argv) {
     std::printf("%s random  %8.3f s\n", path, Read(root.get(), random, false));
     std::printf("%s forward, new list per item %8.3f s\n", path, Read(root.get(), forward, true));
     std::printf("%s reverse, new list per item %8.3f s\n", path, Read(root.get(), reverse, true));
+  }
+  // The attributes of one element, a fifth as many (values unsorted by
+  // name, so a tree keeps their document order aside).
+  const int32_t m = n / 5;
+  std::u16string element = u"<r";
+  for (int32_t i = 0; i < m; ++i)
+    element += u" a" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
+               rtl::Utf8Decode(std::to_string(m - i)) + u"=''";
+  element += u"/>";
+  std::vector<int32_t> aforward(static_cast<size_t>(m));
+  std::iota(aforward.begin(), aforward.end(), 0);
+  const std::vector<int32_t> areverse(aforward.rbegin(), aforward.rend());
+  std::vector<int32_t> arandom = aforward;
+  std::shuffle(arandom.begin(), arandom.end(), std::mt19937(20261208));
+  std::printf("%d attributes\n", m);
+  for (const bool tree : {false, true}) {
+    ComPtr<IDOMDocument> d = Load(tree ? u"<!DOCTYPE r>" + element : element);
+    const ComPtr<IDOMNode> root = Root(d.get());
+    const char* path = tree ? "tree " : "store";
+    std::printf("%s attributes forward %8.3f s\n", path, ReadAttributes(root.get(), aforward, false));
+    std::printf("%s attributes reverse %8.3f s\n", path, ReadAttributes(root.get(), areverse, false));
+    std::printf("%s attributes random  %8.3f s\n", path, ReadAttributes(root.get(), arandom, false));
+    std::printf("%s attributes forward, new map per item %8.3f s\n", path, ReadAttributes(root.get(), aforward, true));
+    std::printf("%s attributes reverse, new map per item %8.3f s\n", path, ReadAttributes(root.get(), areverse, true));
   }
   ReadDocument(body, forward, reverse);
   return 0;
