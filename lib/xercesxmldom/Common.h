@@ -135,6 +135,9 @@ class AttrOrder {
   void Add(const xc::DOMElement* element, xc::DOMAttr* const* attrs, uint32_t count);
   // Sorts the index once after parsing so lookups are binary searches.
   void Seal();
+  // The order of a copy made after the load: kept aside, so that a copy
+  // does not sort the whole index again.
+  void AddCopy(const xc::DOMElement* element, std::vector<xc::DOMAttr*> attrs);
   // The recorded attributes of element (count 0 when none).
   std::pair<xc::DOMAttr* const*, uint32_t> Find(const xc::DOMElement* element) const;
 
@@ -147,6 +150,7 @@ class AttrOrder {
   std::vector<Entry> index_;
   std::vector<xc::DOMAttr*> arena_;
   bool sealed_ = true;
+  std::unordered_map<const xc::DOMElement*, std::vector<xc::DOMAttr*>> copies_;
 };
 
 class TDocument;

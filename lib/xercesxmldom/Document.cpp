@@ -173,7 +173,10 @@ class TDocument final
       xc::DOMNode* src = NodeOf(imported);
       if (!src) Fail(xc::DOMException::NOT_FOUND_ERR);
       if (src->getNodeType() == xc::DOMNode::DOCUMENT_NODE) Fail(xc::DOMException::NOT_SUPPORTED_ERR);
-      xc::DOMNode* n = deep ? ops::CloneDeep(xdoc(), src) : xdoc()->importNode(src, false);
+      // The copies take the source's attribute order, as clones do.
+      ops::AttrOrderCopy order(CoreOf(imported)->doc.get(), doc.get());
+      xc::DOMNode* n = deep ? ops::CloneDeep(xdoc(), src, order) : xdoc()->importNode(src, false);
+      if (!deep) order.Add(src, n);
       *r = Wrap(doc.get(), n);
     });
   }

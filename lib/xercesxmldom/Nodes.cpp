@@ -1,77 +1,63 @@
 #include "lib/xercesxmldom/Nodes.h"
 
+#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
+
+#include "lib/xercesxmldom/ListCursor.h"
 
 namespace xdom {
 
 namespace {
 
+// The children of a Xerces node as a chain.
+struct TreeChain {
+  xc::DOMNode* parent;
+  xc::DOMNode* First() const { return parent->getFirstChild(); }
+  xc::DOMNode* Last() const { return parent->getLastChild(); }
+  static xc::DOMNode* Next(xc::DOMNode* n) { return n->getNextSibling(); }
+  static xc::DOMNode* Prev(xc::DOMNode* n) { return n->getPreviousSibling(); }
+};
+
 // Children of a node as a live list. Xerces' own list walks from the first
-// child on every item(i); this one remembers the last position and the
-// length until the document changes, so sequential access is O(1).
+// child on every item(i); this one keeps its position (see ListCursor.h)
+// while the document stays as it was. Two counts tell a change: ours,
+// bumped by every change made through the library, and Xerces' own, bumped
+// by every insertion or removal of a child anywhere in the document, the
+// ones Xerces makes inside its own calls included. A change between two
+// reads drops the whole position, so no node read before it is trusted.
 class TChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
  public:
   TChildList(XDoc* doc, xc::DOMNode* parent) : doc_(doc), parent_(parent) {}
 
   HResult Item(int32_t index, IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc_.get(), At(index)); });
+    return Guard([&] {
+      Sync();
+      *r = Wrap(doc_.get(), cursor_.At(TreeChain{parent_}, index));
+    });
   }
   HResult GetLength(int32_t* r) override {
-    return Guard([&] { *r = Length(); });
+    return Guard([&] {
+      Sync();
+      *r = cursor_.Length(TreeChain{parent_});
+    });
   }
 
  private:
   void Sync() {
-    if (version_ != doc_->version) {
+    const auto* impl = static_cast<const xc::DOMDocumentImpl*>(doc_->doc);
+    const int changes = impl->changes();
+    if (version_ != doc_->version || changes_ != changes) {
       version_ = doc_->version;
-      lastIndex_ = -1;
-      lastNode_ = nullptr;
-      length_ = -1;
+      changes_ = changes;
+      cursor_.Reset();
     }
-  }
-  int32_t Length() {
-    Sync();
-    if (length_ < 0) {
-      int32_t n = 0;
-      for (xc::DOMNode* c = parent_->getFirstChild(); c; c = c->getNextSibling()) ++n;
-      length_ = n;
-    }
-    return length_;
-  }
-  xc::DOMNode* At(int32_t index) {
-    Sync();
-    if (index < 0 || (length_ >= 0 && index >= length_)) return nullptr;
-    xc::DOMNode* n;
-    int32_t i;
-    if (lastNode_ && index >= lastIndex_) {
-      n = lastNode_;
-      i = lastIndex_;
-    } else if (lastNode_ && lastIndex_ - index < index) {
-      n = lastNode_;
-      for (i = lastIndex_; i > index; --i) n = n->getPreviousSibling();
-      lastNode_ = n;
-      lastIndex_ = index;
-      return n;
-    } else {
-      n = parent_->getFirstChild();
-      i = 0;
-    }
-    for (; n && i < index; ++i) n = n->getNextSibling();
-    if (!n) {
-      length_ = i;
-      return nullptr;
-    }
-    lastNode_ = n;
-    lastIndex_ = index;
-    return n;
   }
 
   XDocRef doc_;
   xc::DOMNode* parent_;
   uint64_t version_ = ~uint64_t(0);
-  int32_t lastIndex_ = -1;
-  xc::DOMNode* lastNode_ = nullptr;
-  int32_t length_ = -1;
+  int changes_ = 0;
+  ListCursor<xc::DOMNode*, nullptr> cursor_;
 };
 
 class TXercesList final : public rtl::TInterfacedObject<IDOMNodeList> {
@@ -342,7 +328,14 @@ void AttrOrder::Seal() {
   sealed_ = true;
 }
 
+void AttrOrder::AddCopy(const xc::DOMElement* element, std::vector<xc::DOMAttr*> attrs) {
+  copies_[element] = std::move(attrs);
+}
+
 std::pair<xc::DOMAttr* const*, uint32_t> AttrOrder::Find(const xc::DOMElement* element) const {
+  if (!copies_.empty())
+    if (auto it = copies_.find(element); it != copies_.end())
+      return {it->second.data(), static_cast<uint32_t>(it->second.size())};
   if (!sealed_ || index_.empty()) return {nullptr, 0};
   auto it = std::lower_bound(index_.begin(), index_.end(), element, [](const Entry& e, const xc::DOMElement* k) {
     return std::less<>()(e.element, k);
@@ -418,13 +411,15 @@ xc::DOMNode* ReplaceChild(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* 
   return parent->replaceChild(child, old);
 }
 
-xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src) {
+xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src, AttrOrderCopy& order) {
   xc::DOMNode* root = ShallowCopy(target, src);
+  order.Add(src, root);
   if (CopiedWhole(src)) return root;
   xc::DOMNode* s = src->getFirstChild();
   xc::DOMNode* parentCopy = root;
   while (s) {
     xc::DOMNode* c = ShallowCopy(target, s);
+    order.Add(s, c);
     parentCopy->appendChild(c);
     if (s->getFirstChild() && !CopiedWhole(s)) {
       parentCopy = c;
@@ -441,14 +436,29 @@ xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src) {
   return root;
 }
 
+void AttrOrderCopy::Add(xc::DOMNode* src, xc::DOMNode* copy) {
+  if (src->getNodeType() != xc::DOMNode::ELEMENT_NODE ||
+      !AttributesInOrder(from_, static_cast<xc::DOMElement*>(src), ordered_))
+    return;
+  auto* element = static_cast<xc::DOMElement*>(copy);
+  std::vector<xc::DOMAttr*> attrs;
+  attrs.reserve(ordered_.size());
+  for (xc::DOMNode* a : ordered_)
+    if (xc::DOMAttr* made = element->getAttributeNode(a->getNodeName())) attrs.push_back(made);
+  to_->attrOrder.AddCopy(element, std::move(attrs));
+}
+
 IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
   if (node->getNodeType() != xc::DOMNode::DOCUMENT_NODE) {
-    xc::DOMNode* c = deep ? CloneDeep(doc->doc, node) : node->cloneNode(false);
+    AttrOrderCopy order(doc, doc);
+    xc::DOMNode* c = deep ? CloneDeep(doc->doc, node, order) : node->cloneNode(false);
+    if (!deep) order.Add(node, c);
     return Wrap(doc, c);
   }
   XDocRef copy(new XDoc(XercesImpl()->createDocument()));
   copy->decl = doc->decl;
   if (deep) {
+    AttrOrderCopy order(doc, copy.get());
     for (xc::DOMNode* c = node->getFirstChild(); c; c = c->getNextSibling()) {
       xc::DOMNode* n;
       if (c->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE) {
@@ -465,7 +475,7 @@ IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
         (ndt->*SubsetAccess::Setter())(dt->getInternalSubset());
         n = ndt;
       } else {
-        n = CloneDeep(copy->doc, c);
+        n = CloneDeep(copy->doc, c, order);
       }
       copy->doc->appendChild(n);
     }

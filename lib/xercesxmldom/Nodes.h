@@ -35,8 +35,20 @@ bool AttributesInOrder(XDoc* doc, xc::DOMElement* element, std::vector<xc::DOMNo
 // Appends/inserts with the ancestor check Xerces lacks (no cycles).
 xc::DOMNode* InsertBefore(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* ref);
 xc::DOMNode* ReplaceChild(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* old);
-// Iterative, so deep trees do not exhaust the stack.
-xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src);
+// Gives copies of from's elements the attribute order of their source in
+// to's record: Xerces copies attributes in its map's order, by name.
+class AttrOrderCopy {
+ public:
+  AttrOrderCopy(XDoc* from, XDoc* to) : from_(from), to_(to) {}
+  void Add(xc::DOMNode* src, xc::DOMNode* copy);
+
+ private:
+  XDoc* from_;
+  XDoc* to_;
+  std::vector<xc::DOMNode*> ordered_;
+};
+// Iterative, so deep trees do not exhaust the stack; order takes each copy.
+xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src, AttrOrderCopy& order);
 void Normalize(xc::DOMNode* root);
 std::u16string TextOf(xc::DOMNode* node);
 void SetText(xc::DOMNode* node, WideStringView text);
@@ -95,8 +107,15 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
       *r = InStore() ? WrapAs<IDOMNode>(doc.get(), S().ParentOf(idx)) : Wrap(doc.get(), node_->getParentNode());
     });
   }
+  // One list and one map per wrapper, live, so that a caller who asks for
+  // the list again for every item finds the position the last read left.
   HResult GetChildNodes(IDOMNodeList** r) override {
-    return Guard([&] { *r = StoreParent() ? ops::StoreChildList(doc.get(), idx) : ops::ChildList(doc.get(), Node()); });
+    return Guard([&] {
+      if (!children_)
+        children_ = ComPtr<IDOMNodeList>::adopt(StoreParent() ? ops::StoreChildList(doc.get(), idx)
+                                                              : ops::ChildList(doc.get(), Node()));
+      *r = ComPtr<IDOMNodeList>(children_).detach();
+    });
   }
   HResult GetFirstChild(IDOMNode** r) override {
     return Guard([&] {
@@ -121,10 +140,14 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult GetAttributes(IDOMNamedNodeMap** r) override {
     return Guard([&] {
-      if (InStore())
-        *r = S().Type(idx) == Store::kElement ? ops::StoreAttributes(doc.get(), idx) : nullptr;
-      else
-        *r = ops::Attributes(doc.get(), node_);
+      if (!attributes_) {
+        if (InStore())
+          attributes_ = ComPtr<IDOMNamedNodeMap>::adopt(
+              S().Type(idx) == Store::kElement ? ops::StoreAttributes(doc.get(), idx) : nullptr);
+        else
+          attributes_ = ComPtr<IDOMNamedNodeMap>::adopt(ops::Attributes(doc.get(), node_));
+      }
+      *r = ComPtr<IDOMNamedNodeMap>(attributes_).detach();
     });
   }
   HResult GetOwnerDocument(IDOMDocument** r) override {
@@ -264,6 +287,11 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
     const uint8_t t = S().Type(idx);
     return t == Store::kElement || t == Store::kAttribute;
   }
+
+  // Made on first use (see GetChildNodes); they hold the document, not
+  // this wrapper.
+  ComPtr<IDOMNodeList> children_;
+  ComPtr<IDOMNamedNodeMap> attributes_;
 
   HResult QueryOther(const rtl::GUID& iid, void** obj) override {
     if (iid == kNodeCoreIID) {

@@ -3,57 +3,36 @@
 #include "lib/xercesxmldom/Nodes.h"
 
 #include "lib/xercesxmldom/Build.h"
+#include "lib/xercesxmldom/ListCursor.h"
 
 namespace xdom {
 
 namespace {
 
-// A position in a chain of store nodes (children or attributes) linked by
-// next, remembered so that walking the chain in order costs one step per
-// item. The store does not change while lists over it live.
-class Cursor {
- public:
-  uint32_t At(const Store& s, uint32_t first, int32_t index) {
-    if (index < 0 || (length_ >= 0 && index >= length_)) return Store::kNone;
-    uint32_t n = first;
-    int32_t i = 0;
-    if (last_ != Store::kNone && index >= lastIndex_) {
-      n = last_;
-      i = lastIndex_;
-    }
-    for (; n != Store::kNone && i < index; ++i) n = s.Next(n);
-    if (n == Store::kNone) return n;
-    last_ = n;
-    lastIndex_ = index;
-    return n;
-  }
-  int32_t Length(const Store& s, uint32_t first) {
-    if (length_ < 0) {
-      length_ = 0;
-      for (uint32_t n = first; n != Store::kNone; n = s.Next(n)) ++length_;
-    }
-    return length_;
-  }
-
- private:
-  int32_t length_ = -1;
-  int32_t lastIndex_ = -1;
-  uint32_t last_ = Store::kNone;
+// The children of a store node as a chain.
+struct StoreChain {
+  const Store& s;
+  uint32_t parent;
+  uint32_t First() const { return s.First(parent); }
+  uint32_t Last() const { return s.Last(parent); }
+  uint32_t Next(uint32_t n) const { return s.Next(n); }
+  uint32_t Prev(uint32_t n) const { return s.Prev(n); }
 };
 
 // Children of a store node. Once the tree is built the list hands over to
-// the Xerces list of the same parent.
+// the Xerces list of the same parent. The store does not change while it
+// is there, so the list's position (see ListCursor.h) stays true.
 class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, public rtl::TBlockCached {
  public:
   TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) {}
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNodeList* l = Built()) return l->Item(index, r);
-    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(S(), S().First(parent_), index)); });
+    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(StoreChain{S(), parent_}, index)); });
   }
   HResult GetLength(int32_t* r) override {
     if (IDOMNodeList* l = Built()) return l->GetLength(r);
-    return Guard([&] { *r = cursor_.Length(S(), S().First(parent_)); });
+    return Guard([&] { *r = cursor_.Length(StoreChain{S(), parent_}); });
   }
 
  private:
@@ -66,7 +45,7 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, publi
 
   XDocRef doc_;
   uint32_t parent_;
-  Cursor cursor_;
+  ListCursor<uint32_t, Store::kNone> cursor_;
   ComPtr<IDOMNodeList> built_;
 };
 
@@ -78,11 +57,15 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->Item(index, r);
-    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(S(), FirstAttr(), index)); });
+    // The attributes follow their element in the store.
+    return Guard([&] {
+      const bool in = index >= 0 && static_cast<uint32_t>(index) < S().AttrCount(element_);
+      *r = WrapAs<IDOMNode>(doc_.get(), in ? element_ + 1 + static_cast<uint32_t>(index) : Store::kNone);
+    });
   }
   HResult GetLength(int32_t* r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->GetLength(r);
-    return Guard([&] { *r = cursor_.Length(S(), FirstAttr()); });
+    return Guard([&] { *r = static_cast<int32_t>(S().AttrCount(element_)); });
   }
   HResult GetNamedItem(WideStringView name, IDOMNode** r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->GetNamedItem(name, r);
@@ -110,11 +93,9 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
     return Built();
   }
   const Store& S() const { return *doc_->store; }
-  uint32_t FirstAttr() const { return S().AttrCount(element_) ? element_ + 1 : Store::kNone; }
 
   XDocRef doc_;
   uint32_t element_;
-  Cursor cursor_;
   ComPtr<IDOMNamedNodeMap> built_;
 };
 

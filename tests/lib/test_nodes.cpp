@@ -225,6 +225,32 @@ TEST(LibNodes, ReplaceCloneImportAndNormalize) {
   EXPECT_FALSE(has);
 }
 
+// Clones list their attributes in document order, as the load does, from
+// the store as from a tree: an element alone or deep, and a whole document.
+TEST(LibNodes, ClonesKeepTheAttributesInDocumentOrder) {
+  const std::string body = "<r z=\"1\" a=\"2\" m=\"3\"><e y=\"1\" b=\"2\"/></r>";
+  for (const char16_t* prolog : {u"", u"<!DOCTYPE r>"}) {
+    auto d = Parse(prolog + rtl::Utf8Decode(body));
+    ComPtr<IDOMNode> shallow, deep, copy;
+    DOMCheck(Root(d.get())->CloneNode(0, shallow.put()), "CloneNode");
+    DOMCheck(Root(d.get())->CloneNode(-1, deep.put()), "CloneNode");
+    DOMCheck(d->CloneNode(-1, copy.put()), "CloneNode");
+    EXPECT_EQ(AttrList(shallow.get()), "z=1 a=2 m=3");
+    EXPECT_EQ(XML8(deep.get()), body);
+    EXPECT_EQ(AttrList(Child(deep.get(), 0).get()), "y=1 b=2");
+    ComPtr<IDOMNode> copyRoot(Root(copy.try_query<IDOMDocument>().get()).get());
+    EXPECT_EQ(XML8(copyRoot.get()), body);
+    EXPECT_EQ(AttrList(Child(copyRoot.get(), 0).get()), "y=1 b=2");
+    // Imports into another document, on either path, too.
+    auto other = Parse(u"<o/>");
+    ComPtr<IDOMNode> flat, whole;
+    DOMCheck(other->ImportNode(Root(d.get()).get(), 0, flat.put()), "ImportNode");
+    DOMCheck(other->ImportNode(Root(d.get()).get(), -1, whole.put()), "ImportNode");
+    EXPECT_EQ(AttrList(flat.get()), "z=1 a=2 m=3");
+    EXPECT_EQ(XML8(whole.get()), body);
+  }
+}
+
 TEST(LibNodes, TextOfNodesAndSettingIt) {
   auto d = Parse(u"<r>a<!--c--><b>b<![CDATA[c]]></b><?p q?>d</r>");
   auto r = Root(d.get());

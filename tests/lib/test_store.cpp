@@ -8,8 +8,10 @@
 #include <rapidcheck.h>
 #include <rapidcheck/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "LibTest.h"
@@ -243,6 +245,77 @@ RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
   RC_ASSERT(builtNodes.size() == storeNodes.size());
   for (size_t i = 0; i < builtNodes.size(); ++i) RC_ASSERT(Id(builtNodes[i]) == Id(storeNodes[i]));
   RC_ASSERT(Narrow(XMLText(Root(store.get()).get())) == Narrow(XMLText(Root(tree.get()).get())));
+}
+
+// Reads in any order give what a walk by next sibling gives, over the store
+// and over the tree alike: runs forwards and backwards from anywhere
+// (beyond both ends too), jumps far enough for a list to index itself, and
+// the list asked for again for each item. Between runs the children may
+// change (the first change builds the tree from the store): a child
+// inserted, removed, moved out through a fragment and back to the end, or
+// two texts inserted and merged by Normalize, which Xerces does on its own.
+// The held list must see each change. Attributes are read at random as well.
+RC_GTEST_PROP(StoreReads, ListsReadInAnyOrderGiveTheWalksOrder, ()) {
+  const int count = *rc::gen::inRange(0, 200);
+  const int attrs = *rc::gen::inRange(0, 40);
+  const auto reads = *rc::gen::container<std::vector<std::tuple<int, int, bool, bool, int>>>(
+      static_cast<size_t>(*rc::gen::inRange(1, 12)),
+      rc::gen::tuple(rc::gen::inRange(-2, count + 2), rc::gen::inRange(1, 40), rc::gen::arbitrary<bool>(),
+                     rc::gen::arbitrary<bool>(), rc::gen::inRange(-3, 4)));
+  std::u16string body = u"<r";
+  for (int i = 0; i < attrs; ++i) body += u" a" + rtl::Utf8Decode(std::to_string(i)) + u"='v'";
+  body += u">";
+  for (int i = 0; i < count; ++i) body += i % 3 == 2 ? u"<!--c-->" : u"<c/>";
+  body += u"</r>";
+  for (const bool tree : {false, true}) {
+    auto d = Parse(tree ? u"<!DOCTYPE r>" + body : body);
+    ComPtr<IDOMNode> root(Root(d.get()).get());
+    // Held, so that every read of a node hands out this same object.
+    std::vector<ComPtr<IDOMNode>> walk;
+    auto rewalk = [&] {
+      walk.clear();
+      for (ComPtr<IDOMNode> c = Ask([&](IDOMNode** r) { return root->GetFirstChild(r); }); c;
+           c = Ask([&](IDOMNode** r) { return c->GetNextSibling(r); }))
+        walk.push_back(c);
+    };
+    rewalk();
+    RC_ASSERT(walk.size() == static_cast<size_t>(count));
+    const ComPtr<IDOMNodeList> held = Children(root.get());
+    const ComPtr<IDOMNamedNodeMap> map = Attrs(root.get());
+    for (auto [start, run, back, fresh, edit] : reads) {
+      const int n = static_cast<int>(walk.size());
+      const ComPtr<IDOMNode> at = n ? walk[static_cast<size_t>(std::clamp(start, 0, n - 1))] : nullptr;
+      auto make = [&](const char16_t* text) {
+        if (text) return Ask([&](IDOMNode** r) { return d->CreateTextNode(text, r); });
+        ComPtr<IDOMElement> e;
+        DOMCheck(d->CreateElement(u"n", e.put()), "CreateElement");
+        return ComPtr<IDOMNode>(e.get());
+      };
+      if (edit == 1) {
+        DOMCheck(root->InsertBefore(make(nullptr).get(), at.get(), nullptr), "InsertBefore");
+      } else if (edit == 2 && at) {
+        DOMCheck(root->RemoveChild(at.get(), nullptr), "RemoveChild");
+      } else if (edit == 3 && at) {
+        const ComPtr<IDOMNode> fragment = Ask([&](IDOMNode** r) { return d->CreateDocumentFragment(r); });
+        DOMCheck(fragment->AppendChild(at.get(), nullptr), "AppendChild");
+        DOMCheck(root->AppendChild(fragment.get(), nullptr), "AppendChild");
+      } else if (edit == 4 || (edit == 3 && !at)) {
+        DOMCheck(root->InsertBefore(make(u"x").get(), at.get(), nullptr), "InsertBefore");
+        DOMCheck(root->InsertBefore(make(u"y").get(), at.get(), nullptr), "InsertBefore");
+        DOMCheck(root->Normalize(), "Normalize");
+      }
+      if (edit > 0) rewalk();
+      const int length = static_cast<int>(walk.size());
+      for (int k = 0, i = start; k < run; ++k, i += back ? -1 : 1) {
+        const ComPtr<IDOMNodeList> list = fresh ? Children(root.get()) : held;
+        const bool in = i >= 0 && i < length;
+        RC_ASSERT(Id(Item(list.get(), i)) == Id(in ? walk[static_cast<size_t>(i)] : nullptr));
+        const ComPtr<IDOMNode> a = Ask([&](IDOMNode** r) { return map->Item(i, r); });
+        RC_ASSERT((a ? Narrow(Name(a.get())) : "") == (i >= 0 && i < attrs ? "a" + std::to_string(i) : ""));
+      }
+      RC_ASSERT(Length(held.get()) == length);
+    }
+  }
 }
 
 TEST(StoreReads, ListsMadeOverTheStoreFollowTheTreeAfterAChange) {
