@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -35,6 +36,18 @@ std::string TempDir::Write(const std::string& name, const std::string& bytes) co
   out << bytes;
   if (!out) throw std::runtime_error("cannot write " + path);
   return path;
+}
+
+PrivateSettings::PrivateSettings() {
+  if (const char* value = std::getenv("XDG_CONFIG_HOME")) previous_ = std::make_unique<std::string>(value);
+  ::setenv("XDG_CONFIG_HOME", dir_.Path("").c_str(), 1);
+}
+
+PrivateSettings::~PrivateSettings() {
+  if (previous_)
+    ::setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
+  else
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 namespace {

@@ -35,6 +35,23 @@ class TempDir {
   std::unique_ptr<QTemporaryDir> dir_;
 };
 
+// Points the toolkit's per-user settings (where the file dialog keeps its
+// last folder and history) at a folder of this run's own, for the object's
+// life: a run neither writes the user's settings nor starts its dialog in a
+// folder another test run left there, maybe removed by now. Programs the run
+// starts inherit the setting.
+class PrivateSettings {
+ public:
+  PrivateSettings();
+  ~PrivateSettings();
+  PrivateSettings(const PrivateSettings&) = delete;
+  PrivateSettings& operator=(const PrivateSettings&) = delete;
+
+ private:
+  TempDir dir_;
+  std::unique_ptr<std::string> previous_;
+};
+
 // Runs body with standard output going to a file and returns what was
 // written; standard output is restored also when body throws.
 std::string CaptureStdout(const std::function<void()>& body);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "AppTestUtil.h"
 #include "XServer.h"
 #include "app/Application.h"
 #include "rtl/TextConv.h"
@@ -17,6 +18,7 @@ class XServerEnvironment : public testing::Environment {
  public:
   XServerEnvironment(int argc, char** argv) : argc_(argc), argv_(argv) {}
   void SetUp() override {
+    settings_ = std::make_unique<apptest::PrivateSettings>();
     server_ = std::make_unique<apptest::XServer>();
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     application_ = std::make_unique<TApplication>(argc_, argv_);
@@ -24,12 +26,14 @@ class XServerEnvironment : public testing::Environment {
   void TearDown() override {
     application_.reset();
     server_.reset();
+    settings_.reset();
   }
 
  private:
   // The application object keeps a reference to the count.
   int argc_;
   char** argv_;
+  std::unique_ptr<apptest::PrivateSettings> settings_;
   std::unique_ptr<apptest::XServer> server_;
   std::unique_ptr<TApplication> application_;
 };

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "AppTestUtil.h"
 #include "app/Application.h"
 #include "rtl/TextConv.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   rtl::ResetLocaleCache();
   std::signal(SIGPIPE, SIG_IGN);
+  const apptest::PrivateSettings settings;
   TApplication application(argc, argv);
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
