@@ -36,6 +36,14 @@ using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
+// Time bounds are for the code, not the instrumentation: the sanitizers
+// make every step several times slower, so there they are three times wider.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double kSlack = 3;
+#else
+constexpr double kSlack = 1;
+#endif
+
 // A document of about megabytes whose load takes a while: records with
 // attributes, text and nesting.
 std::string LargeDocument(int megabytes) {
@@ -209,9 +217,9 @@ TEST_F(LiveWindow, RepaintsThroughALongLoadAndEscapeCancelsIt) {
   std::printf("longest pause %.0f ms, slowest repaint %.0f ms, cancelled %.0f ms after Escape\n",
               watch.LongestGap() * 1000, rounds.slowest * 1000, cancelSeconds * 1000);
   // Bounds far above what the pump does (25 ms), so a busy machine passes.
-  EXPECT_LT(watch.LongestGap(), 1.0);
-  EXPECT_LT(rounds.slowest, 1.0);
-  EXPECT_LT(cancelSeconds, 2.0);
+  EXPECT_LT(watch.LongestGap(), 1.0 * kSlack);
+  EXPECT_LT(rounds.slowest, 1.0 * kSlack);
+  EXPECT_LT(cancelSeconds, 2.0 * kSlack);
 
   // Ended as a failed load ends, without a message.
   EXPECT_EQ(form.TreeModel()->ItemCount(), 0);
@@ -334,7 +342,7 @@ TEST(LiveProgram, ClosingTheWindowDuringALoadEndsTheProgramPromptly) {
   const double seconds = Since(closedAt);
   std::printf("ended %.0f ms after the close\n", seconds * 1000);
   EXPECT_EQ(status, 0);
-  EXPECT_LT(seconds, 5.0);
+  EXPECT_LT(seconds, 5.0 * kSlack);
   // The load was cancelled: the labels still read as at start.
   const std::string report = ReadFile(result);
   EXPECT_NE(report.find("loaded 0 0 0 0 0 0 items 0\n"), std::string::npos) << report;
