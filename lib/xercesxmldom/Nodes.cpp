@@ -1,5 +1,6 @@
 #include "lib/xercesxmldom/Nodes.h"
 
+#include <xercesc/dom/impl/DOMCasts.hpp>
 #include <xercesc/dom/impl/DOMDocumentImpl.hpp>
 #include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
 
@@ -218,10 +219,19 @@ bool CopiedWhole(xc::DOMNode* n) {
   return t == xc::DOMNode::ENTITY_REFERENCE_NODE || t == xc::DOMNode::ATTRIBUTE_NODE;
 }
 
+// Xerces' copy of a text, comment, CDATA section or processing instruction
+// keeps the source's mark of being its parent's first child, and an append
+// does not clear it: the copy, put anywhere but first, then says it has no
+// previous sibling. Every copy leaves here without the mark.
+xc::DOMNode* Unplaced(xc::DOMNode* copy) {
+  xc::castToNodeImpl(copy)->isFirstChild(false);
+  return copy;
+}
+
 xc::DOMNode* ShallowCopy(xc::DOMDocument* target, xc::DOMNode* src) {
   bool whole = CopiedWhole(src);
-  if (src->getOwnerDocument() == target) return src->cloneNode(whole);
-  return target->importNode(src, whole);
+  if (src->getOwnerDocument() == target) return Unplaced(src->cloneNode(whole));
+  return Unplaced(target->importNode(src, whole));
 }
 
 }  // namespace
@@ -451,7 +461,7 @@ void AttrOrderCopy::Add(xc::DOMNode* src, xc::DOMNode* copy) {
 IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
   if (node->getNodeType() != xc::DOMNode::DOCUMENT_NODE) {
     AttrOrderCopy order(doc, doc);
-    xc::DOMNode* c = deep ? CloneDeep(doc->doc, node, order) : node->cloneNode(false);
+    xc::DOMNode* c = deep ? CloneDeep(doc->doc, node, order) : Unplaced(node->cloneNode(false));
     if (!deep) order.Add(node, c);
     return Wrap(doc, c);
   }

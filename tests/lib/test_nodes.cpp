@@ -251,6 +251,28 @@ TEST(LibNodes, ClonesKeepTheAttributesInDocumentOrder) {
   }
 }
 
+TEST(LibNodes, ACopyOfAFirstChildPutLastHasItsPreviousSibling) {
+  // Xerces' copies of character data kept the first child's mark: put last,
+  // the copy had no previous sibling and a list read backwards stopped.
+  for (const char16_t* first : {u"t", u"<!--c-->", u"<![CDATA[d]]>", u"<?p q?>"}) {
+    for (const char16_t* prolog : {u"", u"<!DOCTYPE r>"}) {
+      SCOPED_TRACE(rtl::Utf8Encode(std::u16string(prolog) + first));
+      auto d = Parse(std::u16string(prolog) + u"<r>" + first + u"<e/></r>");
+      auto r = Root(d.get());
+      for (const int16_t deep : {0, -1}) {
+        ComPtr<IDOMNode> copy, added, prev;
+        DOMCheck(Child(r.get(), 0)->CloneNode(deep, copy.put()), "CloneNode");
+        DOMCheck(r->AppendChild(copy.get(), added.put()), "AppendChild");
+        DOMCheck(added->GetPreviousSibling(prev.put()), "GetPreviousSibling");
+        EXPECT_TRUE(prev.get() != nullptr);
+      }
+      auto list = Children(r.get());
+      EXPECT_EQ(Length(list.get()), 4);
+      for (int32_t i = 3; i >= 0; --i) EXPECT_TRUE(Item(list.get(), i).get() != nullptr) << i;
+    }
+  }
+}
+
 TEST(LibNodes, TextOfNodesAndSettingIt) {
   auto d = Parse(u"<r>a<!--c--><b>b<![CDATA[c]]></b><?p q?>d</r>");
   auto r = Root(d.get());
