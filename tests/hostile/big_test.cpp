@@ -189,5 +189,9 @@ TEST(Big, AThousandLoadAndCloseCyclesLeaveNoWrappersAndNoGrowth) {
     ASSERT_EQ(gLiveNodes.load(), 0) << "wrappers left after cycle " << i;
   }
   const long growth = ResidentMB() - before;
-  EXPECT_LT(growth, 32) << "resident memory grew by " << growth << " MB over 980 cycles";
+  // Under AddressSanitizer freed memory waits in its quarantine (up to 256
+  // MB): resident memory measures that there, and LeakSanitizer the leaks.
+  if (!kSanitized) {
+    EXPECT_LT(growth, 32) << "resident memory grew by " << growth << " MB over 980 cycles";
+  }
 }
