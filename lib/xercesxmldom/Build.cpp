@@ -98,8 +98,9 @@ void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& att
 
 // A Xerces document pools the names of its nodes in a table of 257 chains,
 // so each new name walks n/257 others: loading is quadratic in the number
-// of distinct names (300,000 took 37 s). The table is widened before the
-// first node is made; widening twice does nothing.
+// of distinct names (300,000 took 37 s). The table is widened before a
+// tree's first node is made, and for a store document once it has 256
+// names; widening twice does nothing.
 namespace {
 
 constexpr XMLSize_t kNamePoolSize = 32749;
