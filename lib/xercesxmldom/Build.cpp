@@ -146,6 +146,9 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
     const std::u16string& ns = store.NameOf(i).ns;
     return ns.empty() ? nullptr : ns.c_str();
   };
+  // The document type is in the document already: what comes before it
+  // goes before it.
+  xc::DOMNode* doctype = store.DocType() != Store::kNone ? doc->getDoctype() : nullptr;
   // Parents come before their children and siblings in order, so the
   // nodes are made in index order. Attributes are made with their element.
   for (uint32_t i = 1; i < store.Size(); ++i) {
@@ -157,13 +160,19 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
       case Store::kElement: {
         xc::DOMElement* e = doc->createElementNS(Ns(i), store.NameOf(i).qname.c_str());
         attrs.clear();
+        bool ids = false;
         for (uint32_t a = i + 1; a <= i + store.AttrCount(i); ++a) {
           xc::DOMAttr* attr = doc->createAttributeNS(Ns(a), store.NameOf(a).qname.c_str());
           AppendChild(static_cast<xc::DOMAttrImpl*>(attr)->fParent, doc->createTextNode(Text(a)));
+          if (!store.Specified(a)) static_cast<xc::DOMAttrImpl*>(attr)->setSpecified(false);
+          ids = ids || store.IsId(a);
           made[a] = attr;
           attrs.push_back(attr);
         }
         SetAttributes(e, attrs, sorted, order);
+        if (ids)
+          for (uint32_t a = i + 1; a <= i + store.AttrCount(i); ++a)
+            if (store.IsId(a)) static_cast<xc::DOMAttrImpl*>(made[a])->addAttrToIDNodeMap();
         x = e;
         break;
       }
@@ -181,10 +190,17 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
         x = doc->createProcessingInstruction(target.c_str(), Text(i));
         break;
       }
+      case Store::kDocType:
+        made[i] = doctype;
+        doctype = nullptr;
+        continue;
       default:
         continue;
     }
-    AppendTo(made[parent], x);
+    if (parent == 0 && doctype)
+      doc->insertBefore(x, doctype);
+    else
+      AppendTo(made[parent], x);
     made[i] = x;
   }
   return made;

@@ -122,8 +122,10 @@ class TDocument final
 
   // IDOMDocument
   HResult GetDoctype(IDOMDocumentType** r) override {
-    // A document with a document type is never kept as a store.
-    return Guard([&] { *r = InStore() ? nullptr : WrapAs<IDOMDocumentType>(doc.get(), xdoc()->getDoctype()); });
+    return Guard([&] {
+      *r = InStore() ? WrapAs<IDOMDocumentType>(doc.get(), S().DocType())
+                     : WrapAs<IDOMDocumentType>(doc.get(), xdoc()->getDoctype());
+    });
   }
   HResult GetDomImplementation(IDOMImplementation** r) override;
   HResult GetDocumentElement(IDOMElement** r) override {
@@ -133,10 +135,10 @@ class TDocument final
     });
   }
   HResult GetElementById(WideStringView id, IDOMElement** r) override {
-    // A store has no attributes of type ID (it holds no document type).
     return Guard([&] {
       std::u16string key = Z(id);
-      *r = InStore() ? nullptr : WrapAs<IDOMElement>(doc.get(), tree()->getElementById(key.c_str()));
+      *r = InStore() ? WrapAs<IDOMElement>(doc.get(), S().ElementById(key))
+                     : WrapAs<IDOMElement>(doc.get(), tree()->getElementById(key.c_str()));
     });
   }
   HResult CreateElement(WideStringView tagName, IDOMElement** r) override {

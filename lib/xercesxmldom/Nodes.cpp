@@ -580,8 +580,7 @@ HResult TAttr::GetName(WideString* r) {
   return Guard([&] { InStore() ? Put(r, S().NameOf(idx).qname) : Put(r, attr()->getName()); });
 }
 HResult TAttr::GetSpecified(WordBool* r) {
-  // A store holds only what the document gives: no defaults.
-  return Guard([&] { *r = WB(InStore() || attr()->getSpecified()); });
+  return Guard([&] { *r = WB(InStore() ? S().Specified(idx) : attr()->getSpecified()); });
 }
 HResult TAttr::GetValue(WideString* r) {
   return Guard([&] { InStore() ? Put(r, S().Text(idx)) : Put(r, ops::ValueOf(node_)); });

@@ -141,7 +141,9 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   HResult GetAttributes(IDOMNamedNodeMap** r) override {
     return Guard([&] {
       if (!attributes_) {
-        if (InStore())
+        if (InStore() && S().Type(idx) == Store::kDocType)
+          attributes_ = ComPtr<IDOMNamedNodeMap>::adopt(ops::Attributes(doc.get(), doc->doc->getDoctype()));
+        else if (InStore())
           attributes_ = ComPtr<IDOMNamedNodeMap>::adopt(
               S().Type(idx) == Store::kElement ? ops::StoreAttributes(doc.get(), idx) : nullptr);
         else
@@ -349,7 +351,8 @@ class TElement final : public TNodeImpl<IDOMElement> {
 class TDocType final : public TNodeImpl<IDOMDocumentType> {
  public:
   using TNodeImpl::TNodeImpl;
-  xc::DOMDocumentType* dt() { return static_cast<xc::DOMDocumentType*>(Node()); }
+  // Xerces' own, which the document keeps while its tree is in the store.
+  xc::DOMDocumentType* dt() { return InStore() ? doc->doc->getDoctype() : static_cast<xc::DOMDocumentType*>(Node()); }
 
   HResult GetName(WideString* r) override;
   HResult GetPublicId(WideString* r) override;

@@ -203,13 +203,10 @@ class TreeBuilder final : public xc::XercesDOMParser {
 
   void startDocument() override {
     XercesDOMParser::startDocument();
-    // A document for the store makes Xerces nodes only to check names and
-    // when it becomes a tree; the pool is widened when either needs it.
-    if (ownNamespaces_) {
-      store = std::make_unique<Store>();
-    } else {
-      WidenNamePool(fDocument);
-    }
+    // The Xerces document gets nodes only to check names, for its document
+    // type and when it becomes a tree; the pool is widened when one of
+    // those needs it.
+    store = std::make_unique<Store>();
   }
 
   // The security manager's expansion limit is 0, so the scanner reports
@@ -266,7 +263,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
     // runs right away and pops.
     spaceStack_.push_back(preserve);
     if (store) {
-      StoreElement(elemDecl, attrList, attrCount);
+      StoreElement(elemDecl, urlId, elemPrefix, attrList, attrCount);
       if (isEmpty) endElement(elemDecl, urlId, isRoot, elemPrefix);
       return;
     }
@@ -382,14 +379,9 @@ class TreeBuilder final : public xc::XercesDOMParser {
                    const bool hasIntSubset, const bool hasExtSubset) override {
     RefuseBadSystemId(systemId);
     if (settings_.validate && !settings_.resolveExternals && systemId && *systemId) errors_.skippedGrammar = systemId;
-    // A document type keeps the Xerces tree: what came before it (comments
-    // and processing instructions) moves there.
-    if (store) {
-      const std::vector<xc::DOMNode*> made = BuildTree(*store, fDocument, order);
-      for (xc::DOMNode* n : made)
-        if (n) fCurrentNode = n;
-      store.reset();
-    }
+    // Xerces makes the document type in its document; the store keeps its
+    // place among the document's children.
+    current_ = store->Append(0, Store::kDocType, store->Intern(u"", root.getFullName()), {});
     XercesDOMParser::doctypeDecl(root, publicId, systemId, hasIntSubset, hasExtSubset);
   }
   // The internal subset kept with the document type is written back when
@@ -671,11 +663,17 @@ class TreeBuilder final : public xc::XercesDOMParser {
     checked_[id] |= bit;
   }
 
-  void StoreElement(const xc::XMLElementDecl& elemDecl, const xc::RefVectorOf<xc::XMLAttr>& attrList,
-                    XMLSize_t attrCount) {
-    BindNamespaces(attrList, attrCount);
+  void StoreElement(const xc::XMLElementDecl& elemDecl, unsigned int urlId, const XMLCh* elemPrefix,
+                    const xc::RefVectorOf<xc::XMLAttr>& attrList, XMLSize_t attrCount) {
+    if (ownNamespaces_) BindNamespaces(attrList, attrCount);
+    // The scanner doing namespaces names the element by its local part.
     const XMLCh* qname = elemDecl.getFullName();
-    const XMLCh* ns = NamespaceOf(qname, false);
+    if (!ownNamespaces_) {
+      qname_ = elemPrefix && *elemPrefix ? std::u16string(elemPrefix) + u':' : std::u16string();
+      qname_ += elemDecl.getBaseName();
+      qname = qname_.c_str();
+    }
+    const XMLCh* ns = ElementNamespace(qname, urlId);
     const uint32_t name = store->Intern(ns ? ns : u"", qname);
     CheckName(name, false);
     // Elements of one name mostly repeat their attributes: the names seen
@@ -700,28 +698,41 @@ class TreeBuilder final : public xc::XercesDOMParser {
     }
     // Two attributes with one namespace and local name are refused: a few
     // are compared pairwise, more through a set (after all the interning,
-    // which may move the names).
+    // which may move the names). A default of the document type or schema
+    // that the document also gives (under another prefix) is dropped.
     const auto& names = store->Names();
+    auto same = [&](uint32_t a, uint32_t b) {
+      return a == b || (names[a].Local() == names[b].Local() && names[a].ns == names[b].ns);
+    };
+    auto specified = [&](size_t i) { return attrList.elementAt(i)->getSpecified(); };
+    keep_.assign(attrCount, true);
     if (attrCount > 1 && attrCount <= 8) {
       for (size_t i = 1; i < attrNames_.size(); ++i)
-        for (size_t j = 0; j < i; ++j) {
-          const Store::Name& x = names[attrNames_[i]];
-          const Store::Name& y = names[attrNames_[j]];
-          if (attrNames_[i] == attrNames_[j] || (x.Local() == y.Local() && x.ns == y.ns))
-            Stop(FormatMsg(msg::kDuplicateAttribute, x.qname));
+        for (size_t j = 0; j < i && keep_[i]; ++j) {
+          if (!keep_[j] || !same(attrNames_[i], attrNames_[j])) continue;
+          if (specified(i) && specified(j)) Stop(FormatMsg(msg::kDuplicateAttribute, names[attrNames_[i]].qname));
+          keep_[specified(i) ? j : i] = false;
         }
     } else if (attrCount > 8) {
       seen_.clear();
-      for (uint32_t id : attrNames_) {
-        const Store::Name& n = names[id];
-        if (!seen_.insert({n.ns, n.Local()}).second) Stop(FormatMsg(msg::kDuplicateAttribute, n.qname));
+      for (size_t i = 0; i < attrCount; ++i) {
+        const Store::Name& n = names[attrNames_[i]];
+        if (specified(i) && !seen_.insert({n.ns, n.Local()}).second) Stop(FormatMsg(msg::kDuplicateAttribute, n.qname));
+      }
+      for (size_t i = 0; i < attrCount; ++i) {
+        const Store::Name& n = names[attrNames_[i]];
+        if (!specified(i) && !seen_.insert({n.ns, n.Local()}).second) keep_[i] = false;
       }
     }
     const uint32_t element = store->Append(parent_, Store::kElement, name, {});
     for (XMLSize_t i = 0; i < attrCount; ++i) {
-      const std::u16string_view value(attrList.elementAt(i)->getValue());
+      if (!keep_[i]) continue;
+      const xc::XMLAttr* a = attrList.elementAt(i);
+      const std::u16string_view value(a->getValue());
       CheckFits(value.size());
-      store->AppendAttr(element, attrNames_[i], value);
+      const uint32_t attr = store->AppendAttr(element, attrNames_[i], value);
+      if (!a->getSpecified() || a->getType() == xc::XMLAttDef::ID)
+        store->MarkAttr(attr, a->getSpecified(), a->getType() == xc::XMLAttDef::ID);
     }
     storeParents_.push_back(parent_);
     parent_ = element;
@@ -803,6 +814,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
   uint32_t current_ = Store::kNone;
   std::vector<uint32_t> storeParents_;
   std::vector<uint32_t> attrNames_;
+  std::vector<bool> keep_;
   // Per element name, the attribute names its last element had.
   std::vector<std::vector<uint32_t>> attrsByElement_;
   // Per name: checked as an element name (1), as an attribute name (2).

@@ -225,6 +225,23 @@ uint32_t Store::DocumentElement() const {
   return kNone;
 }
 
+uint32_t Store::DocType() const {
+  for (uint32_t c = First(0); c != kNone; c = Next(c))
+    if (Type(c) == kDocType) return c;
+  return kNone;
+}
+
+uint32_t Store::ElementById(std::u16string_view id) const {
+  if (!idsMade_) {
+    // Attributes follow their element, so index order is document order.
+    for (uint32_t i = 1; i < size_; ++i)
+      if (Type(i) == kAttribute && IsId(i)) ids_.emplace(Text(i), Parent(i));
+    idsMade_ = true;
+  }
+  const auto it = ids_.find(id);
+  return it == ids_.end() ? kNone : it->second;
+}
+
 uint32_t Store::FindAttr(uint32_t element, std::u16string_view qname) const {
   for (uint32_t a = element + 1; a <= element + AttrCount(element); ++a)
     if (NameOf(a).qname == qname) return a;

@@ -1,6 +1,8 @@
-// The compact form of a loaded document: what a load builds instead of a
-// Xerces tree when the document has no document type and is not validated.
-// Reading is served from it; the first call that needs more (a change, a
+// The compact form of a loaded document: what every load builds instead of
+// a Xerces tree. The document type itself (its entities, notations and
+// defaults) stays with the Xerces document, which Xerces' parser fills
+// while it reads the declarations; the store keeps its place among the
+// document's children. Reading is served from it; the first call that needs more (a change, a
 // save, a transform, a clone, a namespace lookup...) turns it into a Xerces
 // tree once (XDoc::Materialize) and the store goes away.
 //
@@ -35,7 +37,8 @@ class Store {
     kCData = 4,
     kPI = 7,
     kComment = 8,
-    kDocument = 9
+    kDocument = 9,
+    kDocType = 10
   };
 
   struct Name {
@@ -55,7 +58,7 @@ class Store {
   Store& operator=(const Store&) = delete;
 
   uint32_t Size() const { return size_; }
-  uint8_t Type(uint32_t i) const { return static_cast<uint8_t>(At(i).kind & 0xFF); }
+  uint8_t Type(uint32_t i) const { return static_cast<uint8_t>(At(i).kind & kTypeMask); }
   const std::vector<Name>& Names() const { return names_; }
   const Name& NameOf(uint32_t i) const { return names_[At(i).name]; }
   std::u16string_view Text(uint32_t i) const {
@@ -73,6 +76,13 @@ class Store {
     return n.parent == kNone || First(n.parent) == i ? kNone : n.prev;
   }
   uint32_t AttrCount(uint32_t element) const { return Type(element) == kElement ? At(element).length : 0; }
+  // An attribute the document gives itself (not a default of its document
+  // type or schema), and one whose type is ID.
+  bool Specified(uint32_t attr) const { return !(At(attr).kind & kDefaulted); }
+  bool IsId(uint32_t attr) const { return At(attr).kind & kIsId; }
+  void MarkAttr(uint32_t attr, bool specified, bool isId) {
+    Mut(attr).kind |= (specified ? 0 : kDefaulted) | (isId ? kIsId : 0);
+  }
 
   // A number the reader keeps with a node (its wrapper's slot).
   uint32_t Handle(uint32_t i) const { return At(i).handle; }
@@ -89,6 +99,11 @@ class Store {
   // The text of the node and its descendants (text and CDATA).
   std::u16string TextOf(uint32_t i) const;
   uint32_t DocumentElement() const;
+  // The document type among the document's children; kNone for none.
+  uint32_t DocType() const;
+  // The first element, in document order, with an ID attribute of the
+  // value; kNone for none. The first call indexes the IDs.
+  uint32_t ElementById(std::u16string_view id) const;
   // The attribute of element with the qualified name, or the namespace and
   // local name; kNone when it has none.
   uint32_t FindAttr(uint32_t element, std::u16string_view qname) const;
@@ -123,6 +138,10 @@ class Store {
     uint32_t offset;  // of the text in its block
   };
   const Node& At(uint32_t i) const { return chunks_[i >> kChunkBits][i & kChunkMask]; }
+  // The low byte of kind: the type, and an attribute's marks.
+  static constexpr uint32_t kTypeMask = 0x1F;
+  static constexpr uint32_t kDefaulted = 0x20;
+  static constexpr uint32_t kIsId = 0x40;
 
   // Nodes are kept in fixed chunks, so the array never moves while it
   // grows (no copy, no doubled peak).
@@ -155,6 +174,9 @@ class Store {
   // The node whose text was made last, which AppendText may extend in place.
   uint32_t lastText_ = kNone;
   uint64_t bytes_ = 0;
+  // ID value -> element, made by the first ElementById.
+  mutable std::unordered_map<std::u16string_view, uint32_t> ids_;
+  mutable bool idsMade_ = false;
 };
 
 }  // namespace xdom

@@ -168,7 +168,12 @@ void XDoc::Materialize() {
     if (!made.empty())
       for (NodeCore* core : storeWrappers)
         if (core) wrappers.erase(made[core->idx]);
-    while (xc::DOMNode* c = doc->getFirstChild()) doc->removeChild(c);
+    // The document type was there before.
+    for (xc::DOMNode* c = doc->getFirstChild(); c;) {
+      xc::DOMNode* next = c->getNextSibling();
+      if (c->getNodeType() != xc::DOMNode::DOCUMENT_TYPE_NODE) doc->removeChild(c);
+      c = next;
+    }
     throw;
   }
   byIndex = std::move(made);
