@@ -345,17 +345,17 @@ class TDocument final
       out = Parse(src, settings);
     } catch (...) {
       // The old content is gone either way; a failed load leaves it empty.
-      Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{}, nullptr);
+      Replace(XercesImpl()->createDocument(), XMLDecl{}, nullptr);
       GiveBackMemory();
       SetLoadState(kLoadStateCompleted);
       throw;
     }
     if (out.doc) {
       error_ = ParseErrorInfo{};
-      Replace(out.doc, std::move(out.decl), std::move(out.order), std::move(out.store));
+      Replace(out.doc, std::move(out.decl), std::move(out.store));
     } else {
       error_ = std::move(out.error);
-      Replace(XercesImpl()->createDocument(), XMLDecl{}, AttrOrder{}, nullptr);
+      Replace(XercesImpl()->createDocument(), XMLDecl{}, nullptr);
     }
     *r = WB(out.doc != nullptr);
     // The parser freed a failed load's partial tree as it ended.
@@ -363,12 +363,10 @@ class TDocument final
     SetLoadState(kLoadStateCompleted);
   }
 
-  void Replace(xc::DOMDocument* d, XMLDecl decl, AttrOrder order, std::unique_ptr<Store> store) {
+  void Replace(xc::DOMDocument* d, XMLDecl decl, std::unique_ptr<Store> store) {
     XDocRef fresh(new XDoc(d));
     fresh->store = std::move(store);
     fresh->decl = std::move(decl);
-    fresh->attrOrder = std::move(order);
-    fresh->attrOrder.Seal();
     if (doc->owner == this) doc->owner = nullptr;
     doc = fresh;
     node_ = d;

@@ -9,14 +9,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include <xercesc/dom/impl/DOMAttrImpl.hpp>
-#include <xercesc/dom/impl/DOMCDATASectionImpl.hpp>
-#include <xercesc/dom/impl/DOMCommentImpl.hpp>
-#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
-#include <xercesc/dom/impl/DOMElementImpl.hpp>
-#include <xercesc/dom/impl/DOMParentNode.hpp>
-#include <xercesc/dom/impl/DOMProcessingInstructionImpl.hpp>
-#include <xercesc/dom/impl/DOMTextImpl.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLElementDecl.hpp>
@@ -60,13 +52,6 @@ bool NamesUtf8(const XMLCh* name) {
 bool StartsWithUtf8Mark(const uint8_t* p, size_t n) { return n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF; }
 
 bool IsXmlSpace(XMLCh c) { return c == 0x20 || c == 0x09 || c == 0x0A || c == 0x0D; }
-
-bool AllWhiteSpace(const XMLCh* s) {
-  if (!s) return true;
-  for (; *s; ++s)
-    if (!IsXmlSpace(*s)) return false;
-  return true;
-}
 
 // The first error of a parse, with its place.
 class ErrorRecorder final : public xc::ErrorHandler {
@@ -145,13 +130,14 @@ class ProgramStreamSource final : public xc::InputSource {
 };
 
 
-// XercesDOMParser shaped for a viewer: whitespace-only text dropped unless
-// asked for or under xml:space="preserve", everything expansion makes
-// charged to the load's budget, attributes added in linear time with their
-// document order recorded.
-class TreeBuilder final : public xc::XercesDOMParser {
+// XercesDOMParser shaped for a viewer, building a store (see Store.h):
+// whitespace-only text dropped unless asked for or under
+// xml:space="preserve", everything expansion makes charged to the load's
+// budget. Xerces' own builder is left only the document type, which it
+// makes in its document from the declarations.
+class StoreBuilder final : public xc::XercesDOMParser {
  public:
-  TreeBuilder(const ParseSettings& s, ErrorRecorder& errors, ExpansionBudget& budget)
+  StoreBuilder(const ParseSettings& s, ErrorRecorder& errors, ExpansionBudget& budget)
       : XercesDOMParser(nullptr, &ParserMemory()), settings_(s), errors_(errors), budget_(budget) {
     budget_.onExceeded = [this] { errors_.Record(budget_.Message(), Where()); };
     // Xerces resolves every prefix by walking the whole element stack, which
@@ -177,10 +163,7 @@ class TreeBuilder final : public xc::XercesDOMParser {
   }
 
   xdom::XMLDecl decl;
-  AttrOrder order;
-  // The tree, while it is built as a store (see Store.h): documents without
-  // a document type, not validated. Null when the builder makes a Xerces
-  // tree, as it does for the rest.
+  // The tree, made by startDocument.
   std::unique_ptr<Store> store;
   // The source starts with the UTF-8 byte-order mark.
   bool utf8Mark = false;
@@ -262,67 +245,18 @@ class TreeBuilder final : public xc::XercesDOMParser {
     // Pushed before the element is made: for an empty element endElement
     // runs right away and pops.
     spaceStack_.push_back(preserve);
-    if (store) {
-      StoreElement(elemDecl, urlId, elemPrefix, attrList, attrCount);
-      if (isEmpty) endElement(elemDecl, urlId, isRoot, elemPrefix);
-      return;
-    }
-    xc::DOMElement* element = MakeElement(elemDecl, urlId, elemPrefix, attrList, attrCount);
-    // The public appendChild re-checks what the scanner guarantees (and
-    // walks the ancestors); Xerces' own builder appends the fast way, with
-    // dynamic_casts that AppendChild does without. The document keeps
-    // track of its element itself, so it gets the full call.
-    if (fCurrentParent->getNodeType() == xc::DOMNode::ELEMENT_NODE)
-      AppendChild(static_cast<xc::DOMElementImpl*>(fCurrentParent)->fParent, element);
-    else
-      fCurrentParent->appendChild(element);
-    parents_.push_back(fCurrentParent);
-    fCurrentParent = element;
-    fCurrentNode = element;
-    fWithinElement = true;
+    StoreElement(elemDecl, urlId, elemPrefix, attrList, attrCount);
     if (isEmpty) endElement(elemDecl, urlId, isRoot, elemPrefix);
   }
 
-  void endElement(const xc::XMLElementDecl& elemDecl, const unsigned int urlId, const bool isRoot,
-                  const XMLCh* const elemPrefix) override {
+  void endElement(const xc::XMLElementDecl&, const unsigned int, const bool, const XMLCh* const) override {
     heldSpace_.clear();
-    if (store) {
-      EndStoreElement();
-      return;
-    }
-    // What the base class does, but with the parent from the builder's own
-    // stack: Xerces asks the element for it, a dynamic_cast per element.
-    if (parents_.empty() || getDoXInclude()) {
-      XercesDOMParser::endElement(elemDecl, urlId, isRoot, elemPrefix);
-    } else {
-      fCurrentNode = fCurrentParent;
-      fCurrentParent = parents_.back();
-      parents_.pop_back();
-      if (fCurrentParent == fDocument) fWithinElement = false;
-    }
-    if (ownNamespaces_) PopBindings();
-    bool preserve = spaceStack_.empty() ? settings_.preserveWhiteSpace : spaceStack_.back();
-    if (!spaceStack_.empty()) spaceStack_.pop_back();
-    if (preserve) return;
-    // After the base call the current node is the element that ended.
-    xc::DOMNode* element = getCurrentNode();
-    if (!element || element->getNodeType() != xc::DOMNode::ELEMENT_NODE) return;
-    xc::DOMNode* c = element->getFirstChild();
-    while (c) {
-      xc::DOMNode* next = c->getNextSibling();
-      if (c->getNodeType() == xc::DOMNode::TEXT_NODE && AllWhiteSpace(c->getNodeValue())) {
-        element->removeChild(c);
-        // Nobody can hold this node yet: let the document reuse it.
-        c->release();
-      }
-      c = next;
-    }
+    EndStoreElement();
   }
 
   // White space that would start a text node is held back until the run
   // shows other text (then it goes in first and merges as before) or markup
   // ends it (then it is dropped), rather than made into a node and removed.
-  // The pass in endElement still removes whatever slips through.
   void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override {
     // The bytes of an external entity are charged as they are read.
     Charge(0);
@@ -342,33 +276,23 @@ class TreeBuilder final : public xc::XercesDOMParser {
     }
     AddText(chars, length, cdataSection);
   }
-  void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool cdataSection) override {
-    if (!store) {
-      if (!CurrentIsText()) ChargeNode();
-      return XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
-    }
+  void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool) override {
     if (settings_.preserveWhiteSpace) AddText(chars, length, false);
   }
   void docComment(const XMLCh* const comment) override {
     heldSpace_.clear();
     ChargeNode();
-    if (store) {
-      const std::u16string_view text(comment);
-      CheckFits(text.size());
-      current_ = store->Append(parent_, Store::kComment, Store::kNone, text);
-    } else
-      XercesDOMParser::docComment(comment);
+    const std::u16string_view text(comment);
+    CheckFits(text.size());
+    current_ = store->Append(parent_, Store::kComment, Store::kNone, text);
   }
   void docPI(const XMLCh* const target, const XMLCh* const data) override {
     RefuseColon(target);
     heldSpace_.clear();
     ChargeNode();
-    if (store) {
-      const std::u16string_view text(data ? data : u"");
-      CheckFits(text.size());
-      current_ = store->Append(parent_, Store::kPI, store->Intern(u"", target), text);
-    } else
-      XercesDOMParser::docPI(target, data);
+    const std::u16string_view text(data ? data : u"");
+    CheckFits(text.size());
+    current_ = store->Append(parent_, Store::kPI, store->Intern(u"", target), text);
   }
 
   // ---- the DTD. What it delivers is charged too: parameter entities expand
@@ -467,35 +391,18 @@ class TreeBuilder final : public xc::XercesDOMParser {
     if (entityDepth_ > 0) Charge(kExpansionCost);
   }
 
-  // What the base class does with text, appending new nodes as startElement
-  // does: text goes on the current text node, or into a new node. Text
-  // outside the document element is dropped.
+  // Text goes on the current text node, or into a new node. Text outside
+  // the document element is dropped.
   void AddText(const XMLCh* chars, XMLSize_t length, bool cdataSection) {
-    if (store) {
-      if (parent_ == 0) return;
-      const bool extend = !cdataSection && CurrentIsText();
-      if (!extend) ChargeNode();
-      CheckFits(length, extend ? store->Text(current_).size() : 0);
-      const std::u16string_view text(chars, length);
-      if (extend)
-        store->AppendText(current_, text);
-      else
-        current_ = store->Append(parent_, cdataSection ? Store::kCData : Store::kText, Store::kNone, text);
-      return;
-    }
-    if (!fWithinElement || fCurrentParent->getNodeType() != xc::DOMNode::ELEMENT_NODE) {
-      XercesDOMParser::docCharacters(chars, length, cdataSection);
-      return;
-    }
-    if (!cdataSection && fCurrentNode->getNodeType() == xc::DOMNode::TEXT_NODE) {
-      static_cast<xc::DOMTextImpl*>(fCurrentNode)->appendDataFast(chars, length);
-      return;
-    }
-    ChargeNode();
-    xc::DOMNode* node = cdataSection ? static_cast<xc::DOMNode*>(createCDATASection(chars, length))
-                                     : static_cast<xc::DOMNode*>(createText(chars, length));
-    AppendChild(static_cast<xc::DOMElementImpl*>(fCurrentParent)->fParent, node);
-    fCurrentNode = node;
+    if (parent_ == 0) return;
+    const bool extend = !cdataSection && CurrentIsText();
+    if (!extend) ChargeNode();
+    CheckFits(length, extend ? store->Text(current_).size() : 0);
+    const std::u16string_view text(chars, length);
+    if (extend)
+      store->AppendText(current_, text);
+    else
+      current_ = store->Append(parent_, cdataSection ? Store::kCData : Store::kText, Store::kNone, text);
   }
 
   // With namespaces these names are plain names (the scanner checks them
@@ -596,41 +503,8 @@ class TreeBuilder final : public xc::XercesDOMParser {
     return a.getURIId() != getScanner()->getEmptyNamespaceId() ? getScanner()->getURIText(a.getURIId()) : nullptr;
   }
 
-  xc::DOMElement* MakeElement(const xc::XMLElementDecl& elemDecl, unsigned int urlId, const XMLCh* elemPrefix,
-                              const xc::RefVectorOf<xc::XMLAttr>& attrList, XMLSize_t attrCount) {
-    if (ownNamespaces_) BindNamespaces(attrList, attrCount);
-    // The scanner doing namespaces names the element by its local part.
-    qname_ = ownNamespaces_ || !elemPrefix || !*elemPrefix ? std::u16string()
-                                                             : std::u16string(elemPrefix) + u':';
-    qname_ += ownNamespaces_ ? elemDecl.getFullName() : elemDecl.getBaseName();
-    xc::DOMElement* element = nullptr;
-    try {
-      element = fDocument->createElementNS(ElementNamespace(qname_.c_str(), urlId), qname_.c_str());
-    } catch (const xc::DOMException&) {
-      Stop(FormatMsg(msg::kBadQualifiedName, qname_));
-    }
-    attrs_.clear();
-    for (XMLSize_t i = 0; i < attrCount; ++i) {
-      const xc::XMLAttr* a = attrList.elementAt(i);
-      xc::DOMAttr* attr = nullptr;
-      try {
-        attr = fDocument->createAttributeNS(AttributeNamespace(*a), a->getQName());
-      } catch (const xc::DOMException&) {
-        Stop(FormatMsg(msg::kBadQualifiedName, a->getQName()));
-      }
-      // What setValue does for a new attribute, as Xerces' builder does it:
-      // the value as its one text child.
-      AppendChild(static_cast<xc::DOMAttrImpl*>(attr)->fParent, fDocument->createTextNode(a->getValue()));
-      if (!a->getSpecified()) static_cast<xc::DOMAttrImpl*>(attr)->setSpecified(false);
-      attrs_.push_back({attr, a->getType() == xc::XMLAttDef::ID});
-    }
-    AddAttributes(element);
-    return element;
-  }
-
   bool CurrentIsText() const {
-    if (store) return current_ != Store::kNone && store->Type(current_) == Store::kText;
-    return fCurrentNode && fCurrentNode->getNodeType() == xc::DOMNode::TEXT_NODE;
+    return current_ != Store::kNone && store->Type(current_) == Store::kText;
   }
 
   // ---- the store
@@ -650,13 +524,14 @@ class TreeBuilder final : public xc::XercesDOMParser {
     const std::u16string& qname = store->Names()[id].qname;
     // The throwaway nodes pool their names: a document of many distinct
     // names needs the wide pool too, one of a few does not pay for it.
-    if (id >= 256) WidenNamePool(fDocument);
+    xc::DOMDocument* d = getDocument();
+    if (id >= 256) WidenNamePool(d);
     try {
       const XMLCh* uri = ns.empty() ? nullptr : ns.c_str();
       if (attribute)
-        fDocument->createAttributeNS(uri, qname.c_str());
+        d->createAttributeNS(uri, qname.c_str());
       else
-        fDocument->createElementNS(uri, qname.c_str());
+        d->createElementNS(uri, qname.c_str());
     } catch (const xc::DOMException&) {
       Stop(FormatMsg(msg::kBadQualifiedName, qname));
     }
@@ -750,40 +625,11 @@ class TreeBuilder final : public xc::XercesDOMParser {
     if (!spaceStack_.empty()) spaceStack_.pop_back();
   }
 
-  struct NewAttr {
-    xc::DOMAttr* attr;
-    bool isId;
-  };
   struct NameHash {
     size_t operator()(const std::pair<std::u16string_view, std::u16string_view>& k) const {
       return std::hash<std::u16string_view>()(k.first) * 31 + std::hash<std::u16string_view>()(k.second);
     }
   };
-  static std::pair<std::u16string_view, std::u16string_view> NsName(xc::DOMAttr* a) {
-    const XMLCh* ns = a->getNamespaceURI();
-    const XMLCh* local = a->getLocalName();
-    return {ns ? ns : u"", local ? local : a->getNodeName()};
-  }
-
-  // Adds attrs_ to element in O(n log n) (see SetAttributes). Two
-  // attributes with the same namespace and local name are refused; a DTD
-  // default the document also gives is dropped.
-  void AddAttributes(xc::DOMElement* element) {
-    if (attrs_.empty()) return;
-    if (attrs_.size() > 1) {
-      seen_.clear();
-      for (const NewAttr& a : attrs_)
-        if (a.attr->getSpecified() && !seen_.insert(NsName(a.attr)).second)
-          Stop(FormatMsg(msg::kDuplicateAttribute, a.attr->getNodeName()));
-      std::erase_if(attrs_, [&](const NewAttr& a) { return !a.attr->getSpecified() && !seen_.insert(NsName(a.attr)).second; });
-    }
-    scratch_.clear();
-    for (const NewAttr& a : attrs_) scratch_.push_back(a.attr);
-    SetAttributes(element, scratch_, sorted_, order);
-    for (const NewAttr& a : attrs_)
-      if (a.isId) static_cast<xc::DOMAttrImpl*>(a.attr)->addAttrToIDNodeMap();
-  }
-
   const ParseSettings& settings_;
   ErrorRecorder& errors_;
   ExpansionBudget& budget_;
@@ -799,15 +645,10 @@ class TreeBuilder final : public xc::XercesDOMParser {
   std::vector<size_t> undoMarks_;
   bool declSeen_ = false;
   std::vector<bool> spaceStack_;
-  // The parent of each open element, innermost last.
-  std::vector<xc::DOMNode*> parents_;
   std::u16string heldSpace_;
   // Scratch space of MakeElement, kept to spare allocations.
   std::u16string qname_;
-  std::vector<NewAttr> attrs_;
   std::unordered_set<std::pair<std::u16string_view, std::u16string_view>, NameHash> seen_;
-  std::vector<xc::DOMAttr*> scratch_;
-  std::vector<xc::DOMAttr*> sorted_;
   // The store's open elements: the parent of new nodes, the node made or
   // ended last, and the parents of the open elements.
   uint32_t parent_ = 0;
@@ -1069,7 +910,7 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
   // the builder charges it to the budget.
   xc::SecurityManager security;
   security.setEntityExpansionLimit(0);
-  TreeBuilder parser(settings, errors, budget);
+  StoreBuilder parser(settings, errors, budget);
   parser.utf8Mark = utf8Mark;
   ExternalResolver resolver(settings.resolveExternals, settings.validate, budget,
                             [&parser](std::u16string reason) { parser.Stop(std::move(reason)); });
@@ -1103,7 +944,6 @@ ParseOutcome Parse(const ParseSource& src, const ParseSettings& settings) {
   if (!errors.failed && parser.getErrorCount() == parser.expansionReports && parser.getDocument()) {
     out.doc = parser.adoptDocument();
     out.decl = std::move(parser.decl);
-    out.order = std::move(parser.order);
     out.store = std::move(parser.store);
     return out;
   }

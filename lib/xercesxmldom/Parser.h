@@ -31,12 +31,11 @@ struct ParseErrorInfo {
 };
 
 // Result of a load: the adopted document (null on failure), its declaration
-// values and parse-time attribute order, or the reason of the failure.
+// values and its tree, or the reason of the failure.
 struct ParseOutcome {
   xc::DOMDocument* doc = nullptr;
   XMLDecl decl;
-  AttrOrder order;
-  // The tree, when it was kept as a store (doc then has no children).
+  // The tree; doc holds at most the document type.
   std::unique_ptr<Store> store;
   ParseErrorInfo error;
 };
