@@ -106,12 +106,56 @@ ComPtr<rtl::IStream> WrapProgramStream(rtl::TStream* stream) {
   return ComPtr<rtl::IStream>::adopt(s);
 }
 
+// The holder a document wrapper has now: a load gives it a new one.
+class CurrentDoc final : public rtl::TRefCounted {
+ public:
+  int32_t AddRef() noexcept { return DoAddRef(); }
+  int32_t Release() noexcept { return DoRelease(); }
+  XDocRef doc;
+};
+
+// The document's children, over whatever it holds now: a list taken before
+// a load shows what the load brought.
+class TDocumentChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
+ public:
+  explicit TDocumentChildList(CurrentDoc* current) : current_(current) {}
+  HResult Item(int32_t index, IDOMNode** r) override {
+    IDOMNodeList* l = nullptr;
+    const HResult h = Inner(&l);
+    return rtl::Failed(h) ? h : l->Item(index, r);
+  }
+  HResult GetLength(int32_t* r) override {
+    IDOMNodeList* l = nullptr;
+    const HResult h = Inner(&l);
+    return rtl::Failed(h) ? h : l->GetLength(r);
+  }
+
+ private:
+  HResult Inner(IDOMNodeList** l) {
+    return Guard([&] {
+      if (doc_ != current_->doc || !list_) {
+        XDoc* d = current_->doc.get();
+        list_ = ComPtr<IDOMNodeList>::adopt(d->store ? ops::StoreChildList(d, 0) : ops::ChildList(d, d->doc));
+        doc_ = current_->doc;
+      }
+      *l = list_.get();
+    });
+  }
+
+  ComPtr<CurrentDoc> current_;
+  XDocRef doc_;
+  ComPtr<IDOMNodeList> list_;
+};
+
 }  // namespace
 
 class TDocument final
     : public TNodeImpl<IDOMDocument, IDOMPersist, IDOMParseOptions, IDOMXMLDeclaration> {
  public:
-  explicit TDocument(XDoc* d) : TNodeImpl(d, d->doc, 0) { d->owner = this; }
+  explicit TDocument(XDoc* d) : TNodeImpl(d, d->doc, 0), current_(new CurrentDoc) {
+    d->owner = this;
+    current_->doc = XDocRef(d);
+  }
   ~TDocument() override {
     if (doc->owner == this) doc->owner = nullptr;
   }
@@ -119,6 +163,13 @@ class TDocument final
   // The document as a factory of new nodes, and with its tree.
   xc::DOMDocument* xdoc() const { return doc->doc; }
   xc::DOMDocument* tree() const { return doc->Tree(); }
+
+  HResult GetChildNodes(IDOMNodeList** r) override {
+    return Guard([&] {
+      if (!children_) children_ = ComPtr<IDOMNodeList>(new TDocumentChildList(current_.get()));
+      *r = ComPtr<IDOMNodeList>(children_).detach();
+    });
+  }
 
   // IDOMDocument
   HResult GetDoctype(IDOMDocumentType** r) override {
@@ -369,6 +420,7 @@ class TDocument final
     fresh->decl = std::move(decl);
     if (doc->owner == this) doc->owner = nullptr;
     doc = fresh;
+    current_->doc = fresh;
     node_ = d;
     doc->owner = this;
   }
@@ -378,6 +430,7 @@ class TDocument final
     if (async_ && asyncHandler_) asyncHandler_(asyncSender_, state);
   }
 
+  ComPtr<CurrentDoc> current_;
   ParseSettings settings_;
   bool async_ = false;
   int32_t loadState_ = kLoadStateNone;
