@@ -7,11 +7,12 @@
 #include <malloc.h>
 #endif
 
-#include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/BinMemInputStream.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
+
+#include "lib/xercesxmldom/XercesPrivate.h"
 
 namespace xdom {
 
@@ -40,7 +41,7 @@ XMLSize_t BlockSize(size_t objectSize) {
 }
 
 XMLSize_t ReaderBlock() {
-  static const XMLSize_t size = BlockSize(sizeof(xc::XMLReader));
+  static const XMLSize_t size = BlockSize(xp::ReaderSize());
   return size;
 }
 

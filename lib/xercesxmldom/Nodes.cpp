@@ -1,10 +1,7 @@
 #include "lib/xercesxmldom/Nodes.h"
 
-#include <xercesc/dom/impl/DOMCasts.hpp>
-#include <xercesc/dom/impl/DOMDocumentImpl.hpp>
-#include <xercesc/dom/impl/DOMDocumentTypeImpl.hpp>
-
 #include "lib/xercesxmldom/ListCursor.h"
+#include "lib/xercesxmldom/XercesPrivate.h"
 
 namespace xdom {
 
@@ -45,8 +42,7 @@ class TChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
 
  private:
   void Sync() {
-    const auto* impl = static_cast<const xc::DOMDocumentImpl*>(doc_->doc);
-    const int changes = impl->changes();
+    const int changes = xp::ChangeCount(doc_->doc);
     if (version_ != doc_->version || changes_ != changes) {
       version_ = doc_->version;
       changes_ = changes;
@@ -224,7 +220,7 @@ bool CopiedWhole(xc::DOMNode* n) {
 // does not clear it: the copy, put anywhere but first, then says it has no
 // previous sibling. Every copy leaves here without the mark.
 xc::DOMNode* Unplaced(xc::DOMNode* copy) {
-  xc::castToNodeImpl(copy)->isFirstChild(false);
+  xp::ClearFirstChildMark(copy);
   return copy;
 }
 
@@ -474,15 +470,9 @@ IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
       if (c->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE) {
         auto* dt = static_cast<xc::DOMDocumentType*>(c);
         // The public interface cannot set the internal subset of a new
-        // document type, and importNode refuses document types. The setter
-        // is reached through a member pointer: a cast of the object to a
-        // class it is not would be undefined.
-        struct SubsetAccess : xc::DOMDocumentTypeImpl {
-          static auto Setter() { return &SubsetAccess::setInternalSubset; }
-        };
-        auto* ndt = static_cast<xc::DOMDocumentTypeImpl*>(
-            copy->doc->createDocumentType(dt->getName(), dt->getPublicId(), dt->getSystemId()));
-        (ndt->*SubsetAccess::Setter())(dt->getInternalSubset());
+        // document type, and importNode refuses document types.
+        xc::DOMDocumentType* ndt = copy->doc->createDocumentType(dt->getName(), dt->getPublicId(), dt->getSystemId());
+        xp::SetInternalSubset(ndt, dt->getInternalSubset());
         n = ndt;
       } else {
         n = CloneDeep(copy->doc, c, order);

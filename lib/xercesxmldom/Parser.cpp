@@ -14,8 +14,6 @@
 #include <xercesc/framework/XMLElementDecl.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLNotationDecl.hpp>
-#include <xercesc/internal/ReaderMgr.hpp>
-#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/InputSource.hpp>
@@ -29,12 +27,12 @@
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 #include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 
-#include "lib/xercesxmldom/Build.h"
 #include "lib/xercesxmldom/Limits.h"
 #include "lib/xercesxmldom/Resolver.h"
 #include "lib/xercesxmldom/SaveRules.h"
 #include "lib/xercesxmldom/Subset.h"
 #include "lib/xercesxmldom/Writer.h"
+#include "lib/xercesxmldom/XercesPrivate.h"
 
 namespace xdom {
 
@@ -203,7 +201,7 @@ class StoreBuilder final : public xc::XercesDOMParser {
              const XMLFileLoc line, const XMLFileLoc column) override {
     if (code == xc::XMLErrs::EntityExpansionLimitExceeded && xc::XMLString::equals(domain, xc::XMLUni::fgXMLErrDomain)) {
       ++expansionReports;
-      const xc::XMLEntityDecl* entity = getScanner()->getReaderMgr()->getCurrentEntity();
+      const xc::XMLEntityDecl* entity = xp::CurrentEntity(getScanner());
       if (entity) Charge(entity->getValueLen());
       return;
     }
@@ -373,7 +371,7 @@ class StoreBuilder final : public xc::XercesDOMParser {
     XercesDOMParser::doctypeWhitespace(chars, length);
   }
 
-  const xc::Locator* Where() const { return getScanner() ? getScanner()->getLocator() : nullptr; }
+  const xc::Locator* Where() const { return getScanner() ? xp::PlaceOf(getScanner()) : nullptr; }
 
   [[noreturn]] void Stop(std::u16string reason) {
     errors_.Record(std::move(reason), Where());
@@ -494,13 +492,13 @@ class StoreBuilder final : public xc::XercesDOMParser {
   // own bindings, or from the scanner when it does namespaces.
   const XMLCh* ElementNamespace(const XMLCh* qname, unsigned int urlId) {
     if (ownNamespaces_) return NamespaceOf(qname, false);
-    return urlId != getScanner()->getEmptyNamespaceId() ? getScanner()->getURIText(urlId) : nullptr;
+    return xp::NamespaceOfId(getScanner(), urlId);
   }
   const XMLCh* AttributeNamespace(const xc::XMLAttr& a) {
     const XMLCh* prefix = nullptr;
     if (ownNamespaces_) return IsNamespaceDecl(a.getQName(), &prefix) ? kXmlnsNs : NamespaceOf(a.getQName(), true);
     if ((!a.getPrefix() || !*a.getPrefix()) && xc::XMLString::equals(a.getName(), u"xmlns")) return kXmlnsNs;
-    return a.getURIId() != getScanner()->getEmptyNamespaceId() ? getScanner()->getURIText(a.getURIId()) : nullptr;
+    return xp::NamespaceOfId(getScanner(), a.getURIId());
   }
 
   bool CurrentIsText() const {
@@ -525,7 +523,7 @@ class StoreBuilder final : public xc::XercesDOMParser {
     // The throwaway nodes pool their names: a document of many distinct
     // names needs the wide pool too, one of a few does not pay for it.
     xc::DOMDocument* d = getDocument();
-    if (id >= 256) WidenNamePool(d);
+    if (id >= 256) xp::WidenNamePool(d);
     try {
       const XMLCh* uri = ns.empty() ? nullptr : ns.c_str();
       if (attribute)
