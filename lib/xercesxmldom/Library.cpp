@@ -11,7 +11,7 @@
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLException.hpp>
 
-#include "lib/xercesxmldom/Common.h"
+#include "lib/xercesxmldom/nodes/Common.h"
 
 namespace xdom {
 

@@ -18,7 +18,7 @@
 #include "dom/xercesxmldom.h"
 #include "dom/xmldom.h"
 #include "lib/xercesxmldom/LibConst.h"
-#include "lib/xercesxmldom/Store.h"
+#include "lib/xercesxmldom/store/Store.h"
 #include "rtl/Interface.h"
 #include "rtl/StreamIntf.h"
 #include "rtl/Types.h"

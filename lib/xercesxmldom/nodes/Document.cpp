@@ -10,12 +10,12 @@
 #include <cstring>
 #include <memory>
 
-#include "lib/xercesxmldom/Limits.h"
-#include "lib/xercesxmldom/Nodes.h"
-#include "lib/xercesxmldom/Parser.h"
-#include "lib/xercesxmldom/SaveRules.h"
-#include "lib/xercesxmldom/Serializer.h"
-#include "lib/xercesxmldom/Writer.h"
+#include "lib/xercesxmldom/parse/Limits.h"
+#include "lib/xercesxmldom/nodes/Nodes.h"
+#include "lib/xercesxmldom/parse/Parser.h"
+#include "lib/xercesxmldom/save/SaveRules.h"
+#include "lib/xercesxmldom/save/Serializer.h"
+#include "lib/xercesxmldom/save/Writer.h"
 
 namespace xdom {
 

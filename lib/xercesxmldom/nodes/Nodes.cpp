@@ -1,7 +1,7 @@
-#include "lib/xercesxmldom/Nodes.h"
+#include "lib/xercesxmldom/nodes/Nodes.h"
 
-#include "lib/xercesxmldom/ListCursor.h"
-#include "lib/xercesxmldom/XercesPrivate.h"
+#include "lib/xercesxmldom/store/ListCursor.h"
+#include "lib/xercesxmldom/xerces/XercesPrivate.h"
 
 namespace xdom {
 

@@ -4,7 +4,7 @@
 
 #include <type_traits>
 
-#include "lib/xercesxmldom/Common.h"
+#include "lib/xercesxmldom/nodes/Common.h"
 #include "rtl/BlockCache.h"
 
 namespace xdom {

@@ -1,5 +1,5 @@
 // The transforms of the node extension (declared in Nodes.h).
-#include "lib/xercesxmldom/Nodes.h"
+#include "lib/xercesxmldom/nodes/Nodes.h"
 
 #include <mutex>
 #include <set>
@@ -11,7 +11,7 @@
 #include <xercesc/util/XMLEntityResolver.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 
-#include "lib/xercesxmldom/Writer.h"
+#include "lib/xercesxmldom/save/Writer.h"
 
 namespace xdom {
 

@@ -1,4 +1,4 @@
-#include "lib/xercesxmldom/Limits.h"
+#include "lib/xercesxmldom/parse/Limits.h"
 
 #include <atomic>
 #include <utility>
@@ -12,7 +12,7 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include "lib/xercesxmldom/XercesPrivate.h"
+#include "lib/xercesxmldom/xerces/XercesPrivate.h"
 
 namespace xdom {
 

@@ -10,7 +10,7 @@
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/sax/InputSource.hpp>
 
-#include "lib/xercesxmldom/Common.h"
+#include "lib/xercesxmldom/nodes/Common.h"
 
 namespace xdom {
 

@@ -1,4 +1,4 @@
-#include "lib/xercesxmldom/Parser.h"
+#include "lib/xercesxmldom/parse/Parser.h"
 
 #include <bit>
 #include <cerrno>
@@ -27,12 +27,12 @@
 #include <xercesc/validators/DTD/DTDElementDecl.hpp>
 #include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 
-#include "lib/xercesxmldom/Limits.h"
-#include "lib/xercesxmldom/Resolver.h"
-#include "lib/xercesxmldom/SaveRules.h"
-#include "lib/xercesxmldom/Subset.h"
-#include "lib/xercesxmldom/Writer.h"
-#include "lib/xercesxmldom/XercesPrivate.h"
+#include "lib/xercesxmldom/parse/Limits.h"
+#include "lib/xercesxmldom/parse/Resolver.h"
+#include "lib/xercesxmldom/save/SaveRules.h"
+#include "lib/xercesxmldom/parse/Subset.h"
+#include "lib/xercesxmldom/save/Writer.h"
+#include "lib/xercesxmldom/xerces/XercesPrivate.h"
 
 namespace xdom {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "lib/xercesxmldom/Common.h"
+#include "lib/xercesxmldom/nodes/Common.h"
 
 namespace xdom {
 

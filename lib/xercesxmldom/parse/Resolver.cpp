@@ -1,4 +1,4 @@
-#include "lib/xercesxmldom/Resolver.h"
+#include "lib/xercesxmldom/parse/Resolver.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

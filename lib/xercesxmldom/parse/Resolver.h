@@ -11,8 +11,8 @@
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/XMLEntityResolver.hpp>
 
-#include "lib/xercesxmldom/Common.h"
-#include "lib/xercesxmldom/Limits.h"
+#include "lib/xercesxmldom/nodes/Common.h"
+#include "lib/xercesxmldom/parse/Limits.h"
 
 namespace xdom {
 

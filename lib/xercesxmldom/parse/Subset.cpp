@@ -1,4 +1,4 @@
-#include "lib/xercesxmldom/Subset.h"
+#include "lib/xercesxmldom/parse/Subset.h"
 
 #include <xercesc/framework/XMLNotationDecl.hpp>
 #include <xercesc/validators/DTD/DTDAttDef.hpp>

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "lib/xercesxmldom/Common.h"
+#include "lib/xercesxmldom/nodes/Common.h"
 
 namespace xercesc_3_2 {
 class DTDAttDef;

@@ -1,7 +1,7 @@
-#include "lib/xercesxmldom/Namespaces.h"
+#include "lib/xercesxmldom/save/Namespaces.h"
 
-#include "lib/xercesxmldom/Nodes.h"
-#include "lib/xercesxmldom/SaveRules.h"
+#include "lib/xercesxmldom/nodes/Nodes.h"
+#include "lib/xercesxmldom/save/SaveRules.h"
 
 namespace xdom {
 

@@ -14,7 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "lib/xercesxmldom/Common.h"
+#include "lib/xercesxmldom/nodes/Common.h"
 
 namespace xdom {
 

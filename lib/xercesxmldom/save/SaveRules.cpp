@@ -1,4 +1,4 @@
-#include "lib/xercesxmldom/SaveRules.h"
+#include "lib/xercesxmldom/save/SaveRules.h"
 
 #include <xercesc/util/XMLChar.hpp>
 

@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-#include "lib/xercesxmldom/Common.h"
+#include "lib/xercesxmldom/nodes/Common.h"
 
 namespace xdom {
 

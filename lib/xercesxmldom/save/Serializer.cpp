@@ -1,9 +1,9 @@
-#include "lib/xercesxmldom/Serializer.h"
+#include "lib/xercesxmldom/save/Serializer.h"
 
-#include "lib/xercesxmldom/Namespaces.h"
-#include "lib/xercesxmldom/Nodes.h"
-#include "lib/xercesxmldom/SaveRules.h"
-#include "lib/xercesxmldom/Writer.h"
+#include "lib/xercesxmldom/save/Namespaces.h"
+#include "lib/xercesxmldom/nodes/Nodes.h"
+#include "lib/xercesxmldom/save/SaveRules.h"
+#include "lib/xercesxmldom/save/Writer.h"
 
 namespace xdom {
 

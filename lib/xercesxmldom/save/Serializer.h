@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "lib/xercesxmldom/Common.h"
+#include "lib/xercesxmldom/nodes/Common.h"
 
 namespace xdom {
 

@@ -1,13 +1,13 @@
-#include "lib/xercesxmldom/Writer.h"
+#include "lib/xercesxmldom/save/Writer.h"
 
 #include <cstring>
 
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/TransService.hpp>
 
-#include "lib/xercesxmldom/Nodes.h"
-#include "lib/xercesxmldom/SaveRules.h"
-#include "lib/xercesxmldom/Serializer.h"
+#include "lib/xercesxmldom/nodes/Nodes.h"
+#include "lib/xercesxmldom/save/SaveRules.h"
+#include "lib/xercesxmldom/save/Serializer.h"
 
 namespace xdom {
 

@@ -1,8 +1,8 @@
-#include "lib/xercesxmldom/Build.h"
+#include "lib/xercesxmldom/store/Build.h"
 
 #include <algorithm>
 
-#include "lib/xercesxmldom/XercesPrivate.h"
+#include "lib/xercesxmldom/xerces/XercesPrivate.h"
 
 namespace xdom {
 

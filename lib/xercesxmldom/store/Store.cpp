@@ -1,10 +1,10 @@
-#include "lib/xercesxmldom/Store.h"
+#include "lib/xercesxmldom/store/Store.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
-#include "lib/xercesxmldom/Limits.h"
+#include "lib/xercesxmldom/parse/Limits.h"
 
 namespace xdom {
 

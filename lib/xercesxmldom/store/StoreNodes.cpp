@@ -1,9 +1,9 @@
 // Wrappers, lists and attribute maps over a document's store, and the step
 // that turns the store into a Xerces tree.
-#include "lib/xercesxmldom/Nodes.h"
+#include "lib/xercesxmldom/nodes/Nodes.h"
 
-#include "lib/xercesxmldom/Build.h"
-#include "lib/xercesxmldom/ListCursor.h"
+#include "lib/xercesxmldom/store/Build.h"
+#include "lib/xercesxmldom/store/ListCursor.h"
 
 namespace xdom {
 

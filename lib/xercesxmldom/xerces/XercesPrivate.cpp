@@ -1,4 +1,4 @@
-#include "lib/xercesxmldom/XercesPrivate.h"
+#include "lib/xercesxmldom/xerces/XercesPrivate.h"
 
 #include <algorithm>
 
