@@ -692,39 +692,33 @@ std::u16string LineFromBytes(Read&& read, int32_t line) {
       uint8_t b0 = first, b1 = chunk[k];
       return wide == 1 ? (b0 | (b1 << 8)) : ((b0 << 8) | b1);
     };
+    // Counts the line ends; keep adds the unit's bytes while on the line.
+    auto step = [&](uint32_t u, auto&& keep) {
+      if (u == 0x0A) {
+        if (!lastWasCR) ++current;
+        lastWasCR = false;
+      } else if (u == 0x0D) {
+        ++current;
+        lastWasCR = true;
+      } else {
+        lastWasCR = false;
+        if (current == line && bytes.size() < maxBytes) keep();
+      }
+      if (current > line || (current == line && bytes.size() >= maxBytes)) done = true;
+    };
     if (carry && n > 0) {
-      uint32_t u = unitAt(0, carried);
       i = 1;
       carry = 0;
-      // handled like any other unit below
-      if (u == 0x0A) {
-        if (!lastWasCR) ++current;
-        lastWasCR = false;
-      } else if (u == 0x0D) {
-        ++current;
-        lastWasCR = true;
-      } else {
-        lastWasCR = false;
-        if (current == line && bytes.size() < maxBytes) {
-          bytes.push_back(carried);
-          bytes.push_back(chunk[0]);
-        }
-      }
-      if (current > line || (current == line && bytes.size() >= maxBytes)) done = true;
+      step(unitAt(0, carried), [&] {
+        bytes.push_back(carried);
+        bytes.push_back(chunk[0]);
+      });
     }
     for (; !done && i + unit <= n; i += unit) {
-      uint32_t u = wide ? unitAt(i + 1, chunk[i]) : chunk[i];
-      if (u == 0x0A) {
-        if (!lastWasCR) ++current;
-        lastWasCR = false;
-      } else if (u == 0x0D) {
-        ++current;
-        lastWasCR = true;
-      } else {
-        lastWasCR = false;
-        if (current == line && bytes.size() < maxBytes) bytes.insert(bytes.end(), chunk.begin() + static_cast<std::ptrdiff_t>(i), chunk.begin() + static_cast<std::ptrdiff_t>(i + unit));
-      }
-      if (current > line || (current == line && bytes.size() >= maxBytes)) done = true;
+      step(wide ? unitAt(i + 1, chunk[i]) : chunk[i], [&] {
+        bytes.insert(bytes.end(), chunk.begin() + static_cast<std::ptrdiff_t>(i),
+                     chunk.begin() + static_cast<std::ptrdiff_t>(i + unit));
+      });
     }
     if (done) break;
     if (wide && i < n) {
