@@ -248,6 +248,10 @@ struct IXMLNode : rtl::IInterface {
   virtual void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet, WideString& output) = 0;
   virtual void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet,
                              const rtl::ComPtr<IXMLDocumentIntf>& outputDoc) = 0;
+  // IsTextElement and, when true, the node's text (GetText) into text, in
+  // one look at the DOM where the vendor allows; false leaves text alone.
+  // Unlike GetText it never adds a text child to an empty element.
+  virtual bool ReadTextElement(WideString& text) = 0;
 
  protected:
   ~IXMLNode() = default;

@@ -1,7 +1,12 @@
 // Random edit sequences over three documents, checking after every step that
 // every list anyone can reach lists its owner's DOM children (or attributes)
 // in DOM order, that every parent link names the DOM parent's wrapper or
-// nothing, and that walking the lists ends. RapidCheck shrinks a failure to
+// nothing, and that walking the lists ends. One kind of step is a plain
+// walk that holds only the lists it is in, so that the layer lets go of
+// what it made behind it: what anyone else holds must not change under it,
+// nodes of a class with state of their own must stay, and walking again
+// (or holding everything) must read the same; an edit through another
+// reference may come in the middle of it. RapidCheck shrinks a failure to
 // a short sequence and prints it with the seed that replays it
 // (RC_PARAMS="seed=..." or the "reproduce" string it prints).
 #include <gtest/gtest.h>
@@ -25,12 +30,12 @@ using namespace xmltest;
 enum Kind : uint8_t {
   kNop, kTakeChildren, kTakeAttributes, kTakeItem, kTakeRelative, kAddChild, kInsert, kRemove, kReplace,
   kFragment, kSetAttribute, kAddAttributeNode, kSetDocumentElement, kRefresh, kUpdateMode, kHost, kReload,
-  kRelease, kText, kClone, kCreate, kIndent, kDropDocument, kClear, kKinds
+  kRelease, kText, kClone, kCreate, kIndent, kDropDocument, kClear, kWalk, kKinds
 };
 constexpr const char* kKindNames[] = {
     "Nop", "TakeChildren", "TakeAttributes", "TakeItem", "TakeRelative", "AddChild", "Insert", "Remove",
     "Replace", "Fragment", "SetAttribute", "AddAttributeNode", "SetDocumentElement", "Refresh", "UpdateMode",
-    "Host", "Reload", "Release", "Text", "Clone", "Create", "Indent", "DropDocument", "Clear"};
+    "Host", "Reload", "Release", "Text", "Clone", "Create", "Indent", "DropDocument", "Clear", "Walk"};
 
 // One step; its numbers pick documents, held nodes, held lists, names and
 // positions (modulo what there is), so any sequence is valid.
@@ -56,6 +61,55 @@ void showValue(const Sequence& sequence, std::ostream& os) {
 constexpr std::array<const char*, 3> kTexts = {"<r><a/><b x='1'><c/>t</b></r>",
                                                 "<s xmlns:p='urn:p'><p:d y='2'/><!--c--><e/></s>", "<t/>"};
 const std::array<const char16_t*, 5> kNames = {u"a", u"b", u"x", u"p:d", u"y"};
+
+// A node class with state of its own: the layer must keep its wrappers.
+struct TTagged : TXMLNode {
+  using TXMLNode::TXMLNode;
+  XMLNODE_CLASS(TTagged)
+  int tag = 0;
+};
+
+// Every node from start on as any reader walks a document (name, attributes
+// with their text, a text element's text, child lists), holding only the
+// lists it is in unless keepAll. before(k, node) comes before the k-th node.
+template <class F>
+std::vector<WideString> Walk(ComPtr<IXMLNode> start, bool keepAll, F&& before) {
+  struct Frame {
+    ComPtr<IXMLNodeList> list;
+    int32_t next, count;
+  };
+  std::vector<Frame> stack;
+  std::vector<ComPtr<IXMLNode>> kept;
+  std::vector<WideString> seen;
+  int visits = 0;
+  const auto visit = [&](const ComPtr<IXMLNode>& node) {
+    before(visits++, node);
+    if (keepAll) kept.push_back(node);
+    seen.push_back(node->GetNodeName());
+    const ComPtr<IXMLNodeList> attributes = node->GetAttributeNodes();
+    for (int32_t j = 0, n = attributes->GetCount(); j < n; ++j) {
+      const ComPtr<IXMLNode> attribute = attributes->Get(j);
+      seen.push_back(attribute->GetNodeName());
+      seen.push_back(attribute->GetText());
+    }
+    if (WideString text; node->ReadTextElement(text)) seen.push_back(u"#" + text);
+    if (node->HasChildNodes()) {
+      ComPtr<IXMLNodeList> children = node->GetChildNodes();
+      const int32_t count = children->GetCount();
+      stack.push_back({std::move(children), 0, count});
+    }
+  };
+  visit(std::move(start));
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.next >= top.count) {
+      stack.pop_back();
+      continue;
+    }
+    visit(top.list->Get(top.next++));  // may grow the stack: top dangles after
+  }
+  return seen;
+}
 
 class Model {
  public:
@@ -262,7 +316,10 @@ class Model {
         if (auto n = Node(a)) {
           if (b % 3 == 0) n->Resync();
           else if (b % 3 == 1) n->Normalize();
-          else n.query<IXMLNodeAccess>()->RegisterChildNode(kNames[c % kNames.size()], c % 2 ? NodeClassOf<TXMLNode>() : nullptr);
+          else
+            n.query<IXMLNodeAccess>()->RegisterChildNode(
+                kNames[c % kNames.size()],
+                c % 3 == 0 ? nullptr : c % 3 == 1 ? NodeClassOf<TXMLNode>() : NodeClassOf<TTagged>());
         }
         break;
       case kUpdateMode:
@@ -317,7 +374,68 @@ class Model {
       case kClear:
         if (auto l = List(a)) l->Clear();
         break;
+      case kWalk:
+        WalkStep(op);
+        break;
     }
+  }
+
+  // What the held objects show: whether each held node stands in its
+  // parent's child list, and whether each held list is the one its owner
+  // hands out.
+  std::vector<bool> Observe() {
+    std::vector<bool> shown;
+    for (auto& node : nodes_) {
+      ComPtr<IXMLNode> parent = node->GetParentNode();
+      shown.push_back(parent && parent->GetChildNodes()->IndexOf(node) >= 0);
+    }
+    for (auto& list : lists_) {
+      TXMLNodeList* object = ListObjectOf(list.get());
+      TXMLNode* owner = object->Owner();
+      const bool follows = owner && object->Source() != TXMLNodeList::lsNone && list->GetUpdateCount() == 0;
+      shown.push_back(follows && (object->Source() == TXMLNodeList::lsChildren ? owner->GetChildNodes()
+                                                                              : owner->GetAttributeNodes()) == list);
+    }
+    return shown;
+  }
+
+  ComPtr<IXMLNode> WalkStart(const Op& op) {
+    ComPtr<IXMLNode> start = op.b % 2 ? Node(op.a) : nullptr;
+    if (!start && Doc(op.a)->GetActive()) start = Doc(op.a)->GetDocumentElement();
+    return start;
+  }
+
+  void WalkStep(const Op& op) {
+    ComPtr<IXMLNode> start = WalkStart(op);
+    if (!start) return;
+    const std::vector<bool> before = Observe();
+    if (op.c % 2) {
+      // Another reference edits the document (or another) while the walk
+      // goes; the checks after the step see what came of it.
+      const Op edit{static_cast<uint8_t>((op.c / 2) % kWalk), op.d, op.a, op.b, op.c};
+      Walk(std::move(start), false, [&](int k, const ComPtr<IXMLNode>&) {
+        if (k == op.d % 8) Step(edit);
+      });
+      return;
+    }
+    // Tagged wrappers get a tag on the first walk and must show it again.
+    int next = 0;
+    std::vector<int> tags[2];
+    const auto tagger = [&](std::vector<int>& into) {
+      return [&next, to = &into](int, const ComPtr<IXMLNode>& node) {
+        if (auto* tagged = dynamic_cast<TTagged*>(NodeObjectOf(node.get()))) {
+          if (!tagged->tag) tagged->tag = ++next;
+          to->push_back(tagged->tag);
+        }
+      };
+    };
+    const std::vector<WideString> first = Walk(start, false, tagger(tags[0]));
+    const std::vector<WideString> again = Walk(start, false, tagger(tags[1]));
+    start = nullptr;
+    RC_ASSERT(Observe() == before);
+    RC_ASSERT(again == first);
+    RC_ASSERT(tags[1] == tags[0]);
+    RC_ASSERT(Walk(WalkStart(op), true, [](int, const ComPtr<IXMLNode>&) {}) == first);
   }
 
   bool checkEachStep_;
