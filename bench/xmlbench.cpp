@@ -36,7 +36,6 @@
 #include <iterator>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/Unit1.h"
 #include "app/XMLTreeModel.h"
@@ -45,6 +44,7 @@
 #include "bench/Measure.h"
 #include "rtl/Exception.h"
 #include "rtl/TextConv.h"
+#include "tests/support/PlainWalk.h"
 #include "xml/XMLDoc.h"
 
 namespace {
@@ -149,15 +149,10 @@ struct WalkCount {
   uint64_t chars = 0;
 };
 
-WalkCount PlainWalk(const rtl::ComPtr<IXMLNode>& root) {
-  struct Frame {
-    rtl::ComPtr<IXMLNodeList> children;
-    int32_t next;
-    int32_t count;
-  };
-  std::vector<Frame> stack;
+// Out of line, so that a profile can be limited to it.
+[[gnu::noinline]] WalkCount PlainWalk(const rtl::ComPtr<IXMLNode>& root) {
   WalkCount seen;
-  const auto visit = [&](const rtl::ComPtr<IXMLNode>& node) {
+  plainwalk::WalkNodes(root, [&](const rtl::ComPtr<IXMLNode>& node) {
     ++seen.nodes;
     seen.chars += node->GetNodeName().size();
     const rtl::ComPtr<IXMLNodeList> attributes = node->GetAttributeNodes();
@@ -166,21 +161,7 @@ WalkCount PlainWalk(const rtl::ComPtr<IXMLNode>& root) {
       ++seen.nodes;
       seen.chars += attribute->GetNodeName().size() + attribute->GetText().size();
     }
-    if (node->HasChildNodes()) {
-      rtl::ComPtr<IXMLNodeList> children = node->GetChildNodes();
-      const int32_t count = children->GetCount();
-      stack.push_back({std::move(children), 0, count});
-    }
-  };
-  visit(root);
-  while (!stack.empty()) {
-    Frame& top = stack.back();
-    if (top.next >= top.count) {
-      stack.pop_back();
-      continue;
-    }
-    visit(top.children->Get(top.next++));  // may grow the stack: top dangles after
-  }
+  });
   return seen;
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "XmlTestUtil.h"
+#include "tests/support/PlainWalk.h"
 #include "xml/XMLConst.h"
 #include "xml/XMLTreeSync.h"
 
@@ -71,19 +72,14 @@ struct TTagged : TXMLNode {
 };
 
 // Every node from start on as any reader walks a document (name, attributes
-// with their text, a text element's text, child lists), holding only the
-// lists it is in unless keepAll. before(k, node) comes before the k-th node.
+// with their text, a text element's text), holding only the lists it is in
+// unless keepAll. before(k, node) comes before the k-th node.
 template <class F>
 std::vector<WideString> Walk(ComPtr<IXMLNode> start, bool keepAll, F&& before) {
-  struct Frame {
-    ComPtr<IXMLNodeList> list;
-    int32_t next, count;
-  };
-  std::vector<Frame> stack;
   std::vector<ComPtr<IXMLNode>> kept;
   std::vector<WideString> seen;
   int visits = 0;
-  const auto visit = [&](const ComPtr<IXMLNode>& node) {
+  plainwalk::WalkNodes(std::move(start), [&](const ComPtr<IXMLNode>& node) {
     before(visits++, node);
     if (keepAll) kept.push_back(node);
     seen.push_back(node->GetNodeName());
@@ -94,21 +90,7 @@ std::vector<WideString> Walk(ComPtr<IXMLNode> start, bool keepAll, F&& before) {
       seen.push_back(attribute->GetText());
     }
     if (WideString text; node->ReadTextElement(text)) seen.push_back(u"#" + text);
-    if (node->HasChildNodes()) {
-      ComPtr<IXMLNodeList> children = node->GetChildNodes();
-      const int32_t count = children->GetCount();
-      stack.push_back({std::move(children), 0, count});
-    }
-  };
-  visit(std::move(start));
-  while (!stack.empty()) {
-    Frame& top = stack.back();
-    if (top.next >= top.count) {
-      stack.pop_back();
-      continue;
-    }
-    visit(top.list->Get(top.next++));  // may grow the stack: top dangles after
-  }
+  });
   return seen;
 }
 
