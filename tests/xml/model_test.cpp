@@ -17,6 +17,7 @@
 #include <map>
 #include <ostream>
 #include <set>
+#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
@@ -73,13 +74,16 @@ struct TTagged : TXMLNode {
 
 // Every node from start on as any reader walks a document (name, attributes
 // with their text, a text element's text), holding only the lists it is in
-// unless keepAll. before(k, node) comes before the k-th node.
+// unless keepAll. before(k, node) comes before the k-th node. A list in
+// update mode may list an ancestor of its owner: such a walk never ends,
+// and is given up (as a refusal) after as many nodes as Check reads.
 template <class F>
 std::vector<WideString> Walk(ComPtr<IXMLNode> start, bool keepAll, F&& before) {
   std::vector<ComPtr<IXMLNode>> kept;
   std::vector<WideString> seen;
   int visits = 0;
   plainwalk::WalkNodes(std::move(start), [&](const ComPtr<IXMLNode>& node) {
+    if (visits == 20000) throw std::length_error("the lists in update mode make a cycle");
     before(visits++, node);
     if (keepAll) kept.push_back(node);
     seen.push_back(node->GetNodeName());
