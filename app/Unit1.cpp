@@ -411,12 +411,14 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
     }
     const TTreeNode current = loop.item;
     const rtl::ComPtr<IXMLNode> child = loop.children->Get(loop.next++);
-    const rtl::ComPtr<IXMLNodeList> attributes = child->GetAttributeNodes();
+    // The attribute list, when it has items: an element without attributes
+    // is told without making an empty one.
+    const rtl::ComPtr<IXMLNodeList> attributes = child->HasAttributeNodes() ? child->GetAttributeNodes() : nullptr;
     // Taken once: the trace line and the item show the same name.
     const rtl::WideString childName = child->GetNodeName();
     TraceNodeName(childName);
     // `loop` may dangle from here on: enter() can grow the stack.
-    if (const int32_t attributeCount = attributes->GetCount(); attributeCount > 0) {
+    if (const int32_t attributeCount = attributes ? attributes->GetCount() : 0; attributeCount > 0) {
       const TTreeNode element = AddItem(current, childName, 2);
       ++FElementCount;
       for (int32_t j = 0; j < attributeCount; ++j) enter(element, attributes->Get(j), ikAttribute);

@@ -348,6 +348,7 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet,
                      const rtl::ComPtr<IXMLDocumentIntf>& outputDoc) override;
   bool ReadTextElement(WideString& text) override;
+  bool HasAttributeNodes() override;
 
   // IXMLNodeAccess
   rtl::ComPtr<IXMLNode> AddChildOfClass(const WideString& tagName, const WideString& namespaceURI,
@@ -398,9 +399,6 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // This node's link, made on first request.
   TXMLNodeLink* Link();
   IDOMNode* DOMNode() const { return FDOMNode.get(); }
-  // Whether the node has attributes; asks the DOM when the node has no
-  // attribute list yet, rather than making one.
-  bool HasAttributeNodes();
   // Whether the node keeps an attribute list.
   bool CachesAttributeNodes() const { return FAttributeNodes != nullptr; }
   // Whether the node keeps any list.

@@ -87,11 +87,15 @@ std::vector<WideString> Walk(ComPtr<IXMLNode> start, bool keepAll, F&& before) {
     before(visits++, node);
     if (keepAll) kept.push_back(node);
     seen.push_back(node->GetNodeName());
+    const bool hasAttributes = node->HasAttributeNodes();
     const ComPtr<IXMLNodeList> attributes = node->GetAttributeNodes();
+    RC_ASSERT(hasAttributes == (attributes->GetCount() > 0));
     for (int32_t j = 0, n = attributes->GetCount(); j < n; ++j) {
       const ComPtr<IXMLNode> attribute = attributes->Get(j);
       seen.push_back(attribute->GetNodeName());
-      seen.push_back(attribute->GetText());
+      // A list in update mode may list an element as an attribute: its
+      // GetText would add a text child.
+      seen.push_back(attribute->GetNodeType() == ntAttribute ? attribute->GetText() : u"?");
     }
     if (WideString text; node->ReadTextElement(text)) seen.push_back(u"#" + text);
   });
