@@ -136,54 +136,6 @@ void TraceNodeName(rtl::WideStringView name) {
   format.Write(name);
 }
 
-// The references to object other than the caller's own.
-int32_t OtherReferences(rtl::IInterface* object) {
-  object->AddRef();
-  return object->Release() - 1;
-}
-
-// True when nobody but the owner's cache holds the list and (unless the
-// caller checked them already) nobody but the list holds its items: then
-// dropping it changes nothing anyone can see.
-bool HeldOnlyByOwner(const rtl::ComPtr<IXMLNodeList>& list, bool itemsChecked = false) {
-  if (OtherReferences(list.get()) > 1) return false;
-  if (!itemsChecked)
-    for (int32_t i = 0, n = list->GetCount(); i < n; ++i)
-      if (OtherReferences(list->Get(i).get()) > 1) return false;
-  return true;
-}
-
-// When the walk is done with a node it lets go of the lists it had built
-// for it, so the wrappers of a finished subtree are freed as the walk goes
-// instead of the whole document's wrappers staying alive beside the tree.
-// The DOM is the truth; the lists are built again should anyone ask. A list
-// that someone else holds, or whose items someone holds, stays (and so do
-// its owner's ancestors' lists, which keep the owner alive). Each returns
-// false when it kept the list; owner is null for a node of another kind.
-bool ReleaseAttributeList(TXMLNode* owner) {
-  if (!owner) return false;
-  if (!owner->CachesAttributeNodes()) return true;
-  if (!HeldOnlyByOwner(owner->GetAttributeNodes())) return false;
-  owner->SetAttributeNodes(nullptr);
-  return true;
-}
-
-// The walk has checked each child as it finished with it.
-bool ReleaseChildList(TXMLNode* owner) {
-  if (!owner || !HeldOnlyByOwner(owner->GetChildNodes(), true)) return false;
-  owner->SetChildNodes(nullptr);
-  return true;
-}
-
-// Whether node is a text element, and then its text; in one look at the DOM
-// where the layer's object is at hand.
-bool ReadTextElement(IXMLNode& node, TXMLNode* object, rtl::WideString& text) {
-  if (object) return object->ReadTextElement(text);
-  if (!node.IsTextElement()) return false;
-  text = node.GetText();
-  return true;
-}
-
 void ShowCounter(QLabel* label, int32_t value) {
   label->setText(QString::number(value));
   label->resize(label->sizeHint().width(), kCounterLabelHeight);
@@ -392,6 +344,8 @@ void TForm1::Load(const rtl::AnsiString& FileName) {
 // own before the next sibling is taken. Document depth is unbounded, so the
 // pending child loops live on an explicit stack instead of the call stack;
 // each frame is one suspended loop, resumed where the nested walk returned.
+// Only the public interfaces are used: how long the lists and wrappers the
+// walk asks for live is the document layer's business.
 void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Node, TItemKind Kind) {
   struct ChildLoop {
     rtl::ComPtr<IXMLNode> node;
@@ -400,8 +354,6 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
     TTreeNode item;
     int32_t next;
     int32_t count;
-    // Some list below the node stays, so the node's own list must too.
-    bool keep = false;
   };
   std::vector<ChildLoop> loops;
   rtl::WideString text;
@@ -431,6 +383,7 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
       case ikAttribute: {
         const TTreeNode attribute = AddItem(parent, node->GetNodeName(), 4);
         ++FAttributeCount;
+        // The one nested walk an attribute makes, ikAttrValue, inline.
         AddItem(attribute, node->GetText(), 5);
         ++FAttrValueCount;
         return;
@@ -453,51 +406,32 @@ void TForm1::AddNodeItems(TTreeNode ParentItem, const rtl::ComPtr<IXMLNode>& Nod
     if (step % kNodesPerPump == 0) loadPump_->Pump();
     ChildLoop& loop = loops.back();
     if (loop.next >= loop.count) {
-      const rtl::ComPtr<IXMLNode> finished = std::move(loop.node);
-      // The loop's own hold on the list is not one that keeps it.
-      loop.children = nullptr;
-      const bool keep = loop.keep;
       loops.pop_back();
-      // Beside the parent's list and `finished`, nobody may hold the node.
-      if ((keep || !ReleaseChildList(NodeObjectOf(finished.get())) || OtherReferences(finished.get()) > 1) &&
-          !loops.empty())
-        loops.back().keep = true;
       continue;
     }
-    const int32_t i = loop.next++;
     const TTreeNode current = loop.item;
-    const size_t parentLoop = loops.size() - 1;
-    const rtl::ComPtr<IXMLNode> child = loop.children->Get(i);
-    TXMLNode* const object = NodeObjectOf(child.get());
-    {
-      // Only a node with attributes is given an attribute list.
-      rtl::ComPtr<IXMLNodeList> attributes;
-      if (object ? object->HasAttributeNodes() : child->GetAttributeNodes()->GetCount() > 0)
-        attributes = child->GetAttributeNodes();
-      // Taken once: the trace line and the item show the same name.
-      const rtl::WideString childName = child->GetNodeName();
-      TraceNodeName(childName);
-      // `loop` may dangle from here on: enter() can grow the stack.
-      if (attributes && attributes->GetCount() > 0) {
-        const TTreeNode element = AddItem(current, childName, 2);
-        ++FElementCount;
-        const int32_t attributeCount = attributes->GetCount();
-        for (int32_t j = 0; j < attributeCount; ++j) enter(element, attributes->Get(j), ikAttribute);
-        enter(element, child, ikChildrenOnly);
-      } else if (ReadTextElement(*child, object, text)) {
-        const TTreeNode element = AddItem(current, childName, 2);
-        ++FElementCount;
-        AddItem(element, text, 3);
-        ++FTextCount;
-      } else {
-        enter(current, child, ikElement, &childName);
-      }
+    const rtl::ComPtr<IXMLNode> child = loop.children->Get(loop.next++);
+    // The attribute list, when it has items: an element without attributes
+    // is told without making an empty one.
+    const rtl::ComPtr<IXMLNodeList> attributes = child->HasAttributeNodes() ? child->GetAttributeNodes() : nullptr;
+    // Taken once: the trace line and the item show the same name.
+    const rtl::WideString childName = child->GetNodeName();
+    TraceNodeName(childName);
+    // `loop` may dangle from here on: enter() can grow the stack.
+    if (const int32_t attributeCount = attributes ? attributes->GetCount() : 0; attributeCount > 0) {
+      const TTreeNode element = AddItem(current, childName, 2);
+      ++FElementCount;
+      for (int32_t j = 0; j < attributeCount; ++j) enter(element, attributes->Get(j), ikAttribute);
+      enter(element, child, ikChildrenOnly);
+    } else if (child->ReadTextElement(text)) {
+      // IsTextElement and the ikText step's text in one call.
+      const TTreeNode element = AddItem(current, childName, 2);
+      ++FElementCount;
+      AddItem(element, text, 3);
+      ++FTextCount;
+    } else {
+      enter(current, child, ikElement, &childName);
     }
-    // A child's own child list, if it has a loop, goes when that loop ends,
-    // and the child is checked then; one without is checked now (held by
-    // the parent's list and `child`).
-    if (!ReleaseAttributeList(object) || (loops.size() == parentLoop + 1 && OtherReferences(child.get()) > 1))
-      loops[parentLoop].keep = true;
   }
   viewer::WritePendingTrace();
 }

@@ -6,11 +6,15 @@
 // viewer's whole load (LoadXMLFile on an offscreen window, the trace going
 // to TRACEFILE through standard output) and its first paint; then the same
 // load again in stages on a fresh window: document load, walk and tree fill,
-// expansion. Each stage starts with the heap trimmed and the resident
+// expansion; then on a third window a plain walk of the loaded document
+// through the public interfaces and the document's closing after it.
+// Each stage starts with the heap trimmed and the resident
 // high-water mark reset, and reports the peak it added over its start.
 // Last, what the process holds after a document is closed and after a load
 // fails (a well-formedness error near the end of a copy of FILE, and an
 // expansion refused), against what it held before, untrimmed.
+// "ratio-walk" gives the plain walk's CPU over the scan's, its added peak
+// over the file's size and the closing's CPU over the scan's.
 // The last line is "ratio time=X.XX memory=Y.YY", the whole load over the
 // scan (wall time; added peak); "ratio-dom" lines compare with the DOM
 // parse. With --runs N the floors and the whole load run N times each and
@@ -40,6 +44,7 @@
 #include "bench/Measure.h"
 #include "rtl/Exception.h"
 #include "rtl/TextConv.h"
+#include "tests/support/PlainWalk.h"
 #include "xml/XMLDoc.h"
 
 namespace {
@@ -153,6 +158,32 @@ std::string WriteTypedCopy(const std::string& path, const std::string& to) {
   out << text;
   if (!out.flush()) Die("cannot write " + to);
   return to;
+}
+
+// Every node through the public interfaces, as any caller of the document
+// layer reads a document: each node's name, its attributes with their
+// names and text, its child list. Holds only the child lists it is going
+// through. Returns the nodes seen and the characters read, so that nothing
+// is left out.
+struct WalkCount {
+  uint64_t nodes = 0;
+  uint64_t chars = 0;
+};
+
+// Out of line, so that a profile can be limited to it.
+[[gnu::noinline]] WalkCount PlainWalk(const rtl::ComPtr<IXMLNode>& root) {
+  WalkCount seen;
+  plainwalk::WalkNodes(root, [&](const rtl::ComPtr<IXMLNode>& node) {
+    ++seen.nodes;
+    seen.chars += node->GetNodeName().size();
+    const rtl::ComPtr<IXMLNodeList> attributes = node->GetAttributeNodes();
+    for (int32_t j = 0, n = attributes->GetCount(); j < n; ++j) {
+      const rtl::ComPtr<IXMLNode> attribute = attributes->Get(j);
+      ++seen.nodes;
+      seen.chars += attribute->GetNodeName().size() + attribute->GetText().size();
+    }
+  });
+  return seen;
 }
 
 // Resident size before a document is loaded into a fresh window (heap
@@ -321,9 +352,28 @@ int main(int argc, char** argv) {
   } catch (...) {
     Die("load failed: " + Message(std::current_exception()));
   }
+  // The document read as any caller of the layer reads it, then freed.
+  bench::StageResult walk, freed;
+  WalkCount walked;
+  try {
+    TForm1 form;
+    form.XMLDocument1->LoadFromFile(rtl::NarrowToWide(file));
+    const bench::StageTimer walkTimer;
+    walked = PlainWalk(form.XMLDocument1->GetDocumentElement());
+    walk = walkTimer.Stop();
+    const bench::StageTimer freeTimer;
+    form.XMLDocument1->SetActive(false);
+    freed = freeTimer.Stop();
+  } catch (...) {
+    Die("plain walk failed: " + Message(std::current_exception()));
+  }
+
   Report(bench::FormatStage("load", load, nodes) + "  [TXMLDocument::LoadFromFile]");
   Report(bench::FormatStage("fill", fill, nodes) + "  [walk and tree fill, trace]");
   Report(bench::FormatStage("expand", expand, nodes) + "  [ExpandAll]");
+  Report(bench::FormatStage("walk", walk, nodes) + "  [plain walk through IXMLNode, IXMLNodeList: " +
+         std::to_string(walked.nodes) + " nodes, " + std::to_string(walked.chars) + " characters]");
+  Report(bench::FormatStage("free", freed, nodes) + "  [document closed after the plain walk]");
   Report(bench::FormatStage("total", total, nodes) + "  [LoadXMLFile, trace to file]");
   Report(bench::FormatStage("paint", paint, nodes) + "  [first layout and paint after the load]");
   Report("trace " + std::to_string(traceBytes) + " bytes from LoadXMLFile" + (keepTrace ? " in " + tracePath : ""));
@@ -397,6 +447,9 @@ int main(int argc, char** argv) {
   Report(line);
   std::snprintf(line, sizeof line, "ratio-edit cpu=%.2f memory=%.2f", ratio(edit.cpu, scan.stage.cpu),
                 ratio(added(edit), bytes));
+  Report(line);
+  std::snprintf(line, sizeof line, "ratio-walk time=%.2f memory=%.2f free=%.2f", ratio(walk.cpu, scan.stage.cpu),
+                ratio(added(walk), static_cast<double>(FileSize(file))), ratio(freed.cpu, scan.stage.cpu));
   Report(line);
   std::snprintf(line, sizeof line, "ratio-dom-cpu time=%.2f", ratio(total.cpu, floor.stage.cpu));
   Report(line);

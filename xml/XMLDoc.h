@@ -347,6 +347,8 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet, WideString& output) override;
   void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet,
                      const rtl::ComPtr<IXMLDocumentIntf>& outputDoc) override;
+  bool ReadTextElement(WideString& text) override;
+  bool HasAttributeNodes() override;
 
   // IXMLNodeAccess
   rtl::ComPtr<IXMLNode> AddChildOfClass(const WideString& tagName, const WideString& namespaceURI,
@@ -397,19 +399,23 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // This node's link, made on first request.
   TXMLNodeLink* Link();
   IDOMNode* DOMNode() const { return FDOMNode.get(); }
-  // Whether the node has attributes; asks the DOM when the node has no
-  // attribute list yet, rather than making one.
-  bool HasAttributeNodes();
   // Whether the node keeps an attribute list.
   bool CachesAttributeNodes() const { return FAttributeNodes != nullptr; }
-  // IsTextElement and, when true, GetText into text, with one look at the
-  // DOM for both (as this class answers them); false leaves text alone.
-  bool ReadTextElement(WideString& text);
+  // Whether the node keeps any list.
+  bool CachesLists() const { return FChildNodes || FAttributeNodes; }
   // The DOM document the node belongs to (the node itself for a document).
   rtl::ComPtr<IDOMDocument> DOMDocument();
   bool IsDocElement() const { return FIsDocElement; }
   // The reference count of the node itself.
   int32_t RefCount() const { return FRefCount.load(std::memory_order_acquire); }
+  // Whether the wrapper carries anything beyond what its DOM node and its
+  // place in the tree give it: a read-only flag, registrations, hosted
+  // nodes, a container, and (unless a descendant says otherwise) a
+  // descendant class's own fields. Such a wrapper lives as long as its
+  // parent's list. Any other wrapper, and the lists it caches, go as soon
+  // as nobody outside the layer can observe them, and are made again,
+  // alike, when next asked for.
+  virtual bool KeepsState() const;
 
   // Callbacks the host calls after each list notification; never set by the
   // layer itself.
@@ -453,6 +459,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // Stores value in a list field, telling both lists whether their owner
   // caches them.
   void CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& value);
+  // Called when the count falls to one (normally its list's hold): lets go
+  // of the cached lists that nobody can observe any more.
+  void LetGoOfUnheldLists();
   rtl::ComPtr<IXMLNode> Sibling(int32_t delta);
   void HostedListNotify(bool childList, TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
                         const OleVariant& indexOrName, bool beforeOperation);

@@ -248,6 +248,14 @@ struct IXMLNode : rtl::IInterface {
   virtual void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet, WideString& output) = 0;
   virtual void TransformNode(const rtl::ComPtr<IXMLNode>& styleSheet,
                              const rtl::ComPtr<IXMLDocumentIntf>& outputDoc) = 0;
+  // IsTextElement and, when true, the node's text (GetText) into text, in
+  // one look at the DOM where the vendor allows; false leaves text alone.
+  // Unlike GetText it never adds a text child to an empty element.
+  virtual bool ReadTextElement(WideString& text) = 0;
+  // Whether the node's attribute list (GetAttributeNodes) has items;
+  // answered without making the list where the node has none yet, so that a
+  // walk need not make an empty list for every element without attributes.
+  virtual bool HasAttributeNodes() = 0;
 
  protected:
   ~IXMLNode() = default;

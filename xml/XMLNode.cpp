@@ -4,6 +4,7 @@
 #include "xml/XMLDoc.h"
 
 #include <algorithm>
+#include <typeinfo>
 #include <unordered_set>
 #include <vector>
 
@@ -52,6 +53,59 @@ thread_local DestroyQueue tDestroyQueue;
 }
 
 const TNodeClassArray kNoClasses;
+
+// Set while the layer's own passing holds make counts rise and fall (a node
+// letting go of its lists, references moved between documents, a list
+// cached or dropped): a count falling to one meanwhile must not start
+// another letting go in the middle of it.
+thread_local bool tKeepLists = false;
+
+class TKeepListsScope {
+ public:
+  TKeepListsScope() : outer_(tKeepLists) { tKeepLists = true; }
+  ~TKeepListsScope() { tKeepLists = outer_; }
+  TKeepListsScope(const TKeepListsScope&) = delete;
+  TKeepListsScope& operator=(const TKeepListsScope&) = delete;
+
+ private:
+  bool outer_;
+};
+
+// Holds a list's lock across a run of calls on it: each call then takes the
+// lock again for the price of a compare, not of the mutex.
+class TListLock {
+ public:
+  explicit TListLock(const rtl::TInterfaceList<IXMLNode>& list) : list_(list) { list_.Lock(); }
+  ~TListLock() { list_.Unlock(); }
+  TListLock(const TListLock&) = delete;
+  TListLock& operator=(const TListLock&) = delete;
+
+ private:
+  const rtl::TInterfaceList<IXMLNode>& list_;
+};
+
+// Whether dropping owner's cached list changes nothing anyone can observe:
+// only the owner's cache holds it, it follows the DOM (not in update mode,
+// not a list of its user's), and every node it lists is held by nothing but
+// the list, carries no state of its own and caches no list. (A node that
+// kept a list when it was last let go had it observed then; it lets go of
+// it when it is let go again.)
+bool Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
+  TXMLNodeList* list = ListObjectOf(intf);
+  if (!list || list->Owner() != owner || list->RefCount() != 1 || list->GetUpdateCount() != 0 ||
+      list->Source() == TXMLNodeList::lsNone)
+    return false;
+  rtl::TInterfaceList<IXMLNode>& items = list->List();
+  const TListLock lock(items);
+  for (int32_t i = 0, n = items.Count(); i < n; ++i) {
+    const rtl::ComPtr<IXMLNode> item = items.Get(i);
+    const TXMLNode* node = NodeObjectOf(item.get());
+    // Two: the list's reference and this loop's.
+    if (!node || node->RefCount() != 2 || node->KeepsState() || node->CachesLists())
+      return false;
+  }
+  return true;
+}
 
 WideString DOMValue(IDOMNode* node) {
   WideString value;
@@ -133,7 +187,9 @@ void TXMLNode::SyncCachedLists() {
 
 void TXMLNode::SyncSubtreeLists() {
   // Iterative, for deep trees. A list in update mode is its user's: it is
-  // neither brought up to date nor followed.
+  // neither brought up to date nor followed. The layer's own passing holds
+  // let go of nothing.
+  const TKeepListsScope keep;
   std::vector<rtl::ComPtr<IXMLNode>> pending{rtl::ComPtr<IXMLNode>(this)};
   while (!pending.empty()) {
     rtl::ComPtr<IXMLNode> held = std::move(pending.back());
@@ -234,6 +290,7 @@ int32_t TXMLNode::Release() {
     DestroyNode(this);
     return 0;
   }
+  if (n == 1 && (FChildNodes || FAttributeNodes) && !tKeepLists) LetGoOfUnheldLists();
   if (FIsDocElement)
     if (TXMLDocument* doc = HoldingDocument()) doc->Release();  // may free this node too
   return n;
@@ -243,6 +300,7 @@ void TXMLNode::SetParentNode(TXMLNode* value) {
   SetStoredParent(value);
   if (!value || (value->FDocLink == FDocLink && value->FSession == FSession)) return;
   // Move the references counted on the old document to the new one.
+  const TKeepListsScope keep;
   const int32_t count = RefCount();
   while (RefCount() > 1) Release();
   SetDocument(value->Document());
@@ -254,13 +312,18 @@ void TXMLNode::SetParentNode(TXMLNode* value) {
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetAttributeNodes();
-  if (!FAttributeNodes) SetAttributeNodes(CreateAttributeList());
+  if (FAttributeNodes) return FAttributeNodes;
+  // Held until the caller holds it: a list only the cache holds may go.
+  const rtl::ComPtr<IXMLNodeList> built = CreateAttributeList();
+  SetAttributeNodes(built);
   return FAttributeNodes;
 }
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::GetChildNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetChildNodes();
-  if (!FChildNodes) SetChildNodes(CreateChildList());
+  if (FChildNodes) return FChildNodes;
+  const rtl::ComPtr<IXMLNodeList> built = CreateChildList();
+  SetChildNodes(built);
   return FChildNodes;
 }
 
@@ -277,10 +340,12 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
   auto* list = new TXMLNodeList(this, WideString(), TNodeListNotification::Bind<&TXMLNode::AttributeListNotify>(this));
   rtl::ComPtr<IXMLNodeList> result(list);
   rtl::ComPtr<IDOMNamedNodeMap> map;
-  DOMCheck(FDOMNode->GetAttributes(map.put()), "GetAttributes");
+  // Most elements have no attributes: they are told without making a map.
+  if (FNodeType != ntElement || HasAttributeNodes()) DOMCheck(FDOMNode->GetAttributes(map.put()), "GetAttributes");
   if (map) {
     int32_t length = 0;
     DOMCheck(map->GetLength(&length), "GetLength");
+    const TListLock lock(list->List());
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> attr;
       DOMCheck(map->Item(i, attr.put()), "Item");
@@ -299,6 +364,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
   if (children) {
     int32_t length = 0;
     DOMCheck(children->GetLength(&length), "GetLength");
+    const TListLock lock(list->List());
     list->List().Reserve(length);
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> child;
@@ -312,11 +378,28 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
 
 void TXMLNode::CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& value) {
   if (field == value) return;
+  // Telling a list moves its hold on this node, which must not let go of
+  // lists while one is being stored.
+  const TKeepListsScope keep;
   // Told while the field's reference still counts, so the list can tell
   // its other holders from the cache.
   if (auto* list = ListObjectOf(field.get()); list && list->Owner() == this) list->SetCached(false);
   field = value;
   if (auto* list = ListObjectOf(field.get()); list && list->Owner() == this) list->SetCached(true);
+}
+
+bool TXMLNode::KeepsState() const { return FReadOnly || FExtra || typeid(*this) != typeid(TXMLNode); }
+
+void TXMLNode::LetGoOfUnheldLists() {
+  // The one reference left is normally the list this node stands in: its
+  // parent's child list, or its element's attribute list. A node in no
+  // list (made, not yet inserted; the document node) is its holder's
+  // alone and keeps its lists: a caller building it up through them must
+  // not pay a rebuild on every call.
+  if (KeepsState() || (!StoredParent() && FNodeType != ntAttribute)) return;
+  const TKeepListsScope keep;
+  if (FChildNodes && Unobserved(FChildNodes.get(), this)) CacheList(FChildNodes, nullptr);
+  if (FAttributeNodes && Unobserved(FAttributeNodes.get(), this)) CacheList(FAttributeNodes, nullptr);
 }
 
 void TXMLNode::SetAttributeNodes(const rtl::ComPtr<IXMLNodeList>& value) {
@@ -581,6 +664,8 @@ void TXMLNode::ClearDocumentRef() {
   // Only this document's nodes: another document's node listed here (in
   // update mode) keeps counting its references on its own document.
   const TXMLDocLink* const link = FDocLink;
+  // The passing holds below must not free what the raw pointers point at.
+  const TKeepListsScope keep;
   std::vector<TXMLNode*> pending{this};
   std::unordered_set<TXMLNode*> seen;
   while (!pending.empty()) {

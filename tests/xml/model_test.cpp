@@ -1,7 +1,12 @@
 // Random edit sequences over three documents, checking after every step that
 // every list anyone can reach lists its owner's DOM children (or attributes)
 // in DOM order, that every parent link names the DOM parent's wrapper or
-// nothing, and that walking the lists ends. RapidCheck shrinks a failure to
+// nothing, and that walking the lists ends. One kind of step is a plain
+// walk that holds only the lists it is in, so that the layer lets go of
+// what it made behind it: what anyone else holds must not change under it,
+// nodes of a class with state of their own must stay, and walking again
+// (or holding everything) must read the same; an edit through another
+// reference may come in the middle of it. RapidCheck shrinks a failure to
 // a short sequence and prints it with the seed that replays it
 // (RC_PARAMS="seed=..." or the "reproduce" string it prints).
 #include <gtest/gtest.h>
@@ -9,12 +14,15 @@
 #include <rapidcheck/gtest.h>
 
 #include <array>
+#include <map>
 #include <ostream>
 #include <set>
+#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
 #include "XmlTestUtil.h"
+#include "tests/support/PlainWalk.h"
 #include "xml/XMLConst.h"
 #include "xml/XMLTreeSync.h"
 
@@ -25,12 +33,12 @@ using namespace xmltest;
 enum Kind : uint8_t {
   kNop, kTakeChildren, kTakeAttributes, kTakeItem, kTakeRelative, kAddChild, kInsert, kRemove, kReplace,
   kFragment, kSetAttribute, kAddAttributeNode, kSetDocumentElement, kRefresh, kUpdateMode, kHost, kReload,
-  kRelease, kText, kClone, kCreate, kIndent, kDropDocument, kClear, kKinds
+  kRelease, kText, kClone, kCreate, kIndent, kDropDocument, kClear, kWalk, kKinds
 };
 constexpr const char* kKindNames[] = {
     "Nop", "TakeChildren", "TakeAttributes", "TakeItem", "TakeRelative", "AddChild", "Insert", "Remove",
     "Replace", "Fragment", "SetAttribute", "AddAttributeNode", "SetDocumentElement", "Refresh", "UpdateMode",
-    "Host", "Reload", "Release", "Text", "Clone", "Create", "Indent", "DropDocument", "Clear"};
+    "Host", "Reload", "Release", "Text", "Clone", "Create", "Indent", "DropDocument", "Clear", "Walk"};
 
 // One step; its numbers pick documents, held nodes, held lists, names and
 // positions (modulo what there is), so any sequence is valid.
@@ -57,6 +65,43 @@ constexpr std::array<const char*, 3> kTexts = {"<r><a/><b x='1'><c/>t</b></r>",
                                                 "<s xmlns:p='urn:p'><p:d y='2'/><!--c--><e/></s>", "<t/>"};
 const std::array<const char16_t*, 5> kNames = {u"a", u"b", u"x", u"p:d", u"y"};
 
+// A node class with state of its own: the layer must keep its wrappers.
+struct TTagged : TXMLNode {
+  using TXMLNode::TXMLNode;
+  XMLNODE_CLASS(TTagged)
+  int tag = 0;
+};
+
+// Every node from start on as any reader walks a document (name, attributes
+// with their text, a text element's text), holding only the lists it is in
+// unless keepAll. before(k, node) comes before the k-th node. A list in
+// update mode may list an ancestor of its owner: such a walk never ends,
+// and is given up (as a refusal) after as many nodes as Check reads.
+template <class F>
+std::vector<WideString> Walk(ComPtr<IXMLNode> start, bool keepAll, F&& before) {
+  std::vector<ComPtr<IXMLNode>> kept;
+  std::vector<WideString> seen;
+  int visits = 0;
+  plainwalk::WalkNodes(std::move(start), [&](const ComPtr<IXMLNode>& node) {
+    if (visits == 20000) throw std::length_error("the lists in update mode make a cycle");
+    before(visits++, node);
+    if (keepAll) kept.push_back(node);
+    seen.push_back(node->GetNodeName());
+    const bool hasAttributes = node->HasAttributeNodes();
+    const ComPtr<IXMLNodeList> attributes = node->GetAttributeNodes();
+    RC_ASSERT(hasAttributes == (attributes->GetCount() > 0));
+    for (int32_t j = 0, n = attributes->GetCount(); j < n; ++j) {
+      const ComPtr<IXMLNode> attribute = attributes->Get(j);
+      seen.push_back(attribute->GetNodeName());
+      // A list in update mode may list an element as an attribute: its
+      // GetText would add a text child.
+      seen.push_back(attribute->GetNodeType() == ntAttribute ? attribute->GetText() : u"?");
+    }
+    if (WideString text; node->ReadTextElement(text)) seen.push_back(u"#" + text);
+  });
+  return seen;
+}
+
 class Model {
  public:
   explicit Model(bool checkEachStep) : checkEachStep_(checkEachStep) {
@@ -79,6 +124,14 @@ class Model {
   }
 
   void Run(const Op& op) {
+    // A step that only reads, and the check's own reading, must leave every
+    // held node that stood in its parent's list there, and every held list
+    // its owner handed out its owner's. (Letting go of a list may end its
+    // update mode: then it follows the DOM again; a parent nobody held may
+    // go: then the node has none.)
+    const Kind kind = static_cast<Kind>(op.kind % kKinds);
+    const bool reads = kind <= kTakeRelative || kind == kRelease || (kind == kWalk && op.c % 2 == 0 && op.d % 2 == 0);
+    const std::map<const void*, int> before = reads ? Observe() : std::map<const void*, int>();
     try {
       Step(op);
     } catch (const std::exception&) {
@@ -86,6 +139,9 @@ class Model {
       // invariant must hold after them too.
     }
     if (checkEachStep_) Check();
+    if (reads)
+      for (const auto& [object, shown] : Observe())
+        if (auto it = before.find(object); it != before.end()) RC_ASSERT(it->second != 1 || shown != 0);
   }
 
   // Every reachable list equals the DOM; parent links are right.
@@ -262,7 +318,10 @@ class Model {
         if (auto n = Node(a)) {
           if (b % 3 == 0) n->Resync();
           else if (b % 3 == 1) n->Normalize();
-          else n.query<IXMLNodeAccess>()->RegisterChildNode(kNames[c % kNames.size()], c % 2 ? NodeClassOf<TXMLNode>() : nullptr);
+          else
+            n.query<IXMLNodeAccess>()->RegisterChildNode(
+                kNames[c % kNames.size()],
+                c % 3 == 0 ? nullptr : c % 3 == 1 ? NodeClassOf<TXMLNode>() : NodeClassOf<TTagged>());
         }
         break;
       case kUpdateMode:
@@ -317,7 +376,75 @@ class Model {
       case kClear:
         if (auto l = List(a)) l->Clear();
         break;
+      case kWalk:
+        WalkStep(op);
+        break;
     }
+  }
+
+  // What the held objects show: whether each held node stands in its
+  // parent's child list (-1: it has no parent), and whether each held list
+  // is the one its owner hands out.
+  std::map<const void*, int> Observe() {
+    std::map<const void*, int> shown;
+    for (auto& node : nodes_) {
+      ComPtr<IXMLNode> parent = node->GetParentNode();
+      shown[node.get()] = parent ? parent->GetChildNodes()->IndexOf(node) >= 0 : -1;
+    }
+    for (auto& list : lists_) {
+      TXMLNodeList* object = ListObjectOf(list.get());
+      TXMLNode* owner = object->Owner();
+      const bool follows = owner && object->Source() != TXMLNodeList::lsNone && list->GetUpdateCount() == 0;
+      shown[list.get()] = follows && (object->Source() == TXMLNodeList::lsChildren ? owner->GetChildNodes()
+                                                                                 : owner->GetAttributeNodes()) == list;
+    }
+    return shown;
+  }
+
+  ComPtr<IXMLNode> WalkStart(const Op& op) {
+    ComPtr<IXMLNode> start = op.b % 2 ? Node(op.a) : nullptr;
+    if (!start && Doc(op.a)->GetActive()) start = Doc(op.a)->GetDocumentElement();
+    return start;
+  }
+
+  void WalkStep(const Op& op) {
+    ComPtr<IXMLNode> start = WalkStart(op);
+    if (!start) return;
+    if (op.c % 2) {
+      // Another reference edits the document (or another) while the walk
+      // goes; the checks after the step see what came of it.
+      const Op edit{static_cast<uint8_t>((op.c / 2) % kWalk), op.d, op.a, op.b, op.c};
+      Walk(std::move(start), false, [&](int k, const ComPtr<IXMLNode>&) {
+        if (k == op.d % 8) Step(edit);
+      });
+      return;
+    }
+    // Children of a child nobody holds are made tagged (registering drops
+    // that child's list): the first walk tags them, and they must show
+    // their tags again.
+    if (op.d % 2)
+      for (int32_t i = 0, n = start->GetChildNodes()->GetCount(); i < n; ++i)
+        if (ComPtr<IXMLNode> child = start->GetChildNodes()->Get(i); child->HasChildNodes()) {
+          child.query<IXMLNodeAccess>()->RegisterChildNode(child->GetChildNodes()->Get(0)->GetNodeName(),
+                                                            NodeClassOf<TTagged>());
+          break;
+        }
+    int next = 0;
+    std::vector<int> tags[2];
+    const auto tagger = [&](std::vector<int>& into) {
+      return [&next, to = &into](int, const ComPtr<IXMLNode>& node) {
+        if (auto* tagged = dynamic_cast<TTagged*>(NodeObjectOf(node.get()))) {
+          if (!tagged->tag) tagged->tag = ++next;
+          to->push_back(tagged->tag);
+        }
+      };
+    };
+    const std::vector<WideString> first = Walk(start, false, tagger(tags[0]));
+    const std::vector<WideString> again = Walk(start, false, tagger(tags[1]));
+    start = nullptr;
+    RC_ASSERT(again == first);
+    RC_ASSERT(tags[1] == tags[0]);
+    RC_ASSERT(Walk(WalkStart(op), true, [](int, const ComPtr<IXMLNode>&) {}) == first);
   }
 
   bool checkEachStep_;
