@@ -21,13 +21,14 @@ cat "$work/report.txt"
 fail() { echo "smoke: $*" >&2; exit 1; }
 grep -Eq '^ratio time=[0-9]+\.[0-9]{2} memory=[0-9]+\.[0-9]{2}$' <(tail -n 1 "$work/report.txt") ||
   fail "the last line is not the ratio line"
-for stage in scan dom load fill expand walk free total paint; do
+for stage in scan dom load fill expand walk free total paint load-dt total-dt edit; do
   grep -Eq "^$stage +time=" "$work/report.txt" || fail "no line for stage $stage"
 done
 for stage in closed broken refused; do
   grep -Eq "^$stage +before=[0-9.]+MB peak=[0-9.]+MB after=[0-9.]+MB " "$work/report.txt" || fail "no line for $stage"
 done
 grep -Eq '^ratio-dom time=[0-9]+\.[0-9]{2} memory=[0-9]+\.[0-9]{2}$' "$work/report.txt" || fail "no ratio-dom line"
+grep -Eq '^ratio-edit cpu=[0-9]+\.[0-9]{2} memory=[0-9]+\.[0-9]{2}$' "$work/report.txt" || fail "no ratio-edit line"
 grep -Eq '^ratio-walk time=[0-9]+\.[0-9]{2} memory=[0-9]+\.[0-9]{2} free=[0-9]+\.[0-9]{2}$' "$work/report.txt" || fail "no ratio-walk line"
 # One file, one root, and elements, texts and attributes found.
 read -r _ file root elements texts attrs values _ < <(grep '^counters ' "$work/report.txt")
