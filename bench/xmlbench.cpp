@@ -435,10 +435,10 @@ int main(int argc, char** argv) {
 
   const auto ratio = [](double x, double y) { return y > 0 ? x / y : 0.0; };
   const auto added = [](const bench::StageResult& r) { return static_cast<double>(r.Added()); };
-  char line[128];
-  std::snprintf(line, sizeof line, "ratio-file memory=%.2f", ratio(added(total), static_cast<double>(FileSize(file))));
-  Report(line);
   const double bytes = static_cast<double>(FileSize(file));
+  char line[128];
+  std::snprintf(line, sizeof line, "ratio-file memory=%.2f", ratio(added(total), bytes));
+  Report(line);
   std::snprintf(line, sizeof line, "ratio-load cpu=%.2f memory=%.2f dt-cpu=%.2f dt-memory=%.2f",
                 ratio(load.cpu, scan.stage.cpu), ratio(added(load), bytes), ratio(typedLoad.cpu, scan.stage.cpu),
                 ratio(added(typedLoad), bytes));
@@ -449,7 +449,7 @@ int main(int argc, char** argv) {
                 ratio(added(edit), bytes));
   Report(line);
   std::snprintf(line, sizeof line, "ratio-walk time=%.2f memory=%.2f free=%.2f", ratio(walk.cpu, scan.stage.cpu),
-                ratio(added(walk), static_cast<double>(FileSize(file))), ratio(freed.cpu, scan.stage.cpu));
+                ratio(added(walk), bytes), ratio(freed.cpu, scan.stage.cpu));
   Report(line);
   std::snprintf(line, sizeof line, "ratio-dom-cpu time=%.2f", ratio(total.cpu, floor.stage.cpu));
   Report(line);

@@ -231,6 +231,16 @@ TEST(LibLoad, DocumentTypeIsKeptWithSystemPseudoAttribute) {
   WideString sys;
   DOMCheck(dt->GetSystemId(&sys), "GetSystemId");
   EXPECT_EQ(sys, u"s.dtd");
+  // Let go of and asked for again, before and after the tree is built.
+  for (int round = 0; round < 2; ++round) {
+    first = nullptr;
+    dt = nullptr;
+    DOMCheck(d->GetDoctype(dt.put()), "GetDoctype");
+    EXPECT_EQ(Name(ComPtr<IDOMNode>(dt.get()).get()), u"r");
+    EXPECT_EQ(Name(Child(d.get(), 0).get()), u"r");
+    ComPtr<IDOMNodeList> all;
+    DOMCheck(d->GetElementsByTagName(u"*", all.put()), "GetElementsByTagName");
+  }
 
   // A control character in a system identifier is not XML (the scanner
   // lets it through): refused at load, not when the document is saved.

@@ -223,7 +223,9 @@ struct NodeCore {
   // The node is read from the store (the document node while its tree is
   // there, or a node made from the store).
   bool InStore() const { return idx != Store::kNone && doc->store; }
-  xc::DOMNode* node_ = nullptr;  // null while in the store
+  // Null while in the store, but for the document type, which the Xerces
+  // document holds from the load on.
+  xc::DOMNode* node_ = nullptr;
   uint32_t idx = Store::kNone;   // store index, if made from the store
   XDocRef doc;
   // What Wrap hands out for node while this wrapper lives (not counted);

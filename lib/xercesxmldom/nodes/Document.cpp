@@ -133,7 +133,7 @@ class TDocumentChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
  private:
   HResult Inner(IDOMNodeList** l) {
     return Guard([&] {
-      if (doc_ != current_->doc || !list_) {
+      if (doc_ != current_->doc) {
         XDoc* d = current_->doc.get();
         list_ = ComPtr<IDOMNodeList>::adopt(d->store ? ops::StoreChildList(d, 0) : ops::ChildList(d, d->doc));
         doc_ = current_->doc;

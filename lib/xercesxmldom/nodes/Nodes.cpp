@@ -258,10 +258,10 @@ xc::DOMNode* NodeOf(IDOMNode* n) {
 
 NodeCore::~NodeCore() {
   if (!self) return;
-  if (node_)
-    doc->wrappers.erase(node_);
-  else
+  if (InStore())
     doc->DropStoreWrapper(idx);
+  else
+    doc->wrappers.erase(node_);
 }
 
 IDOMNode* NewWrapper(XDoc* doc, uint16_t type, xc::DOMNode* node, uint32_t idx, NodeCore** core) {

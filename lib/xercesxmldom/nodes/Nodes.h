@@ -141,9 +141,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   HResult GetAttributes(IDOMNamedNodeMap** r) override {
     return Guard([&] {
       if (!attributes_) {
-        if (InStore() && S().Type(idx) == Store::kDocType)
-          attributes_ = ComPtr<IDOMNamedNodeMap>::adopt(ops::Attributes(doc.get(), doc->doc->getDoctype()));
-        else if (InStore())
+        if (InStore() && S().Type(idx) != Store::kDocType)
           attributes_ = ComPtr<IDOMNamedNodeMap>::adopt(
               S().Type(idx) == Store::kElement ? ops::StoreAttributes(doc.get(), idx) : nullptr);
         else
@@ -351,8 +349,8 @@ class TElement final : public TNodeImpl<IDOMElement> {
 class TDocType final : public TNodeImpl<IDOMDocumentType> {
  public:
   using TNodeImpl::TNodeImpl;
-  // Xerces' own, which the document keeps while its tree is in the store.
-  xc::DOMDocumentType* dt() { return InStore() ? doc->doc->getDoctype() : static_cast<xc::DOMDocumentType*>(Node()); }
+  // Xerces' own, also while the tree is in the store (see NodeCore).
+  xc::DOMDocumentType* dt() { return static_cast<xc::DOMDocumentType*>(node_); }
 
   HResult GetName(WideString* r) override;
   HResult GetPublicId(WideString* r) override;

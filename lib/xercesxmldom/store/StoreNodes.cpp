@@ -126,7 +126,9 @@ IDOMNode* WrapAt(XDoc* doc, uint32_t idx) {
     return existing;
   }
   NodeCore* core = nullptr;
-  IDOMNode* r = NewWrapper(doc, store.Type(idx), nullptr, idx, &core);
+  // The document type is Xerces' own from the load on.
+  const uint8_t type = store.Type(idx);
+  IDOMNode* r = NewWrapper(doc, type, type == Store::kDocType ? doc->doc->getDoctype() : nullptr, idx, &core);
   r->AddRef();
   uint32_t h;
   try {
