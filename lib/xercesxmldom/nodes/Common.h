@@ -129,11 +129,12 @@ struct XMLDecl {
 };
 
 // Document order of the attributes of elements whose Xerces map order
-// differs from it (the map is sorted by name). Recorded while parsing.
+// differs from it (the map is sorted by name). Recorded when the tree is
+// built from the store, and for copies.
 class AttrOrder {
  public:
   void Add(const xc::DOMElement* element, xc::DOMAttr* const* attrs, uint32_t count);
-  // Sorts the index once after parsing so lookups are binary searches.
+  // Sorts the index once the tree is built so lookups are binary searches.
   void Seal();
   // The order of a copy made after the load: kept aside, so that a copy
   // does not sort the whole index again.
@@ -160,8 +161,9 @@ struct NodeCore;
 // lives. Nodes are never released individually (removed nodes stay valid in
 // the document's pool), so a wrapper never dangles.
 //
-// A loaded document may come as a store instead (see Store.h): the Xerces
-// document is then empty until Materialize builds its tree from the store.
+// A loaded document comes as a store (see Store.h): the Xerces document
+// holds at most its document type until Materialize builds its tree from
+// the store.
 // Wrappers made meanwhile name their node by its store index and are
 // pointed at the Xerces node when that happens.
 class XDoc : public rtl::TRefCounted {

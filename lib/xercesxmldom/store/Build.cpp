@@ -34,7 +34,8 @@ void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& att
 }  // namespace
 
 std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order) {
-  // Store documents of few names need no wide pool, trees do.
+  // A tree of many distinct names needs the wide pool; the parse widened
+  // it only once the store passed 256 names.
   xp::WidenNamePool(doc);
   std::vector<xc::DOMNode*> made(store.Size(), nullptr);
   made[0] = doc;

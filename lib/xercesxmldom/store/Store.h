@@ -2,9 +2,10 @@
 // a Xerces tree. The document type itself (its entities, notations and
 // defaults) stays with the Xerces document, which Xerces' parser fills
 // while it reads the declarations; the store keeps its place among the
-// document's children. Reading is served from it; the first call that needs more (a change, a
-// save, a transform, a clone, a namespace lookup...) turns it into a Xerces
-// tree once (XDoc::Materialize) and the store goes away.
+// document's children. Reading is served from the store; the first call
+// that needs more (a change, a save, a transform, a clone, a namespace
+// lookup...) turns it into a Xerces tree once (XDoc::Materialize) and the
+// store goes away.
 //
 // Nodes live in one array and refer to each other by index; names are
 // interned once per document; text is kept as the scanner delivered it, in
@@ -127,7 +128,7 @@ class Store {
   // Set by NewNode(); chunks are left uninitialised until then, so a small
   // document touches only the pages its nodes use.
   struct Node {
-    uint32_t kind;  // type in the low 8 bits, text block above
+    uint32_t kind;  // type and marks in the low 8 bits, text block above
     uint32_t name;  // elements, attributes, PI targets
     uint32_t parent;
     uint32_t prev;
