@@ -295,6 +295,7 @@ TEST(LibSave, LosslessRepairsReadBackTheSameValues) {
     std::function<void(IDOMDocument*)> edit;
     const char* written;  // the root element as saved
   };
+  // Attributes added come after the element's own, in the order added.
   const Repair cases[] = {
       {u"1.0", u"<r/>", [](IDOMDocument* d) {
          ComPtr<IDOMNode> c;
@@ -308,16 +309,16 @@ TEST(LibSave, LosslessRepairsReadBackTheSameValues) {
       // An unprefixed attribute in a namespace takes a prefix of its own.
       {u"1.0", u"<r xmlns=\"urn:d\"/>", [](IDOMDocument* d) {
          DOMCheck(Root(d)->SetAttributeNS(u"urn:d", u"a", u"v"), "SetAttributeNS");
-       }, "<r NS1:a=\"v\" xmlns=\"urn:d\" xmlns:NS1=\"urn:d\"/>"},
+       }, "<r xmlns=\"urn:d\" NS1:a=\"v\" xmlns:NS1=\"urn:d\"/>"},
       // A prefix the element binds elsewhere is not used for another namespace.
       {u"1.0", u"<r xmlns:p=\"urn:p\"/>", [](IDOMDocument* d) {
          DOMCheck(Root(d)->SetAttributeNS(u"urn:q", u"p:a", u"v"), "SetAttributeNS");
          DOMCheck(Root(d)->SetAttributeNS(u"urn:p", u"b", u"w"), "SetAttributeNS");
-       }, "<r p:b=\"w\" NS1:a=\"v\" xmlns:p=\"urn:p\" xmlns:NS1=\"urn:q\"/>"},
+       }, "<r xmlns:p=\"urn:p\" NS1:a=\"v\" p:b=\"w\" xmlns:NS1=\"urn:q\"/>"},
       // Nor one an inner element binds again to another namespace.
       {u"1.0", u"<r xmlns:p=\"urn:a\"><i xmlns:p=\"urn:b\"/></r>", [](IDOMDocument* d) {
          DOMCheck(Child(Root(d).get(), 0).try_query<IDOMElement>()->SetAttributeNS(u"urn:a", u"k", u"v"), "SetAttributeNS");
-       }, "<r xmlns:p=\"urn:a\"><i NS1:k=\"v\" xmlns:p=\"urn:b\" xmlns:NS1=\"urn:a\"/></r>"},
+       }, "<r xmlns:p=\"urn:a\"><i xmlns:p=\"urn:b\" NS1:k=\"v\" xmlns:NS1=\"urn:a\"/></r>"},
   };
   for (const Repair& c : cases) {
     auto d = WithDecl(c.source, c.version, u"");

@@ -23,6 +23,33 @@ namespace {
 
 std::atomic<int32_t> gLiveDocs{0};
 
+// The element with an ID attribute of the value, of those in the document.
+// Xerces' table keeps an element it once held after it leaves the tree (and
+// only one per value): then the first in document order is looked for.
+xc::DOMElement* ElementById(xc::DOMDocument* doc, const std::u16string& id) {
+  xc::DOMElement* found = doc->getElementById(id.c_str());
+  if (!found) return nullptr;
+  xc::DOMNode* top = found;
+  while (top->getParentNode()) top = top->getParentNode();
+  if (top == doc) return found;
+  for (xc::DOMNode* n = doc->getFirstChild(); n;) {
+    if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
+      xc::DOMNamedNodeMap* attrs = n->getAttributes();
+      for (XMLSize_t i = 0; i < attrs->getLength(); ++i) {
+        auto* a = static_cast<xc::DOMAttr*>(attrs->item(i));
+        if (a->isId() && id == ops::ValueOf(a)) return static_cast<xc::DOMElement*>(n);
+      }
+    }
+    if (n->getFirstChild()) {
+      n = n->getFirstChild();
+      continue;
+    }
+    while (n && !n->getNextSibling()) n = n->getParentNode();
+    if (n) n = n->getNextSibling();
+  }
+  return nullptr;
+}
+
 // A snapshot of the failure of one load, handed out through
 // QueryInterface(IDOMParseError) on the document.
 class TParseError final : public rtl::TInterfacedObject<IDOMParseError> {
@@ -189,31 +216,47 @@ class TDocument final
     return Guard([&] {
       std::u16string key = Z(id);
       *r = InStore() ? WrapAs<IDOMElement>(doc.get(), S().ElementById(key))
-                     : WrapAs<IDOMElement>(doc.get(), tree()->getElementById(key.c_str()));
+                     : WrapAs<IDOMElement>(doc.get(), ElementById(tree(), key));
     });
   }
   HResult CreateElement(WideStringView tagName, IDOMElement** r) override {
-    return Guard([&] { *r = WrapAs<IDOMElement>(doc.get(), xdoc()->createElement(Z(tagName).c_str())); });
+    return Guard([&] {
+      *r = InStore() ? WrapAs<IDOMElement>(doc.get(), sedit::CreateElement(doc.get(), nullptr, tagName))
+                     : WrapAs<IDOMElement>(doc.get(), xdoc()->createElement(Z(tagName).c_str()));
+    });
   }
   HResult CreateDocumentFragment(IDOMNode** r) override {
     return Guard([&] { *r = Wrap(doc.get(), xdoc()->createDocumentFragment()); });
   }
   HResult CreateTextNode(WideStringView data, IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc.get(), xdoc()->createTextNode(Z(data).c_str())); });
+    return Guard([&] {
+      *r = InStore() ? WrapAt(doc.get(), sedit::CreateData(doc.get(), Store::kText, data))
+                     : Wrap(doc.get(), xdoc()->createTextNode(Z(data).c_str()));
+    });
   }
   HResult CreateComment(WideStringView data, IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc.get(), xdoc()->createComment(Z(data).c_str())); });
+    return Guard([&] {
+      *r = InStore() ? WrapAt(doc.get(), sedit::CreateData(doc.get(), Store::kComment, data))
+                     : Wrap(doc.get(), xdoc()->createComment(Z(data).c_str()));
+    });
   }
   HResult CreateCDATASection(WideStringView data, IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc.get(), xdoc()->createCDATASection(Z(data).c_str())); });
+    return Guard([&] {
+      *r = InStore() ? WrapAt(doc.get(), sedit::CreateData(doc.get(), Store::kCData, data))
+                     : Wrap(doc.get(), xdoc()->createCDATASection(Z(data).c_str()));
+    });
   }
   HResult CreateProcessingInstruction(WideStringView target, WideStringView data, IDOMNode** r) override {
     return Guard([&] {
-      *r = Wrap(doc.get(), xdoc()->createProcessingInstruction(Z(target).c_str(), Z(data).c_str()));
+      *r = InStore() ? WrapAt(doc.get(), sedit::CreateProcessingInstruction(doc.get(), target, data))
+                     : Wrap(doc.get(), xdoc()->createProcessingInstruction(Z(target).c_str(), Z(data).c_str()));
     });
   }
   HResult CreateAttribute(WideStringView name, IDOMAttr** r) override {
-    return Guard([&] { *r = WrapAs<IDOMAttr>(doc.get(), xdoc()->createAttribute(Z(name).c_str())); });
+    return Guard([&] {
+      *r = InStore() ? WrapAs<IDOMAttr>(doc.get(), sedit::CreateAttribute(doc.get(), nullptr, name))
+                     : WrapAs<IDOMAttr>(doc.get(), xdoc()->createAttribute(Z(name).c_str()));
+    });
   }
   HResult CreateEntityReference(WideStringView name, IDOMNode** r) override {
     return Guard([&] { *r = Wrap(doc.get(), xdoc()->createEntityReference(Z(name).c_str())); });
@@ -236,13 +279,15 @@ class TDocument final
   HResult CreateElementNS(WideStringView ns, WideStringView qname, IDOMElement** r) override {
     return Guard([&] {
       std::u16string n = Z(ns);
-      *r = WrapAs<IDOMElement>(doc.get(), xdoc()->createElementNS(NullIfEmpty(n), Z(qname).c_str()));
+      *r = InStore() ? WrapAs<IDOMElement>(doc.get(), sedit::CreateElement(doc.get(), &n, qname))
+                     : WrapAs<IDOMElement>(doc.get(), xdoc()->createElementNS(NullIfEmpty(n), Z(qname).c_str()));
     });
   }
   HResult CreateAttributeNS(WideStringView ns, WideStringView qname, IDOMAttr** r) override {
     return Guard([&] {
       std::u16string n = Z(ns);
-      *r = WrapAs<IDOMAttr>(doc.get(), xdoc()->createAttributeNS(NullIfEmpty(n), Z(qname).c_str()));
+      *r = InStore() ? WrapAs<IDOMAttr>(doc.get(), sedit::CreateAttribute(doc.get(), &n, qname))
+                     : WrapAs<IDOMAttr>(doc.get(), xdoc()->createAttributeNS(NullIfEmpty(n), Z(qname).c_str()));
     });
   }
   HResult GetElementsByTagNameNS(WideStringView ns, WideStringView localName, IDOMNodeList** r) override {
@@ -416,7 +461,8 @@ class TDocument final
 
   void Replace(xc::DOMDocument* d, XMLDecl decl, std::unique_ptr<Store> store) {
     XDocRef fresh(new XDoc(d));
-    fresh->store = std::move(store);
+    // A failed load leaves an empty document, which lives in a store too.
+    fresh->store = store ? std::move(store) : std::make_unique<Store>();
     fresh->decl = std::move(decl);
     if (doc->owner == this) doc->owner = nullptr;
     doc = fresh;
@@ -503,14 +549,13 @@ class TImplementation final : public rtl::TInterfacedObject<IDOMImplementation> 
     return Guard([&] {
       *r = nullptr;
       if (docType) FailUnsupported(u"CreateDocument");
-      xc::DOMDocument* d;
-      if (qname.empty()) {
-        d = XercesImpl()->createDocument();
-      } else {
+      // A new document lives in a store like a loaded one.
+      XDocRef holder(new XDoc(XercesImpl()->createDocument()));
+      holder->store = std::make_unique<Store>();
+      if (!qname.empty()) {
         std::u16string n = Z(ns);
-        d = XercesImpl()->createDocument(NullIfEmpty(n), Z(qname).c_str(), nullptr);
+        holder->store->InsertBefore(0, sedit::CreateElement(holder.get(), &n, qname), Store::kNone);
       }
-      XDocRef holder(new XDoc(d));
       *r = static_cast<IDOMDocument*>(WrapDocument(holder.get()));
     });
   }

@@ -577,6 +577,7 @@ HResult TAttr::GetValue(WideString* r) {
 }
 HResult TAttr::SetValue(WideStringView v) {
   return Guard([&] {
+    if (InStore()) return sedit::SetNodeValue(doc.get(), idx, v);
     attr()->setValue(Z(v).c_str());
     doc->Touch();
   });
@@ -600,12 +601,14 @@ HResult TElement::GetAttribute(WideStringView name, WideString* r) {
 }
 HResult TElement::SetAttribute(WideStringView name, WideStringView value) {
   return Guard([&] {
+    if (InStore() && sedit::SetAttribute(doc.get(), idx, name, value)) return;
     elem()->setAttribute(Z(name).c_str(), Z(value).c_str());
     doc->Touch();
   });
 }
 HResult TElement::RemoveAttribute(WideStringView name) {
   return Guard([&] {
+    if (InStore() && sedit::RemoveAttribute(doc.get(), idx, S().FindAttr(idx, Z(name)))) return;
     // Xerces' removeAttribute releases the node, which would leave our
     // wrappers of it pointing at recycled memory; detach it instead.
     if (xc::DOMAttr* a = elem()->getAttributeNode(Z(name).c_str())) elem()->removeAttributeNode(a);
@@ -629,6 +632,13 @@ HResult TElement::SetAttributeNode(IDOMAttr* newAttr, IDOMAttr** r) {
 }
 HResult TElement::RemoveAttributeNode(IDOMAttr* oldAttr, IDOMAttr** r) {
   return Guard([&] {
+    if (InStore() && oldAttr) {
+      const uint32_t a = sedit::IndexOf(doc.get(), oldAttr);
+      if (a != Store::kNone && sedit::RemoveAttribute(doc.get(), idx, a)) {
+        if (r) *r = WrapAs<IDOMAttr>(doc.get(), a);
+        return;
+      }
+    }
     auto* a = static_cast<xc::DOMAttr*>(NodeOf(oldAttr));
     if (!a) Fail(xc::DOMException::NOT_FOUND_ERR);
     xc::DOMAttr* old = elem()->removeAttributeNode(a);
@@ -649,6 +659,7 @@ HResult TElement::GetAttributeNS(WideStringView ns, WideStringView localName, Wi
 }
 HResult TElement::SetAttributeNS(WideStringView ns, WideStringView qname, WideStringView value) {
   return Guard([&] {
+    if (InStore() && sedit::SetAttributeNS(doc.get(), idx, ns, qname, value)) return;
     std::u16string n = Z(ns);
     elem()->setAttributeNS(NullIfEmpty(n), Z(qname).c_str(), Z(value).c_str());
     doc->Touch();
@@ -657,6 +668,7 @@ HResult TElement::SetAttributeNS(WideStringView ns, WideStringView qname, WideSt
 HResult TElement::RemoveAttributeNS(WideStringView ns, WideStringView localName) {
   return Guard([&] {
     std::u16string n = Z(ns);
+    if (InStore() && sedit::RemoveAttribute(doc.get(), idx, S().FindAttrNS(idx, n, LocalPart(Z(localName))))) return;
     if (xc::DOMAttr* a = elem()->getAttributeNodeNS(NullIfEmpty(n), LocalPart(localName).c_str()))
       elem()->removeAttributeNode(a);
     doc->Touch();

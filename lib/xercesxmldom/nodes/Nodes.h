@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "lib/xercesxmldom/nodes/Common.h"
+#include "lib/xercesxmldom/store/StoreEdit.h"
 #include "rtl/BlockCache.h"
 
 namespace xdom {
@@ -95,6 +96,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult SetNodeValue(WideStringView v) override {
     return Guard([&] {
+      if (InStore()) return sedit::SetNodeValue(doc.get(), idx, v);
       Node()->setNodeValue(Z(v).c_str());
       doc->Touch();
     });
@@ -186,6 +188,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult InsertBefore(IDOMNode* newChild, IDOMNode* refChild, IDOMNode** r) override {
     return Guard([&] {
+      if (InStore() && sedit::InsertBefore(doc.get(), idx, newChild, refChild, r)) return;
       xc::DOMNode* parent = Node();
       xc::DOMNode* c = ops::InsertBefore(parent, NodeOf(newChild), NodeOf(refChild));
       doc->Touch();
@@ -194,6 +197,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult ReplaceChild(IDOMNode* newChild, IDOMNode* oldChild, IDOMNode** r) override {
     return Guard([&] {
+      if (InStore() && sedit::ReplaceChild(doc.get(), idx, newChild, oldChild, r)) return;
       xc::DOMNode* parent = Node();
       xc::DOMNode* c = ops::ReplaceChild(parent, NodeOf(newChild), NodeOf(oldChild));
       doc->Touch();
@@ -202,6 +206,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult RemoveChild(IDOMNode* oldChild, IDOMNode** r) override {
     return Guard([&] {
+      if (InStore() && sedit::RemoveChild(doc.get(), idx, oldChild, r)) return;
       xc::DOMNode* parent = Node();
       xc::DOMNode* old = NodeOf(oldChild);
       if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
@@ -212,6 +217,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult AppendChild(IDOMNode* newChild, IDOMNode** r) override {
     return Guard([&] {
+      if (InStore() && sedit::InsertBefore(doc.get(), idx, newChild, nullptr, r)) return;
       xc::DOMNode* parent = Node();
       xc::DOMNode* c = ops::InsertBefore(parent, NodeOf(newChild), nullptr);
       doc->Touch();
@@ -232,6 +238,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult Normalize() override {
     return Guard([&] {
+      if (InStore()) return sedit::Normalize(doc.get(), idx);
       ops::Normalize(Node());
       doc->Touch();
     });
@@ -249,6 +256,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult SetText(WideStringView v) override {
     return Guard([&] {
+      if (InStore() && idx != 0) return sedit::SetText(doc.get(), idx, v);
       ops::SetText(Node(), v);
       doc->Touch();
     });
@@ -283,9 +291,11 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   bool StoreParent() const { return InStore() && S().Type(idx) != Store::kAttribute; }
   // Attributes have no siblings.
   uint32_t Sibling(uint32_t i) const { return S().Type(idx) == Store::kAttribute ? Store::kNone : i; }
+  // Has a namespace, prefix and local name (none for nodes made without
+  // namespace information).
   bool Named() const {
     const uint8_t t = S().Type(idx);
-    return t == Store::kElement || t == Store::kAttribute;
+    return (t == Store::kElement || t == Store::kAttribute) && !S().NameOf(idx).bare;
   }
 
   // Made on first use (see GetChildNodes); they hold the document, not

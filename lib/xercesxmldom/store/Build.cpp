@@ -25,6 +25,14 @@ void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& att
   for (xc::DOMAttr* a : sorted) element->setAttributeNode(a);
   if (attrs.size() < 2) return;
   xc::DOMNamedNodeMap* map = element->getAttributes();
+  if (map->getLength() < attrs.size()) {
+    // Two of one name, one of them made without namespace information:
+    // only adding the other by its namespace keeps both, as it did when
+    // they were set.
+    for (xc::DOMAttr* a : attrs)
+      if (a->getOwnerElement() == element) element->removeAttributeNode(a);
+    for (xc::DOMAttr* a : attrs) a->getLocalName() ? element->setAttributeNodeNS(a) : element->setAttributeNode(a);
+  }
   if (map->getLength() != attrs.size()) return;
   bool same = true;
   for (size_t i = 0; i < attrs.size() && same; ++i) same = map->item(i) == attrs[i];
@@ -33,7 +41,8 @@ void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& att
 
 }  // namespace
 
-std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order) {
+std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order,
+                                    const std::vector<uint32_t>& held) {
   // A tree of many distinct names needs the wide pool; the parse widened
   // it only once the store passed 256 names.
   xp::WidenNamePool(doc);
@@ -49,62 +58,88 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
     const std::u16string& ns = store.NameOf(i).ns;
     return ns.empty() ? nullptr : ns.c_str();
   };
-  // The document type is in the document already: what comes before it
-  // goes before it.
-  xc::DOMNode* doctype = store.DocType() != Store::kNone ? doc->getDoctype() : nullptr;
-  // Parents come before their children and siblings in order, so the
-  // nodes are made in index order. Attributes are made with their element.
-  for (uint32_t i = 1; i < store.Size(); ++i) {
-    const uint32_t parent = store.Parent(i);
-    const uint8_t type = store.Type(i);
-    if (parent == Store::kNone || type == Store::kAttribute) continue;
-    xc::DOMNode* x = nullptr;
-    switch (type) {
+  auto Attr = [&](uint32_t a) {
+    const Store::Name& name = store.NameOf(a);
+    xc::DOMAttr* attr = name.bare ? doc->createAttribute(name.qname.c_str())
+                                  : doc->createAttributeNS(Ns(a), name.qname.c_str());
+    xp::AppendNew(attr, doc->createTextNode(Text(a)));
+    if (!store.Specified(a)) xp::SetNotSpecified(attr);
+    made[a] = attr;
+    return attr;
+  };
+  auto Make = [&](uint32_t i) -> xc::DOMNode* {
+    switch (store.Type(i)) {
       case Store::kElement: {
-        xc::DOMElement* e = doc->createElementNS(Ns(i), store.NameOf(i).qname.c_str());
+        const Store::Name& name = store.NameOf(i);
+        xc::DOMElement* e =
+            name.bare ? doc->createElement(name.qname.c_str()) : doc->createElementNS(Ns(i), name.qname.c_str());
         attrs.clear();
         bool ids = false;
-        for (uint32_t a = i + 1; a <= i + store.AttrCount(i); ++a) {
-          xc::DOMAttr* attr = doc->createAttributeNS(Ns(a), store.NameOf(a).qname.c_str());
-          xp::AppendNew(attr, doc->createTextNode(Text(a)));
-          if (!store.Specified(a)) xp::SetNotSpecified(attr);
+        for (uint32_t a = store.FirstAttr(i); a != Store::kNone; a = store.Next(a)) {
+          attrs.push_back(Attr(a));
           ids = ids || store.IsId(a);
-          made[a] = attr;
-          attrs.push_back(attr);
         }
         SetAttributes(e, attrs, sorted, order);
         if (ids)
-          for (uint32_t a = i + 1; a <= i + store.AttrCount(i); ++a)
+          for (uint32_t a = store.FirstAttr(i); a != Store::kNone; a = store.Next(a))
             if (store.IsId(a)) xp::AddToIdTable(static_cast<xc::DOMAttr*>(made[a]));
-        x = e;
-        break;
+        return e;
       }
+      case Store::kAttribute:
+        return Attr(i);
       case Store::kText:
-        x = doc->createTextNode(Text(i));
-        break;
+        return doc->createTextNode(Text(i));
       case Store::kCData:
-        x = doc->createCDATASection(Text(i));
-        break;
+        return doc->createCDATASection(Text(i));
       case Store::kComment:
-        x = doc->createComment(Text(i));
-        break;
-      case Store::kPI: {
-        const std::u16string& target = store.NameOf(i).qname;
-        x = doc->createProcessingInstruction(target.c_str(), Text(i));
-        break;
-      }
-      case Store::kDocType:
-        made[i] = doctype;
-        doctype = nullptr;
-        continue;
+        return doc->createComment(Text(i));
+      case Store::kPI:
+        return doc->createProcessingInstruction(store.NameOf(i).qname.c_str(), Text(i));
       default:
-        continue;
+        return nullptr;
     }
-    if (parent == 0 && doctype)
-      doc->insertBefore(x, doctype);
-    else
-      xp::AppendNew(made[parent], x);
-    made[i] = x;
+  };
+  // The document type is in the document already: what comes before it
+  // goes before it.
+  xc::DOMNode* doctype = store.DocType() != Store::kNone ? doc->getDoctype() : nullptr;
+  // Depth first, in document order, so every node is appended after its
+  // earlier siblings.
+  auto Subtree = [&](uint32_t root) {
+    if (root != 0) made[root] = Make(root);
+    uint32_t n = store.First(root);
+    while (n != Store::kNone) {
+      const uint32_t parent = store.Parent(n);
+      if (store.Type(n) == Store::kDocType) {
+        made[n] = doctype;
+        doctype = nullptr;
+      } else {
+        xc::DOMNode* x = Make(n);
+        // Xerces takes only white space as text of the document, but lets
+        // it change after: a text that changed so goes in as a blank.
+        const bool blank = parent == 0 && store.Type(n) == Store::kText;
+        if (blank) x->setNodeValue(u" ");
+        if (parent == 0 && doctype)
+          doc->insertBefore(x, doctype);
+        else
+          xp::AppendNew(made[parent], x);
+        if (blank) x->setNodeValue(Text(n));
+        made[n] = x;
+      }
+      if (store.First(n) != Store::kNone) {
+        n = store.First(n);
+        continue;
+      }
+      while (n != root && store.Next(n) == Store::kNone) n = store.Parent(n);
+      if (n == root) break;
+      n = store.Next(n);
+    }
+  };
+  Subtree(0);
+  // A subtree is made whole, so each node is climbed over once.
+  for (uint32_t i : held) {
+    if (made[i]) continue;
+    while (store.Parent(i) != Store::kNone) i = store.Parent(i);
+    Subtree(i);
   }
   return made;
 }

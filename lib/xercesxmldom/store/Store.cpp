@@ -31,7 +31,8 @@ uint32_t Store::NewNode() {
   return size_++;
 }
 
-uint32_t Store::Intern(std::u16string_view ns, std::u16string_view qname) {
+uint32_t Store::Intern(std::u16string_view ns, std::u16string_view qname, bool bare) {
+  if (bare) return InternSlow(ns, qname, true);
   // The scanner hands over the same name from the same place again and
   // again: a small table by place spares the hashing, and the names are
   // compared, so a place that now holds another name does no harm.
@@ -39,16 +40,17 @@ uint32_t Store::Intern(std::u16string_view ns, std::u16string_view qname) {
                             (reinterpret_cast<uintptr_t>(ns.data()) >> 5)) % kRecent];
   if (recent.qname == qname.data() && recent.ns == ns.data() && recent.id != kNone) {
     const Name& n = names_[recent.id];
-    if (n.qname == qname && n.ns == ns) return recent.id;
+    if (n.qname == qname && n.ns == ns && !n.bare) return recent.id;
   }
-  const uint32_t id = InternSlow(ns, qname);
+  const uint32_t id = InternSlow(ns, qname, false);
   recent = {qname.data(), ns.data(), id};
   return id;
 }
 
-uint32_t Store::InternSlow(std::u16string_view ns, std::u16string_view qname) {
+uint32_t Store::InternSlow(std::u16string_view ns, std::u16string_view qname, bool bare) {
   std::u16string key;
-  key.reserve(ns.size() + 1 + qname.size());
+  key.reserve(ns.size() + 2 + qname.size());
+  key.push_back(bare ? u'b' : u'n');
   key.append(ns).push_back(u'\0');
   key.append(qname);
   auto [slot, fresh] = nameIds_.try_emplace(std::move(key), static_cast<uint32_t>(names_.size()));
@@ -56,6 +58,7 @@ uint32_t Store::InternSlow(std::u16string_view ns, std::u16string_view qname) {
     Name n;
     n.qname = qname;
     n.ns = ns;
+    n.bare = bare;
     const size_t colon = qname.find(u':');
     n.prefixLen = colon == std::u16string_view::npos ? 0 : static_cast<uint32_t>(colon);
     names_.push_back(std::move(n));
@@ -84,10 +87,9 @@ char16_t* Store::Room(Node& n, size_t units, size_t spare) {
 
 void Store::Keep(Node& n, std::u16string_view text) {
   if (text.size() > kMaxText) throw std::length_error("text too long");
+  // The node keeps its old text if there is no room for the new one.
+  if (!text.empty()) std::memcpy(Room(n, text.size(), 0), text.data(), text.size() * sizeof(char16_t));
   n.length = static_cast<uint32_t>(text.size());
-  if (text.empty()) return;
-  char16_t* at = Room(n, text.size(), 0);
-  std::memcpy(at, text.data(), text.size() * sizeof(char16_t));
 }
 
 void Store::Link(uint32_t parent, uint32_t i) {
@@ -120,20 +122,13 @@ uint32_t Store::Append(uint32_t parent, uint8_t type, uint32_t name, std::u16str
 }
 
 uint32_t Store::AppendAttr(uint32_t element, uint32_t name, std::u16string_view value) {
-  Node& e = Mut(element);
-  if (element + e.length + 1 != size_) throw std::logic_error("attributes follow their element");
   const uint32_t i = NewNode();
   Node& n = Mut(i);
   n.kind = kAttribute;
   n.name = name;
-  n.parent = element;
   Keep(n, value);
   lastText_ = i;
-  if (e.length > 0) {
-    n.prev = i - 1;
-    Mut(i - 1).next = i;
-  }
-  ++e.length;
+  LinkAttr(element, i);
   return i;
 }
 
@@ -233,9 +228,20 @@ uint32_t Store::DocType() const {
 
 uint32_t Store::ElementById(std::u16string_view id) const {
   if (!idsMade_) {
-    // Attributes follow their element, so index order is document order.
-    for (uint32_t i = 1; i < size_; ++i)
-      if (Type(i) == kAttribute && IsId(i)) ids_.emplace(Text(i), Parent(i));
+    // In document order, so the first of equal values wins.
+    uint32_t n = First(0);
+    while (n != kNone) {
+      if (Type(n) == kElement)
+        for (uint32_t a = FirstAttr(n); a != kNone; a = Next(a))
+          if (IsId(a)) ids_.emplace(Text(a), n);
+      if (First(n) != kNone) {
+        n = First(n);
+        continue;
+      }
+      while (n != 0 && Next(n) == kNone) n = Parent(n);
+      if (n == 0) break;
+      n = Next(n);
+    }
     idsMade_ = true;
   }
   const auto it = ids_.find(id);
@@ -243,15 +249,105 @@ uint32_t Store::ElementById(std::u16string_view id) const {
 }
 
 uint32_t Store::FindAttr(uint32_t element, std::u16string_view qname) const {
-  for (uint32_t a = element + 1; a <= element + AttrCount(element); ++a)
+  for (uint32_t a = FirstAttr(element); a != kNone; a = Next(a))
     if (NameOf(a).qname == qname) return a;
   return kNone;
 }
 
 uint32_t Store::FindAttrNS(uint32_t element, std::u16string_view ns, std::u16string_view local) const {
-  for (uint32_t a = element + 1; a <= element + AttrCount(element); ++a)
-    if (NameOf(a).ns == ns && NameOf(a).Local() == local) return a;
+  for (uint32_t a = FirstAttr(element); a != kNone; a = Next(a))
+    // A name without namespace information has an empty local name here,
+    // as Xerces compares it.
+    if (NameOf(a).ns == ns && (NameOf(a).bare ? local.empty() : NameOf(a).Local() == local)) return a;
   return kNone;
+}
+
+// ---- changes
+
+uint32_t Store::Create(uint8_t type, uint32_t name, std::u16string_view text) {
+  const uint32_t i = NewNode();
+  Node& n = Mut(i);
+  n.kind = type;
+  n.name = name;
+  if (type != kElement && type != kDocument) Keep(n, text);
+  lastText_ = kNone;
+  return i;
+}
+
+void Store::InsertBefore(uint32_t parent, uint32_t child, uint32_t ref) {
+  Changed();
+  if (ref == kNone) {
+    Link(parent, child);
+    return;
+  }
+  Node& n = Mut(child);
+  Node& r = Mut(ref);
+  n.parent = parent;
+  n.next = ref;
+  n.prev = r.prev;
+  Node& p = Mut(parent);
+  if (p.first == ref)
+    p.first = child;
+  else
+    Mut(r.prev).next = child;
+  r.prev = child;
+}
+
+void Store::Unlink(uint32_t child) {
+  Changed();
+  Node& n = Mut(child);
+  Node& p = Mut(n.parent);
+  if (p.first == child) {
+    p.first = n.next;
+    if (n.next != kNone) Mut(n.next).prev = n.prev;
+  } else {
+    Mut(n.prev).next = n.next;
+    Mut(n.next != kNone ? n.next : p.first).prev = n.prev;
+  }
+  n.parent = n.prev = n.next = kNone;
+}
+
+void Store::AddAttr(uint32_t element, uint32_t attr) {
+  Changed();
+  LinkAttr(element, attr);
+}
+
+void Store::LinkAttr(uint32_t element, uint32_t attr) {
+  Node& e = Mut(element);
+  Node& n = Mut(attr);
+  n.parent = element;
+  n.next = kNone;
+  if (e.length == 0) {
+    e.offset = attr;
+    n.prev = attr;
+  } else {
+    Node& first = Mut(e.offset);
+    Mut(first.prev).next = attr;
+    n.prev = first.prev;
+    first.prev = attr;
+  }
+  ++e.length;
+}
+
+void Store::RemoveAttr(uint32_t attr) {
+  Changed();
+  Node& n = Mut(attr);
+  Node& e = Mut(n.parent);
+  if (e.offset == attr) {
+    e.offset = n.next;
+    if (n.next != kNone) Mut(n.next).prev = n.prev;
+  } else {
+    Mut(n.prev).next = n.next;
+    Mut(n.next != kNone ? n.next : e.offset).prev = n.prev;
+  }
+  --e.length;
+  n.parent = n.prev = n.next = kNone;
+}
+
+void Store::SetText(uint32_t i, std::u16string_view text) {
+  Changed();
+  Keep(Mut(i), text);
+  lastText_ = kNone;
 }
 
 }  // namespace xdom

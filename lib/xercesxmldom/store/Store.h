@@ -2,14 +2,17 @@
 // a Xerces tree. The document type itself (its entities, notations and
 // defaults) stays with the Xerces document, which Xerces' parser fills
 // while it reads the declarations; the store keeps its place among the
-// document's children. Reading is served from the store; the first call
-// that needs more (a change, a save, a transform, a clone, a namespace
+// document's children. Reads and the common changes (new nodes, moving
+// and removing children, texts and attributes) are served from the store;
+// the first call that needs more (a clone, a transform, a namespace
 // lookup...) turns it into a Xerces tree once (XDoc::Materialize) and the
 // store goes away.
 //
 // Nodes live in one array and refer to each other by index; names are
 // interned once per document; text is kept as the scanner delivered it, in
-// large blocks. Index 0 is the document.
+// large blocks. Index 0 is the document. A node made by a change is
+// appended to the array, whatever its place in the tree; a node that
+// leaves the tree stays in the array (a wrapper may still name it).
 #pragma once
 
 #include <cstdint>
@@ -46,6 +49,10 @@ class Store {
     std::u16string qname;
     std::u16string ns;       // empty: no namespace
     uint32_t prefixLen = 0;  // 0: no prefix
+    // Made by a call without namespace information (createElement and
+    // the like): no local name, and the namespace comes from where the
+    // node is written.
+    bool bare = false;
     std::u16string_view Prefix() const { return std::u16string_view(qname).substr(0, prefixLen); }
     std::u16string_view Local() const {
       return std::u16string_view(qname).substr(prefixLen ? prefixLen + 1 : 0);
@@ -66,8 +73,8 @@ class Store {
     const Node& n = At(i);
     return n.length ? std::u16string_view(blocks_[n.kind >> 8].get() + n.offset, n.length) : std::u16string_view();
   }
-  // The links. An element's attributes follow it in index order; they are
-  // not children, and have no siblings.
+  // The links. An element's attributes are a chain of their own (FirstAttr,
+  // then Next); they are not children, and have no siblings in the DOM.
   uint32_t Parent(uint32_t i) const { return At(i).parent; }  // an attribute's: its element
   uint32_t First(uint32_t i) const { return At(i).first; }
   uint32_t Last(uint32_t i) const { return First(i) == kNone ? kNone : At(First(i)).prev; }
@@ -77,10 +84,15 @@ class Store {
     return n.parent == kNone || First(n.parent) == i ? kNone : n.prev;
   }
   uint32_t AttrCount(uint32_t element) const { return Type(element) == kElement ? At(element).length : 0; }
+  uint32_t FirstAttr(uint32_t element) const { return AttrCount(element) ? At(element).offset : kNone; }
+  uint32_t LastAttr(uint32_t element) const { return AttrCount(element) ? At(FirstAttr(element)).prev : kNone; }
+  // The attribute before a in its element's chain; kNone for the first.
+  uint32_t PrevAttr(uint32_t a) const { return FirstAttr(At(a).parent) == a ? kNone : At(a).prev; }
   // An attribute the document gives itself (not a default of its document
   // type or schema), and one whose type is ID.
   bool Specified(uint32_t attr) const { return !(At(attr).kind & kDefaulted); }
   bool IsId(uint32_t attr) const { return At(attr).kind & kIsId; }
+  void SetSpecified(uint32_t attr) { Mut(attr).kind &= ~kDefaulted; }
   void MarkAttr(uint32_t attr, bool specified, bool isId) {
     Mut(attr).kind |= (specified ? 0 : kDefaulted) | (isId ? kIsId : 0);
   }
@@ -112,19 +124,37 @@ class Store {
 
   // ---- building, in document order
 
-  uint32_t Intern(std::u16string_view ns, std::u16string_view qname);
+  uint32_t Intern(std::u16string_view ns, std::u16string_view qname, bool bare = false);
   // A new child appended under parent. Throws std::length_error beyond
   // kMaxNodes nodes or for a text beyond kMaxText.
   uint32_t Append(uint32_t parent, uint8_t type, uint32_t name, std::u16string_view text);
-  // A new attribute of element, which must be the node made last or have
-  // only attributes made after it.
+  // A new attribute of element, after its others.
   uint32_t AppendAttr(uint32_t element, uint32_t name, std::u16string_view value);
   // Extends the text of i, the node made last.
   void AppendText(uint32_t i, std::u16string_view more);
 
+  // ---- changes. The caller checks what the DOM allows; these keep the
+  // links sound.
+
+  // A new node outside the tree (no parent).
+  uint32_t Create(uint8_t type, uint32_t name, std::u16string_view text);
+  // Puts child, which has no parent, under parent before ref (kNone: last).
+  void InsertBefore(uint32_t parent, uint32_t child, uint32_t ref);
+  // Takes child out of its parent's children.
+  void Unlink(uint32_t child);
+  // Appends attr, which has no element, to element's attributes; takes an
+  // attribute out of its element.
+  void AddAttr(uint32_t element, uint32_t attr);
+  void RemoveAttr(uint32_t attr);
+  // Replaces the text of a node that has one (not an element or the
+  // document); the old text's room is not reused.
+  void SetText(uint32_t i, std::u16string_view text);
+  void Rename(uint32_t i, uint32_t name) { Mut(i).name = name; }
+
  private:
-  // 36 bytes. The first child's prev is the last child; an element's length
-  // is its attribute count.
+  // 36 bytes. The first child's prev is the last child. An element's
+  // length is its attribute count and its offset its first attribute (it
+  // has no text); the first attribute's prev is the last.
   // Set by NewNode(); chunks are left uninitialised until then, so a small
   // document touches only the pages its nodes use.
   struct Node {
@@ -155,8 +185,14 @@ class Store {
   char16_t* Room(Node& n, size_t units, size_t spare);
   void Keep(Node& n, std::u16string_view text);
   void Link(uint32_t parent, uint32_t i);
+  void LinkAttr(uint32_t element, uint32_t attr);
+  // The ID index no longer holds after a change.
+  void Changed() {
+    ids_.clear();
+    idsMade_ = false;
+  }
 
-  uint32_t InternSlow(std::u16string_view ns, std::u16string_view qname);
+  uint32_t InternSlow(std::u16string_view ns, std::u16string_view qname, bool bare);
 
   std::vector<std::unique_ptr<Node[]>> chunks_;
   uint32_t size_ = 0;
@@ -173,6 +209,7 @@ class Store {
   char16_t* free_ = nullptr;
   size_t room_ = 0;
   // The node whose text was made last, which AppendText may extend in place.
+  // Changes do not extend texts: they reset it.
   uint32_t lastText_ = kNone;
   uint64_t bytes_ = 0;
   // ID value -> element, made by the first ElementById.

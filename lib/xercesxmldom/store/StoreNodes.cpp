@@ -19,20 +19,54 @@ struct StoreChain {
   uint32_t Prev(uint32_t n) const { return s.Prev(n); }
 };
 
+// The attributes of a store element as a chain.
+struct AttrChain {
+  const Store& s;
+  uint32_t element;
+  uint32_t First() const { return s.FirstAttr(element); }
+  uint32_t Last() const { return s.LastAttr(element); }
+  uint32_t Next(uint32_t n) const { return s.Next(n); }
+  uint32_t Prev(uint32_t n) const { return s.PrevAttr(n); }
+};
+
+// A list's position (see ListCursor.h), forgotten whenever the document
+// has changed since it was taken.
+class StoreCursor {
+ public:
+  template <class Chain>
+  uint32_t At(XDoc* doc, const Chain& c, int32_t index) {
+    Check(doc);
+    return cursor_.At(c, index);
+  }
+  template <class Chain>
+  int32_t Length(XDoc* doc, const Chain& c) {
+    Check(doc);
+    return cursor_.Length(c);
+  }
+
+ private:
+  void Check(XDoc* doc) {
+    if (doc->version == version_) return;
+    cursor_.Reset();
+    version_ = doc->version;
+  }
+  ListCursor<uint32_t, Store::kNone> cursor_;
+  uint64_t version_ = 0;
+};
+
 // Children of a store node. Once the tree is built the list hands over to
-// the Xerces list of the same parent. The store does not change while it
-// is there, so the list's position (see ListCursor.h) stays true.
+// the Xerces list of the same parent.
 class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, public rtl::TBlockCached {
  public:
   TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) {}
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNodeList* l = Built()) return l->Item(index, r);
-    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(StoreChain{S(), parent_}, index)); });
+    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(doc_.get(), StoreChain{S(), parent_}, index)); });
   }
   HResult GetLength(int32_t* r) override {
     if (IDOMNodeList* l = Built()) return l->GetLength(r);
-    return Guard([&] { *r = cursor_.Length(StoreChain{S(), parent_}); });
+    return Guard([&] { *r = cursor_.Length(doc_.get(), StoreChain{S(), parent_}); });
   }
 
  private:
@@ -45,23 +79,19 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, publi
 
   XDocRef doc_;
   uint32_t parent_;
-  ListCursor<uint32_t, Store::kNone> cursor_;
+  StoreCursor cursor_;
   ComPtr<IDOMNodeList> built_;
 };
 
-// Attributes of a store element, in document order. Changes build the tree
-// and go to the Xerces map.
+// Attributes of a store element, in document order. Changes through the
+// map build the tree and go to the Xerces map.
 class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, public rtl::TBlockCached {
  public:
   TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) {}
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->Item(index, r);
-    // The attributes follow their element in the store.
-    return Guard([&] {
-      const bool in = index >= 0 && static_cast<uint32_t>(index) < S().AttrCount(element_);
-      *r = WrapAs<IDOMNode>(doc_.get(), in ? element_ + 1 + static_cast<uint32_t>(index) : Store::kNone);
-    });
+    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(doc_.get(), AttrChain{S(), element_}, index)); });
   }
   HResult GetLength(int32_t* r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->GetLength(r);
@@ -96,6 +126,7 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
 
   XDocRef doc_;
   uint32_t element_;
+  StoreCursor cursor_;
   ComPtr<IDOMNamedNodeMap> built_;
 };
 
@@ -162,7 +193,11 @@ void XDoc::Materialize() {
   // changes (the store stays, the partial tree goes) and the call fails.
   std::vector<xc::DOMNode*> made;
   try {
-    made = BuildTree(*store, doc, attrOrder);
+    // Nodes outside the tree that a wrapper names are built too.
+    std::vector<uint32_t> held;
+    for (NodeCore* core : storeWrappers)
+      if (core) held.push_back(core->idx);
+    made = BuildTree(*store, doc, attrOrder, held);
     // The wrappers made over the store are found under their Xerces nodes.
     for (NodeCore* core : storeWrappers)
       if (core) wrappers.emplace(made[core->idx], core);

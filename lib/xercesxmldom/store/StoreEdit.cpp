@@ -1,0 +1,303 @@
+#include "lib/xercesxmldom/store/StoreEdit.h"
+
+#include <xercesc/dom/DOMException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include "lib/xercesxmldom/nodes/Nodes.h"
+
+namespace xdom::sedit {
+
+namespace {
+
+// Thrown as Xerces throws it, so the message is Xerces' own.
+[[noreturn]] void Refuse(short code) { throw xc::DOMException(code, 0, xc::XMLPlatformUtils::fgMemoryManager); }
+
+bool AllSpace(std::u16string_view text) {
+  for (char16_t c : text)
+    if (c != u' ' && c != u'\t' && c != u'\r' && c != u'\n') return false;
+  return true;
+}
+
+// Whether parent may hold c (in place of old, kNone for none): what the
+// store has, but attributes, documents and document types; under the
+// document one element, and text only of white space.
+bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
+  const uint8_t type = s.Type(c);
+  if (s.Type(parent) == Store::kElement)
+    return type == Store::kElement || type == Store::kText || type == Store::kCData || type == Store::kPI ||
+           type == Store::kComment;
+  switch (type) {
+    case Store::kPI:
+    case Store::kComment:
+      return true;
+    case Store::kText:
+      return AllSpace(s.Text(c));
+    case Store::kElement: {
+      const uint32_t e = s.DocumentElement();
+      return e == Store::kNone || e == old;
+    }
+    default:
+      return false;
+  }
+}
+
+// Parents whose changes the store makes (the document type is Xerces',
+// attributes hold their text there); a node without children refuses any.
+bool StoreHolds(const Store& s, uint32_t parent, uint32_t c) {
+  const uint8_t type = s.Type(parent);
+  if (type == Store::kText || type == Store::kCData || type == Store::kComment || type == Store::kPI)
+    Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
+  return (type == Store::kElement || type == Store::kDocument) && s.Type(c) != Store::kDocType;
+}
+
+// The child of an insertion under parent: its store index, kNone when it
+// is not in the store. Checked as the other path checks it: no node, or
+// the parent or one of its ancestors, is refused first.
+uint32_t ChildOf(XDoc* doc, uint32_t parent, IDOMNode* child) {
+  if (!child) Fail(xc::DOMException::NOT_FOUND_ERR);
+  const uint32_t c = IndexOf(doc, child);
+  if (c == Store::kNone) return c;
+  const Store& s = *doc->store;
+  // Only a node with children can be the parent's ancestor.
+  if (c == parent || s.First(c) != Store::kNone)
+    for (uint32_t p = parent; p != Store::kNone; p = s.Parent(p))
+      if (p == c) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
+  return c;
+}
+
+// The node a child goes before (or replaces) under parent: kNone when it
+// is not in the store.
+uint32_t PlaceOf(XDoc* doc, uint32_t parent, IDOMNode* ref) {
+  const uint32_t i = IndexOf(doc, ref);
+  if (i == Store::kNone) return i;
+  const Store& s = *doc->store;
+  if (s.Type(i) == Store::kAttribute || s.Parent(i) != parent) Refuse(xc::DOMException::NOT_FOUND_ERR);
+  return i;
+}
+
+// Xerces refuses a bad name when it makes the node; a node made for the
+// check alone goes back to its document's pool.
+template <class Make>
+void CheckName(Make&& make) {
+  make()->release();
+}
+
+}  // namespace
+
+uint32_t IndexOf(XDoc* doc, IDOMNode* n) {
+  NodeCore* core = CoreOf(n);
+  return core && core->doc.get() == doc && core->InStore() ? core->idx : Store::kNone;
+}
+
+bool InsertBefore(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* ref, IDOMNode** r) {
+  Store& s = *doc->store;
+  const uint32_t c = ChildOf(doc, parent, child);
+  if (c == Store::kNone || !StoreHolds(s, parent, c)) return false;
+  const uint32_t before = ref ? PlaceOf(doc, parent, ref) : Store::kNone;
+  if (ref && (before == Store::kNone || before == c)) return false;
+  if (!MayHold(s, parent, c, Store::kNone)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
+  if (s.Parent(c) != Store::kNone) s.Unlink(c);
+  s.InsertBefore(parent, c, before);
+  doc->Touch();
+  if (r) *r = WrapAt(doc, c);
+  return true;
+}
+
+bool ReplaceChild(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* old, IDOMNode** r) {
+  Store& s = *doc->store;
+  const uint32_t c = ChildOf(doc, parent, child);
+  if (c == Store::kNone) return false;
+  if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
+  if (!StoreHolds(s, parent, c)) return false;
+  const uint32_t o = PlaceOf(doc, parent, old);
+  if (o == Store::kNone || o == c || s.Type(o) == Store::kDocType) return false;
+  if (!MayHold(s, parent, c, o)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
+  if (s.Parent(c) != Store::kNone) s.Unlink(c);
+  s.InsertBefore(parent, c, o);
+  s.Unlink(o);
+  doc->Touch();
+  if (r) *r = WrapAt(doc, o);
+  return true;
+}
+
+bool RemoveChild(XDoc* doc, uint32_t parent, IDOMNode* old, IDOMNode** r) {
+  Store& s = *doc->store;
+  if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
+  const uint32_t o = PlaceOf(doc, parent, old);
+  // The document type belongs to Xerces' document too.
+  if (o == Store::kNone || s.Type(o) == Store::kDocType) return false;
+  s.Unlink(o);
+  doc->Touch();
+  if (r) *r = WrapAt(doc, o);
+  return true;
+}
+
+void SetNodeValue(XDoc* doc, uint32_t node, WideStringView value) {
+  Store& s = *doc->store;
+  const std::u16string v = Z(value);
+  switch (s.Type(node)) {
+    case Store::kElement:
+    case Store::kDocument:
+    case Store::kDocType:
+      break;
+    case Store::kAttribute:
+      s.SetText(node, v);
+      s.SetSpecified(node);
+      break;
+    default:
+      s.SetText(node, v);
+  }
+  doc->Touch();
+}
+
+void SetText(XDoc* doc, uint32_t node, WideStringView text) {
+  Store& s = *doc->store;
+  if (s.Type(node) != Store::kElement) return SetNodeValue(doc, node, text);
+  const std::u16string v = Z(text);
+  // Made first: if it fails, nothing has changed.
+  const uint32_t t = v.empty() ? Store::kNone : s.Create(Store::kText, Store::kNone, v);
+  // Children are detached, not dropped: wrappers of them stay valid.
+  while (s.First(node) != Store::kNone) s.Unlink(s.First(node));
+  if (t != Store::kNone) s.InsertBefore(node, t, Store::kNone);
+  doc->Touch();
+}
+
+void Normalize(XDoc* doc, uint32_t root) {
+  Store& s = *doc->store;
+  std::u16string merged;
+  auto mergeChildren = [&](uint32_t parent) {
+    uint32_t c = s.First(parent);
+    while (c != Store::kNone) {
+      uint32_t next = s.Next(c);
+      if (s.Type(c) == Store::kText) {
+        if (next != Store::kNone && s.Type(next) == Store::kText) {
+          merged.assign(s.Text(c));
+          uint32_t end = next;
+          for (; end != Store::kNone && s.Type(end) == Store::kText; end = s.Next(end)) merged += s.Text(end);
+          // The merged text is kept before any node leaves: a failure
+          // changes nothing.
+          s.SetText(c, merged);
+          while (next != end) {
+            const uint32_t after = s.Next(next);
+            s.Unlink(next);
+            next = after;
+          }
+        }
+        if (s.Text(c).empty()) s.Unlink(c);
+      }
+      c = next;
+    }
+  };
+  uint32_t n = root;
+  while (n != Store::kNone) {
+    mergeChildren(n);
+    if (s.First(n) != Store::kNone) {
+      n = s.First(n);
+      continue;
+    }
+    while (n != root && s.Next(n) == Store::kNone) n = s.Parent(n);
+    if (n == root) break;
+    n = s.Next(n);
+  }
+  doc->Touch();
+}
+
+bool SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringView value) {
+  Store& s = *doc->store;
+  const std::u16string n = Z(name), v = Z(value);
+  uint32_t a = s.FindAttr(element, n);
+  if (a == Store::kNone) {
+    CheckName([&] { return doc->doc->createAttribute(n.c_str()); });
+    a = s.Create(Store::kAttribute, s.Intern(u"", n, true), v);
+    s.AddAttr(element, a);
+  } else {
+    s.SetText(a, v);
+    s.SetSpecified(a);
+  }
+  doc->Touch();
+  return true;
+}
+
+bool SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringView qname, WideStringView value) {
+  Store& s = *doc->store;
+  const std::u16string n = Z(ns), q = Z(qname), v = Z(value);
+  CheckName([&] { return doc->doc->createAttributeNS(NullIfEmpty(n), q.c_str()); });
+  const size_t colon = q.find(u':');
+  const std::u16string_view local = colon == std::u16string::npos ? std::u16string_view(q) : std::u16string_view(q).substr(colon + 1);
+  const uint32_t name = s.Intern(n, q);
+  uint32_t a = s.FindAttrNS(element, n, local);
+  if (a == Store::kNone) {
+    a = s.Create(Store::kAttribute, name, v);
+    s.AddAttr(element, a);
+  } else {
+    // The prefix follows the name given.
+    s.SetText(a, v);
+    s.Rename(a, name);
+    s.SetSpecified(a);
+  }
+  doc->Touch();
+  return true;
+}
+
+bool RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr) {
+  Store& s = *doc->store;
+  // With a document type, a removed attribute may have a default that
+  // takes its place: Xerces knows the declarations.
+  if (s.DocType() != Store::kNone) return false;
+  if (attr != Store::kNone) {
+    if (s.Parent(attr) != element) Refuse(xc::DOMException::NOT_FOUND_ERR);
+    s.RemoveAttr(attr);
+  }
+  doc->Touch();
+  return true;
+}
+
+uint32_t CreateElement(XDoc* doc, const std::u16string* ns, WideStringView qname) {
+  const std::u16string q = Z(qname);
+  // Xerces' own checks the name and gives the defaults the document type
+  // declares for it, which the new element has too.
+  xc::DOMElement* probe =
+      ns ? doc->doc->createElementNS(NullIfEmpty(*ns), q.c_str()) : doc->doc->createElement(q.c_str());
+  Store& s = *doc->store;
+  try {
+    const uint32_t e = s.Create(Store::kElement, ns ? s.Intern(*ns, q) : s.Intern(u"", q, true), {});
+    xc::DOMNamedNodeMap* defaults = probe->getAttributes();
+    for (XMLSize_t i = 0; defaults && i < defaults->getLength(); ++i) {
+      auto* d = static_cast<xc::DOMAttr*>(defaults->item(i));
+      const XMLCh* uri = d->getNamespaceURI();
+      const uint32_t name = d->getLocalName() ? s.Intern(uri ? uri : u"", d->getName())
+                                              : s.Intern(u"", d->getName(), true);
+      const uint32_t a = s.Create(Store::kAttribute, name, ops::ValueOf(d));
+      s.MarkAttr(a, d->getSpecified(), d->isId());
+      s.AddAttr(e, a);
+    }
+    probe->release();
+    return e;
+  } catch (...) {
+    probe->release();
+    throw;
+  }
+}
+
+uint32_t CreateAttribute(XDoc* doc, const std::u16string* ns, WideStringView qname) {
+  const std::u16string q = Z(qname);
+  if (ns)
+    CheckName([&] { return doc->doc->createAttributeNS(NullIfEmpty(*ns), q.c_str()); });
+  else
+    CheckName([&] { return doc->doc->createAttribute(q.c_str()); });
+  Store& s = *doc->store;
+  return s.Create(Store::kAttribute, ns ? s.Intern(*ns, q) : s.Intern(u"", q, true), {});
+}
+
+uint32_t CreateData(XDoc* doc, uint8_t type, WideStringView data) {
+  return doc->store->Create(type, Store::kNone, Z(data));
+}
+
+uint32_t CreateProcessingInstruction(XDoc* doc, WideStringView target, WideStringView data) {
+  const std::u16string t = Z(target), d = Z(data);
+  CheckName([&] { return doc->doc->createProcessingInstruction(t.c_str(), d.c_str()); });
+  Store& s = *doc->store;
+  return s.Create(Store::kPI, s.Intern(u"", t), d);
+}
+
+}  // namespace xdom::sedit

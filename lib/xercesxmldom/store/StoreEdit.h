@@ -1,0 +1,42 @@
+// Changes made in a document's store, while every node a change touches is
+// there. Each call returns false, having changed nothing, when the change
+// needs Xerces' tree (a node of another document or outside the store, a
+// change of the document's own children, an attribute with a default to
+// restore): the caller then builds the tree and makes the change there.
+// Failures are Xerces' own exceptions, so callers see the same codes and
+// texts on either path.
+#pragma once
+
+#include "lib/xercesxmldom/nodes/Common.h"
+
+namespace xdom::sedit {
+
+// The store index of n if it is a node of doc's store; kNone otherwise.
+uint32_t IndexOf(XDoc* doc, IDOMNode* n);
+
+bool InsertBefore(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* ref, IDOMNode** r);
+bool ReplaceChild(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* old, IDOMNode** r);
+bool RemoveChild(XDoc* doc, uint32_t parent, IDOMNode* old, IDOMNode** r);
+
+// The node's value (no effect on elements, the document and its type).
+void SetNodeValue(XDoc* doc, uint32_t node, WideStringView value);
+// An element's children replaced by one text (none for an empty one);
+// otherwise the node's value. Not the document.
+void SetText(XDoc* doc, uint32_t node, WideStringView text);
+
+// Adjacent texts under root merged into one, empty ones taken out.
+void Normalize(XDoc* doc, uint32_t root);
+
+bool SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringView value);
+bool SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringView qname, WideStringView value);
+bool RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr);
+
+// New nodes outside the tree, by store index; names are checked as Xerces
+// checks them. A null ns makes a node without namespace information.
+uint32_t CreateElement(XDoc* doc, const std::u16string* ns, WideStringView qname);
+uint32_t CreateAttribute(XDoc* doc, const std::u16string* ns, WideStringView qname);
+// Text, CDATA sections and comments.
+uint32_t CreateData(XDoc* doc, uint8_t type, WideStringView data);
+uint32_t CreateProcessingInstruction(XDoc* doc, WideStringView target, WideStringView data);
+
+}  // namespace xdom::sedit
