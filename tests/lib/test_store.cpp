@@ -210,9 +210,9 @@ void Walk(IDOMNode* root, std::vector<ComPtr<IDOMNode>>& nodes, std::vector<std:
 // Applies edit steps to d through the DOM interfaces, in the store: new
 // nodes of every kind (with and without namespace information), inserts,
 // moves (cycles refused), replacements and removals, attributes set,
-// renamed by prefix and removed, texts and values, texts merged. Steps the DOM refuses
-// change nothing. Nodes taken out of the tree or never put in are kept in
-// held.
+// renamed by prefix and removed, texts and values, texts merged, copies.
+// Steps the DOM refuses change nothing. Nodes taken out of the tree or
+// never put in are kept in held.
 void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_t>>& steps,
           std::vector<ComPtr<IDOMNode>>& held) {
   std::vector<ComPtr<IDOMNode>> nodes;
@@ -229,7 +229,7 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
     const std::u16string name = kAttrs[b % 10], value = kValues[a % 10];
     const std::u16string ns = b % 3 ? u"urn:p" : u"";
     ComPtr<IDOMNode> made, out;
-    switch (op % 10) {
+    switch (op % 11) {
       case 0: {
         ComPtr<IDOMElement> n;
         if (b % 2)
@@ -270,6 +270,9 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
         break;
       case 9:
         x->Normalize();
+        break;
+      case 10:
+        x->CloneNode(b % 2, made.put());
         break;
     }
     if (made) held.push_back(made);

@@ -234,7 +234,10 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
     });
   }
   HResult CloneNode(WordBool deep, IDOMNode** r) override {
-    return Guard([&] { *r = ops::Clone(doc.get(), Node(), deep != 0); });
+    return Guard([&] {
+      const bool own = InStore() && idx != 0 && S().Type(idx) != Store::kDocType;
+      *r = own ? WrapAt(doc.get(), sedit::Clone(doc.get(), idx, deep != 0)) : ops::Clone(doc.get(), Node(), deep != 0);
+    });
   }
   HResult Normalize() override {
     return Guard([&] {

@@ -69,6 +69,7 @@ class Store {
   uint8_t Type(uint32_t i) const { return static_cast<uint8_t>(At(i).kind & kTypeMask); }
   const std::vector<Name>& Names() const { return names_; }
   const Name& NameOf(uint32_t i) const { return names_[At(i).name]; }
+  uint32_t NameId(uint32_t i) const { return At(i).name; }
   std::u16string_view Text(uint32_t i) const {
     const Node& n = At(i);
     return n.length ? std::u16string_view(blocks_[n.kind >> 8].get() + n.offset, n.length) : std::u16string_view();

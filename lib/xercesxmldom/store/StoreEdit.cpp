@@ -1,5 +1,8 @@
 #include "lib/xercesxmldom/store/StoreEdit.h"
 
+#include <utility>
+#include <vector>
+
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
@@ -160,6 +163,48 @@ void SetText(XDoc* doc, uint32_t node, WideStringView text) {
   while (s.First(node) != Store::kNone) s.Unlink(s.First(node));
   if (t != Store::kNone) s.InsertBefore(node, t, Store::kNone);
   doc->Touch();
+}
+
+namespace {
+
+uint32_t CopyOne(Store& s, uint32_t src) {
+  const uint8_t type = s.Type(src);
+  if (type != Store::kElement) return s.Create(type, s.NameId(src), s.Text(src));
+  const uint32_t copy = s.Create(type, s.NameId(src), {});
+  for (uint32_t a = s.FirstAttr(src); a != Store::kNone; a = s.Next(a)) {
+    const uint32_t c = s.Create(Store::kAttribute, s.NameId(a), s.Text(a));
+    s.MarkAttr(c, s.Specified(a), s.IsId(a));
+    s.AddAttr(copy, c);
+  }
+  return copy;
+}
+
+}  // namespace
+
+uint32_t Clone(XDoc* doc, uint32_t node, bool deep) {
+  Store& s = *doc->store;
+  const uint32_t root = CopyOne(s, node);
+  if (s.Type(node) == Store::kAttribute) s.MarkAttr(root, s.Specified(node), s.IsId(node));
+  if (!deep) return root;
+  // Depth first; each copy goes last under the copy of its parent.
+  std::vector<std::pair<uint32_t, uint32_t>> open{{node, root}};
+  uint32_t n = s.First(node);
+  while (n != Store::kNone) {
+    const uint32_t copy = CopyOne(s, n);
+    s.InsertBefore(open.back().second, copy, Store::kNone);
+    if (s.First(n) != Store::kNone) {
+      open.emplace_back(n, copy);
+      n = s.First(n);
+      continue;
+    }
+    while (n != node && s.Next(n) == Store::kNone) {
+      n = s.Parent(n);
+      if (n == open.back().first) open.pop_back();
+    }
+    if (n == node) break;
+    n = s.Next(n);
+  }
+  return root;
 }
 
 void Normalize(XDoc* doc, uint32_t root) {

@@ -24,6 +24,11 @@ void SetNodeValue(XDoc* doc, uint32_t node, WideStringView value);
 // otherwise the node's value. Not the document.
 void SetText(XDoc* doc, uint32_t node, WideStringView text);
 
+// A copy of node (with its subtree when deep) outside the tree: names,
+// values and the marks of attributes as they are. Not the document or its
+// type.
+uint32_t Clone(XDoc* doc, uint32_t node, bool deep);
+
 // Adjacent texts under root merged into one, empty ones taken out.
 void Normalize(XDoc* doc, uint32_t root);
 
