@@ -209,10 +209,10 @@ void Walk(IDOMNode* root, std::vector<ComPtr<IDOMNode>>& nodes, std::vector<std:
 
 // Applies edit steps to d through the DOM interfaces, in the store: new
 // nodes of every kind (with and without namespace information), inserts,
-// moves (cycles refused), replacements and removals, attributes set,
-// renamed by prefix and removed, texts and values, texts merged, copies.
-// Steps the DOM refuses change nothing. Nodes taken out of the tree or
-// never put in are kept in held.
+// moves (cycles refused), replacements and removals, attributes set (by
+// value and as nodes), renamed by prefix and removed, texts and values,
+// texts merged, copies. Steps the DOM refuses change nothing. Nodes taken
+// out of the tree or never put in are kept in held.
 void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_t>>& steps,
           std::vector<ComPtr<IDOMNode>>& held) {
   std::vector<ComPtr<IDOMNode>> nodes;
@@ -227,9 +227,11 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
     if (Type(x.get()) == 10 || Type(y.get()) == 10) continue;
     const ComPtr<IDOMElement> e = x.try_query<IDOMElement>();
     const std::u16string name = kAttrs[b % 10], value = kValues[a % 10];
-    const std::u16string ns = b % 3 ? u"urn:p" : u"";
+    // "z" has no namespace and "p:z" one, so no element gets two attributes
+    // of one name, whose lookup by that name Xerces leaves to its map's order.
+    const std::u16string ns = b % 4 ? u"urn:p" : u"";
     ComPtr<IDOMNode> made, out;
-    switch (op % 11) {
+    switch (op % 12) {
       case 0: {
         ComPtr<IDOMElement> n;
         if (b % 2)
@@ -273,6 +275,19 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
         break;
       case 10:
         x->CloneNode(b % 2, made.put());
+        break;
+      case 11:
+        if (e) {
+          ComPtr<IDOMAttr> n, old;
+          if (b % 2)
+            d->CreateAttribute(name, n.put());
+          else
+            d->CreateAttributeNS(ns, b % 4 ? u"p:z" : u"z", n.put());
+          if (!n) break;  // a name the DOM refuses
+          n->SetValue(value);
+          b % 3 ? e->SetAttributeNode(n.get(), old.put()) : e->SetAttributeNodeNS(n.get(), old.put());
+          if (old) held.push_back(ComPtr<IDOMNode>(old.get()));
+        }
         break;
     }
     if (made) held.push_back(made);

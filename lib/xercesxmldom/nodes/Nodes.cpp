@@ -108,7 +108,8 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
   HResult GetNamedItemNS(WideStringView ns, WideStringView localName, IDOMNode** r) override {
     return Guard([&] {
       std::u16string n = Z(ns);
-      *r = Wrap(doc_.get(), map_->getNamedItemNS(NullIfEmpty(n), Z(localName).c_str()));
+      const std::u16string local = Z(localName);
+      *r = local.empty() ? nullptr : Wrap(doc_.get(), map_->getNamedItemNS(NullIfEmpty(n), local.c_str()));
     });
   }
   HResult SetNamedItemNS(IDOMNode* arg, IDOMNode** r) override {
@@ -121,7 +122,9 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
   HResult RemoveNamedItemNS(WideStringView ns, WideStringView localName, IDOMNode** r) override {
     return Guard([&] {
       std::u16string n = Z(ns);
-      xc::DOMNode* old = map_->removeNamedItemNS(NullIfEmpty(n), Z(localName).c_str());
+      const std::u16string local = Z(localName);
+      if (local.empty()) Fail(xc::DOMException::NOT_FOUND_ERR);
+      xc::DOMNode* old = map_->removeNamedItemNS(NullIfEmpty(n), local.c_str());
       doc_->Touch();
       if (r) *r = Wrap(doc_.get(), old);
     });
@@ -206,6 +209,15 @@ void CheckNotAncestor(xc::DOMNode* parent, xc::DOMNode* child) {
 std::u16string LocalPart(WideStringView name) {
   size_t colon = name.find(u':');
   return std::u16string(colon == WideStringView::npos ? name : name.substr(colon + 1));
+}
+
+// An attribute by namespace and local name. An empty local name finds
+// none: only nodes made without namespace information have one, and Xerces
+// would answer with whichever of them comes first in its map; the store
+// does the same.
+xc::DOMAttr* AttrNS(xc::DOMElement* e, const std::u16string& ns, WideStringView localName) {
+  const std::u16string local = LocalPart(localName);
+  return local.empty() ? nullptr : e->getAttributeNodeNS(NullIfEmpty(ns), local.c_str());
 }
 
 // Entity references (read-only copies of their entity) and attributes
@@ -623,6 +635,11 @@ HResult TElement::GetAttributeNode(WideStringView name, IDOMAttr** r) {
 }
 HResult TElement::SetAttributeNode(IDOMAttr* newAttr, IDOMAttr** r) {
   return Guard([&] {
+    uint32_t replaced;
+    if (InStore() && sedit::SetAttributeNode(doc.get(), idx, newAttr, false, &replaced)) {
+      if (r) *r = WrapAs<IDOMAttr>(doc.get(), replaced);
+      return;
+    }
     auto* a = static_cast<xc::DOMAttr*>(NodeOf(newAttr));
     if (!a || a->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
     xc::DOMAttr* old = elem()->setAttributeNode(a);
@@ -652,7 +669,10 @@ HResult TElement::GetElementsByTagName(WideStringView name, IDOMNodeList** r) {
 HResult TElement::GetAttributeNS(WideStringView ns, WideStringView localName, WideString* r) {
   return Guard([&] {
     std::u16string n = Z(ns);
-    if (!InStore()) return Put(r, elem()->getAttributeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
+    if (!InStore()) {
+      xc::DOMAttr* a = AttrNS(elem(), n, localName);
+      return Put(r, a ? ops::ValueOf(a) : nullptr);
+    }
     const uint32_t a = S().FindAttrNS(idx, n, LocalPart(Z(localName)));
     Put(r, a == Store::kNone ? std::u16string_view() : S().Text(a));
   });
@@ -669,8 +689,7 @@ HResult TElement::RemoveAttributeNS(WideStringView ns, WideStringView localName)
   return Guard([&] {
     std::u16string n = Z(ns);
     if (InStore() && sedit::RemoveAttribute(doc.get(), idx, S().FindAttrNS(idx, n, LocalPart(Z(localName))))) return;
-    if (xc::DOMAttr* a = elem()->getAttributeNodeNS(NullIfEmpty(n), LocalPart(localName).c_str()))
-      elem()->removeAttributeNode(a);
+    if (xc::DOMAttr* a = AttrNS(elem(), n, localName)) elem()->removeAttributeNode(a);
     doc->Touch();
   });
 }
@@ -678,11 +697,16 @@ HResult TElement::GetAttributeNodeNS(WideStringView ns, WideStringView localName
   return Guard([&] {
     std::u16string n = Z(ns);
     *r = InStore() ? WrapAs<IDOMAttr>(doc.get(), S().FindAttrNS(idx, n, LocalPart(Z(localName))))
-                   : WrapAs<IDOMAttr>(doc.get(), elem()->getAttributeNodeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
+                   : WrapAs<IDOMAttr>(doc.get(), AttrNS(elem(), n, localName));
   });
 }
 HResult TElement::SetAttributeNodeNS(IDOMAttr* newAttr, IDOMAttr** r) {
   return Guard([&] {
+    uint32_t replaced;
+    if (InStore() && sedit::SetAttributeNode(doc.get(), idx, newAttr, true, &replaced)) {
+      if (r) *r = WrapAs<IDOMAttr>(doc.get(), replaced);
+      return;
+    }
     auto* a = static_cast<xc::DOMAttr*>(NodeOf(newAttr));
     if (!a || a->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
     xc::DOMAttr* old = elem()->setAttributeNodeNS(a);
@@ -705,7 +729,7 @@ HResult TElement::HasAttributeNS(WideStringView ns, WideStringView localName, Wo
   return Guard([&] {
     std::u16string n = Z(ns);
     *r = WB(InStore() ? S().FindAttrNS(idx, n, LocalPart(Z(localName))) != Store::kNone
-                      : elem()->hasAttributeNS(NullIfEmpty(n), LocalPart(localName).c_str()));
+                      : AttrNS(elem(), n, localName) != nullptr);
   });
 }
 

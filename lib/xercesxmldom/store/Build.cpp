@@ -16,24 +16,29 @@ namespace {
 // sorted is scratch space.
 void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& attrs,
                    std::vector<xc::DOMAttr*>& sorted, AttrOrder& order) {
-  if (attrs.empty()) return;
+  xc::DOMNamedNodeMap* map = element->getAttributes();
+  if (attrs.empty() && map->getLength() == 0) return;
   sorted = attrs;
   std::sort(sorted.begin(), sorted.end(), [](xc::DOMAttr* x, xc::DOMAttr* y) {
     return xc::XMLString::compareString(x->getNodeName(), y->getNodeName()) < 0;
   });
   // A default Xerces copied in from the document type is replaced.
   for (xc::DOMAttr* a : sorted) element->setAttributeNode(a);
-  if (attrs.size() < 2) return;
-  xc::DOMNamedNodeMap* map = element->getAttributes();
   if (map->getLength() < attrs.size()) {
     // Two of one name, one of them made without namespace information:
     // only adding the other by its namespace keeps both, as it did when
     // they were set.
     for (xc::DOMAttr* a : attrs)
-      if (a->getOwnerElement() == element) element->removeAttributeNode(a);
+      if (a->getOwnerElement() == element) xp::RemoveWithoutDefault(element, a);
     for (xc::DOMAttr* a : attrs) a->getLocalName() ? element->setAttributeNodeNS(a) : element->setAttributeNode(a);
   }
-  if (map->getLength() != attrs.size()) return;
+  // A default Xerces put in that the store does not have: the document
+  // gave the attribute under another prefix.
+  for (XMLSize_t i = map->getLength(); map->getLength() > attrs.size() && i-- > 0;) {
+    auto* a = static_cast<xc::DOMAttr*>(map->item(i));
+    if (std::find(attrs.begin(), attrs.end(), a) == attrs.end()) xp::RemoveWithoutDefault(element, a);
+  }
+  if (attrs.size() < 2 || map->getLength() != attrs.size()) return;
   bool same = true;
   for (size_t i = 0; i < attrs.size() && same; ++i) same = map->item(i) == attrs[i];
   if (!same) order.Add(element, attrs.data(), static_cast<uint32_t>(attrs.size()));

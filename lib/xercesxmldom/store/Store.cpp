@@ -256,9 +256,7 @@ uint32_t Store::FindAttr(uint32_t element, std::u16string_view qname) const {
 
 uint32_t Store::FindAttrNS(uint32_t element, std::u16string_view ns, std::u16string_view local) const {
   for (uint32_t a = FirstAttr(element); a != kNone; a = Next(a))
-    // A name without namespace information has an empty local name here,
-    // as Xerces compares it.
-    if (NameOf(a).ns == ns && (NameOf(a).bare ? local.empty() : NameOf(a).Local() == local)) return a;
+    if (!NameOf(a).bare && NameOf(a).ns == ns && NameOf(a).Local() == local) return a;
   return kNone;
 }
 
@@ -307,9 +305,21 @@ void Store::Unlink(uint32_t child) {
   n.parent = n.prev = n.next = kNone;
 }
 
-void Store::AddAttr(uint32_t element, uint32_t attr) {
+void Store::AddAttr(uint32_t element, uint32_t attr, uint32_t before) {
   Changed();
-  LinkAttr(element, attr);
+  if (before == kNone) return LinkAttr(element, attr);
+  Node& e = Mut(element);
+  Node& n = Mut(attr);
+  Node& b = Mut(before);
+  n.parent = element;
+  n.next = before;
+  n.prev = b.prev;
+  if (e.offset == before)
+    e.offset = attr;
+  else
+    Mut(b.prev).next = attr;
+  b.prev = attr;
+  ++e.length;
 }
 
 void Store::LinkAttr(uint32_t element, uint32_t attr) {

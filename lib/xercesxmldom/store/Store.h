@@ -143,9 +143,9 @@ class Store {
   void InsertBefore(uint32_t parent, uint32_t child, uint32_t ref);
   // Takes child out of its parent's children.
   void Unlink(uint32_t child);
-  // Appends attr, which has no element, to element's attributes; takes an
-  // attribute out of its element.
-  void AddAttr(uint32_t element, uint32_t attr);
+  // Puts attr, which has no element, among element's attributes before
+  // before (kNone: last); takes an attribute out of its element.
+  void AddAttr(uint32_t element, uint32_t attr, uint32_t before = kNone);
   void RemoveAttr(uint32_t attr);
   // Replaces the text of a node that has one (not an element or the
   // document); the old text's room is not reused.

@@ -284,6 +284,23 @@ bool SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringVi
   return true;
 }
 
+bool SetAttributeNode(XDoc* doc, uint32_t element, IDOMNode* attr, bool byNamespace, uint32_t* old) {
+  Store& s = *doc->store;
+  const uint32_t a = IndexOf(doc, attr);
+  // Xerces' own answers for a node on this element already, and for one
+  // without namespace information set by namespace.
+  if (a == Store::kNone || s.Type(a) != Store::kAttribute || s.Parent(a) == element ||
+      (byNamespace && s.NameOf(a).bare))
+    return false;
+  if (s.Parent(a) != Store::kNone) Refuse(xc::DOMException::INUSE_ATTRIBUTE_ERR);
+  const Store::Name& name = s.NameOf(a);
+  *old = byNamespace ? s.FindAttrNS(element, name.ns, name.Local()) : s.FindAttr(element, name.qname);
+  s.AddAttr(element, a, *old);
+  if (*old != Store::kNone) s.RemoveAttr(*old);
+  doc->Touch();
+  return true;
+}
+
 bool RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr) {
   Store& s = *doc->store;
   // With a document type, a removed attribute may have a default that

@@ -35,6 +35,10 @@ void Normalize(XDoc* doc, uint32_t root);
 bool SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringView value);
 bool SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringView qname, WideStringView value);
 bool RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr);
+// Puts an attribute node on element, in the place of the one it replaces
+// (same name, or namespace and local name with byNamespace); *old gets
+// that one (kNone for none).
+bool SetAttributeNode(XDoc* doc, uint32_t element, IDOMNode* attr, bool byNamespace, uint32_t* old);
 
 // New nodes outside the tree, by store index; names are checked as Xerces
 // checks them. A null ns makes a node without namespace information.

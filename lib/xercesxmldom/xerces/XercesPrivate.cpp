@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <xercesc/dom/impl/DOMAttrImpl.hpp>
+#include <xercesc/dom/impl/DOMAttrMapImpl.hpp>
 #include <xercesc/dom/impl/DOMCDATASectionImpl.hpp>
 #include <xercesc/dom/impl/DOMCasts.hpp>
 #include <xercesc/dom/impl/DOMCommentImpl.hpp>
@@ -134,6 +135,13 @@ void WidenNamePool(xc::DOMDocument* document) {
 }
 
 void SetNotSpecified(xc::DOMAttr* attr) { static_cast<xc::DOMAttrImpl*>(attr)->setSpecified(false); }
+void RemoveWithoutDefault(xc::DOMElement* element, xc::DOMAttr* attr) {
+  auto* map = static_cast<xc::DOMAttrMapImpl*>(element->getAttributes());
+  const bool defaults = map->hasDefaults();
+  map->hasDefaults(false);
+  element->removeAttributeNode(attr);
+  map->hasDefaults(defaults);
+}
 void AddToIdTable(xc::DOMAttr* attr) { static_cast<xc::DOMAttrImpl*>(attr)->addAttrToIDNodeMap(); }
 
 int ChangeCount(const xc::DOMDocument* doc) { return static_cast<const xc::DOMDocumentImpl*>(doc)->changes(); }

@@ -32,6 +32,9 @@ void WidenNamePool(xc::DOMDocument* doc);
 // Marks a new attribute as a default (not given by the document), and puts
 // an attribute of its element into the document's ID table.
 void SetNotSpecified(xc::DOMAttr* attr);
+// Takes attr off element without putting the default its document type
+// declares for that name in its place.
+void RemoveWithoutDefault(xc::DOMElement* element, xc::DOMAttr* attr);
 void AddToIdTable(xc::DOMAttr* attr);
 
 // Xerces' own count of child inserts and removals in the document
