@@ -58,7 +58,7 @@ class StoreCursor {
 // the Xerces list of the same parent.
 class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, public rtl::TBlockCached {
  public:
-  TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) {}
+  TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) { link_.Join(doc->storeLists, parent); }
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNodeList* l = Built()) return l->Item(index, r);
@@ -78,6 +78,7 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, publi
   const Store& S() const { return *doc_->store; }
 
   XDocRef doc_;
+  StoreListLink link_;  // after doc_: leaves the ring first
   uint32_t parent_;
   StoreCursor cursor_;
   ComPtr<IDOMNodeList> built_;
@@ -87,7 +88,7 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, publi
 // map build the tree and go to the Xerces map.
 class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, public rtl::TBlockCached {
  public:
-  TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) {}
+  TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) { link_.Join(doc->storeLists, element); }
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->Item(index, r);
@@ -125,6 +126,7 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
   const Store& S() const { return *doc_->store; }
 
   XDocRef doc_;
+  StoreListLink link_;
   uint32_t element_;
   StoreCursor cursor_;
   ComPtr<IDOMNamedNodeMap> built_;
@@ -197,6 +199,7 @@ void XDoc::Materialize() {
     std::vector<uint32_t> held;
     for (NodeCore* core : storeWrappers)
       if (core) held.push_back(core->idx);
+    for (StoreListLink* l = storeLists.next; l != &storeLists; l = l->next) held.push_back(l->node);
     made = BuildTree(*store, doc, attrOrder, held);
     // The wrappers made over the store are found under their Xerces nodes.
     for (NodeCore* core : storeWrappers)
