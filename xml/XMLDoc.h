@@ -192,6 +192,13 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
 
   TXMLNodeList(TXMLNode* owner, const WideString& defaultNamespaceURI,
                TNodeListNotification notificationProc);
+  // A list whose default namespace is its owner's, read from the DOM only
+  // when a lookup by name first needs it: a walk never does.
+  TXMLNodeList(TXMLNode* owner, TNodeListNotification notificationProc);
+
+  // Answers the object identity first: the layer asks it on every list it
+  // caches or lets go.
+  HResult QueryInterface(const rtl::GUID& iid, void** obj) override;
 
   // A list that anyone but its owner's cache holds keeps its owner alive,
   // so edits through it always reach the DOM through a live owner.
@@ -228,7 +235,7 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
   // Not counted; the node whose children or attributes these are. Alive
   // while anyone can use the list; null only after OwnerDestroyed.
   TXMLNode* Owner() const { return FOwner; }
-  const WideString& DefaultNamespaceURI() const { return FDefaultNamespaceURI; }
+  const WideString& DefaultNamespaceURI();
 
   // Set by the owner once it has filled the list from its DOM node: from then
   // on the list follows the DOM.
@@ -258,7 +265,6 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
   // IndexOfDOMNode without bringing the list up to date first.
   int32_t IndexOfKey(const void* key);
   void UpdateOwnerHold();
-  HResult QueryOther(const rtl::GUID& iid, void** obj) override;
 
   rtl::TInterfaceList<IXMLNode> FList;
   TNodeListNotification FNotificationProc;
@@ -270,6 +276,7 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
   bool FCached = false;
   bool FHoldsOwner = false;
   bool FMustRebuild = false;
+  bool FNamespaceOfOwner = false;
 };
 
 // ---------------------------------------------------------------------------

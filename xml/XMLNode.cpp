@@ -99,10 +99,14 @@ bool Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
   const TListLock lock(items);
   for (int32_t i = 0, n = items.Count(); i < n; ++i) {
     const rtl::ComPtr<IXMLNode> item = items.Get(i);
-    const TXMLNode* node = NodeObjectOf(item.get());
+    if (!item) return false;
+    // The plain wrapper, nearly every item, is told by its exact type
+    // without asking the object for its identity.
+    const TXMLNode* node = typeid(*item) == typeid(TXMLNode)
+                               ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item.get()))
+                               : NodeObjectOf(item.get());
     // Two: the list's reference and this loop's.
-    if (!node || node->RefCount() != 2 || node->KeepsState() || node->CachesLists())
-      return false;
+    if (!node || node->RefCount() != 2 || node->KeepsState() || node->CachesLists()) return false;
   }
   return true;
 }
@@ -357,7 +361,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
 }
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
-  auto* list = new TXMLNodeList(this, GetNamespaceURI(), TNodeListNotification::Bind<&TXMLNode::ChildListNotify>(this));
+  auto* list = new TXMLNodeList(this, TNodeListNotification::Bind<&TXMLNode::ChildListNotify>(this));
   rtl::ComPtr<IXMLNodeList> result(list);
   rtl::ComPtr<IDOMNodeList> children;
   DOMCheck(FDOMNode->GetChildNodes(children.put()), "GetChildNodes");
