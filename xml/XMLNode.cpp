@@ -266,7 +266,7 @@ TXMLNodeList* ListObjectOf(IXMLNodeList* list) {
 
 HResult TXMLNode::QueryInterface(const rtl::GUID& iid, void** obj) {
   if (!obj) return rtl::E_POINTER_;
-  if (iid == kObjectIID) {
+  if (IsIID(iid, kObjectIID)) {
     *obj = static_cast<TXMLNode*>(this);  // deliberately not counted
     return rtl::S_OK_;
   }

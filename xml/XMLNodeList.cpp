@@ -59,7 +59,7 @@ TXMLNodeList::TXMLNodeList(TXMLNode* owner, TNodeListNotification notificationPr
 TXMLNodeList::~TXMLNodeList() = default;
 
 HResult TXMLNodeList::QueryInterface(const rtl::GUID& iid, void** obj) {
-  if (obj && iid == kObjectIID) {
+  if (obj && IsIID(iid, kObjectIID)) {
     *obj = static_cast<TXMLNodeList*>(this);  // deliberately not counted
     return rtl::S_OK_;
   }
