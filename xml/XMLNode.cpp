@@ -89,26 +89,26 @@ class TListLock {
 // not a list of its user's), and every node it lists is held by nothing but
 // the list, carries no state of its own and caches no list. (A node that
 // kept a list when it was last let go had it observed then; it lets go of
-// it when it is let go again.)
-bool Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
+// it when it is let go again.) Returns the list's object then, null if not.
+TXMLNodeList* Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
   TXMLNodeList* list = ListObjectOf(intf);
   if (!list || list->Owner() != owner || list->RefCount() != 1 || list->GetUpdateCount() != 0 ||
       list->Source() == TXMLNodeList::lsNone)
-    return false;
+    return nullptr;
   rtl::TInterfaceList<IXMLNode>& items = list->List();
   const TListLock lock(items);
   for (int32_t i = 0, n = items.Count(); i < n; ++i) {
     const rtl::ComPtr<IXMLNode> item = items.Get(i);
-    if (!item) return false;
+    if (!item) return nullptr;
     // The plain wrapper, nearly every item, is told by its exact type
     // without asking the object for its identity.
     const TXMLNode* node = typeid(*item) == typeid(TXMLNode)
                                ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item.get()))
                                : NodeObjectOf(item.get());
     // Two: the list's reference and this loop's.
-    if (!node || node->RefCount() != 2 || node->KeepsState() || node->CachesLists()) return false;
+    if (!node || node->RefCount() != 2 || node->KeepsState() || node->CachesLists()) return nullptr;
   }
-  return true;
+  return list;
 }
 
 WideString DOMValue(IDOMNode* node) {
@@ -402,8 +402,14 @@ void TXMLNode::LetGoOfUnheldLists() {
   // not pay a rebuild on every call.
   if (KeepsState() || (!StoredParent() && FNodeType != ntAttribute)) return;
   const TKeepListsScope keep;
-  if (FChildNodes && Unobserved(FChildNodes.get(), this)) CacheList(FChildNodes, nullptr);
-  if (FAttributeNodes && Unobserved(FAttributeNodes.get(), this)) CacheList(FAttributeNodes, nullptr);
+  // Told while the cache's reference still counts, as CacheList tells it;
+  // the list found is this node's own, so it need not be asked again.
+  for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
+    if (*field)
+      if (TXMLNodeList* list = Unobserved(field->get(), this)) {
+        list->SetCached(false);
+        *field = nullptr;
+      }
 }
 
 void TXMLNode::SetAttributeNodes(const rtl::ComPtr<IXMLNodeList>& value) {
