@@ -200,9 +200,10 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
 
   TXMLNodeList(TXMLNode* owner, const WideString& defaultNamespaceURI,
                TNodeListNotification notificationProc);
-  // A list whose default namespace is its owner's, read from the DOM only
-  // when a lookup by name first needs it: a walk never does.
-  TXMLNodeList(TXMLNode* owner, TNodeListNotification notificationProc);
+  // A list whose default namespace is its owner's (ownerNamespace), read
+  // from the DOM only when a lookup by name first needs it (a walk never
+  // does), or none.
+  TXMLNodeList(TXMLNode* owner, TNodeListNotification notificationProc, bool ownerNamespace);
 
   // Answers the object identity first: the layer asks it on every list it
   // caches or lets go.

@@ -341,7 +341,7 @@ bool TXMLNode::HasAttributeNodes() {
 }
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
-  auto* list = new TXMLNodeList(this, WideString(), TNodeListNotification::Bind<&TXMLNode::AttributeListNotify>(this));
+  auto* list = new TXMLNodeList(this, TNodeListNotification::Bind<&TXMLNode::AttributeListNotify>(this), false);
   rtl::ComPtr<IXMLNodeList> result(list);
   rtl::ComPtr<IDOMNamedNodeMap> map;
   // Most elements have no attributes: they are told without making a map.
@@ -361,7 +361,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
 }
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
-  auto* list = new TXMLNodeList(this, TNodeListNotification::Bind<&TXMLNode::ChildListNotify>(this));
+  auto* list = new TXMLNodeList(this, TNodeListNotification::Bind<&TXMLNode::ChildListNotify>(this), true);
   rtl::ComPtr<IXMLNodeList> result(list);
   rtl::ComPtr<IDOMNodeList> children;
   DOMCheck(FDOMNode->GetChildNodes(children.put()), "GetChildNodes");

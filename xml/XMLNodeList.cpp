@@ -53,8 +53,8 @@ TXMLNodeList::TXMLNodeList(TXMLNode* owner, const WideString& defaultNamespaceUR
                            TNodeListNotification notificationProc)
     : FNotificationProc(notificationProc), FOwner(owner), FDefaultNamespaceURI(defaultNamespaceURI) {}
 
-TXMLNodeList::TXMLNodeList(TXMLNode* owner, TNodeListNotification notificationProc)
-    : FNotificationProc(notificationProc), FOwner(owner), FNamespaceOfOwner(true) {}
+TXMLNodeList::TXMLNodeList(TXMLNode* owner, TNodeListNotification notificationProc, bool ownerNamespace)
+    : FNotificationProc(notificationProc), FOwner(owner), FNamespaceOfOwner(ownerNamespace) {}
 
 TXMLNodeList::~TXMLNodeList() = default;
 
