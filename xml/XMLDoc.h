@@ -113,8 +113,9 @@ class TXMLDocLink : public TBackLink<TXMLDocument, TXMLDocLink> {
   uint32_t session_ = 0;
 };
 
-// A node as its children, hosted nodes and lists see it.
-class TXMLNodeLink : public TBackLink<TXMLNode, TXMLNodeLink> {
+// A node as its children, hosted nodes and lists see it. Every node a walk
+// enters makes one for its children: allocated through the block cache.
+class TXMLNodeLink : public TBackLink<TXMLNode, TXMLNodeLink>, public rtl::TBlockCached {
  public:
   using TBackLink::TBackLink;
 };
