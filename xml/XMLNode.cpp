@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <typeinfo>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "rtl/TextConv.h"
@@ -318,17 +319,19 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetAttributeNodes();
   if (FAttributeNodes) return FAttributeNodes;
   // Held until the caller holds it: a list only the cache holds may go.
-  const rtl::ComPtr<IXMLNodeList> built = CreateAttributeList();
+  // The reference made with it is the caller's: every count a walk moves
+  // is an atomic operation.
+  rtl::ComPtr<IXMLNodeList> built = CreateAttributeList();
   SetAttributeNodes(built);
-  return FAttributeNodes;
+  return FAttributeNodes == built ? std::move(built) : FAttributeNodes;
 }
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::GetChildNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetChildNodes();
   if (FChildNodes) return FChildNodes;
-  const rtl::ComPtr<IXMLNodeList> built = CreateChildList();
+  rtl::ComPtr<IXMLNodeList> built = CreateChildList();
   SetChildNodes(built);
-  return FChildNodes;
+  return FChildNodes == built ? std::move(built) : FChildNodes;
 }
 
 bool TXMLNode::HasAttributeNodes() {
