@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <typeinfo>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "rtl/TextConv.h"
@@ -89,22 +90,26 @@ class TListLock {
 // not a list of its user's), and every node it lists is held by nothing but
 // the list, carries no state of its own and caches no list. (A node that
 // kept a list when it was last let go had it observed then; it lets go of
-// it when it is let go again.)
-bool Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
+// it when it is let go again.) Returns the list's object then, null if not.
+TXMLNodeList* Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
   TXMLNodeList* list = ListObjectOf(intf);
   if (!list || list->Owner() != owner || list->RefCount() != 1 || list->GetUpdateCount() != 0 ||
       list->Source() == TXMLNodeList::lsNone)
-    return false;
+    return nullptr;
   rtl::TInterfaceList<IXMLNode>& items = list->List();
   const TListLock lock(items);
   for (int32_t i = 0, n = items.Count(); i < n; ++i) {
     const rtl::ComPtr<IXMLNode> item = items.Get(i);
-    const TXMLNode* node = NodeObjectOf(item.get());
+    if (!item) return nullptr;
+    // The plain wrapper, nearly every item, is told by its exact type
+    // without asking the object for its identity.
+    const TXMLNode* node = typeid(*item) == typeid(TXMLNode)
+                               ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item.get()))
+                               : NodeObjectOf(item.get());
     // Two: the list's reference and this loop's.
-    if (!node || node->RefCount() != 2 || node->KeepsState() || node->CachesLists())
-      return false;
+    if (!node || node->RefCount() != 2 || node->KeepsState() || node->CachesLists()) return nullptr;
   }
-  return true;
+  return list;
 }
 
 WideString DOMValue(IDOMNode* node) {
@@ -262,7 +267,7 @@ TXMLNodeList* ListObjectOf(IXMLNodeList* list) {
 
 HResult TXMLNode::QueryInterface(const rtl::GUID& iid, void** obj) {
   if (!obj) return rtl::E_POINTER_;
-  if (iid == kObjectIID) {
+  if (IsIID(iid, kObjectIID)) {
     *obj = static_cast<TXMLNode*>(this);  // deliberately not counted
     return rtl::S_OK_;
   }
@@ -314,17 +319,19 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetAttributeNodes();
   if (FAttributeNodes) return FAttributeNodes;
   // Held until the caller holds it: a list only the cache holds may go.
-  const rtl::ComPtr<IXMLNodeList> built = CreateAttributeList();
+  // The reference made with it is the caller's: every count a walk moves
+  // is an atomic operation.
+  rtl::ComPtr<IXMLNodeList> built = CreateAttributeList();
   SetAttributeNodes(built);
-  return FAttributeNodes;
+  return FAttributeNodes == built ? std::move(built) : FAttributeNodes;
 }
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::GetChildNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetChildNodes();
   if (FChildNodes) return FChildNodes;
-  const rtl::ComPtr<IXMLNodeList> built = CreateChildList();
+  rtl::ComPtr<IXMLNodeList> built = CreateChildList();
   SetChildNodes(built);
-  return FChildNodes;
+  return FChildNodes == built ? std::move(built) : FChildNodes;
 }
 
 bool TXMLNode::HasAttributeNodes() {
@@ -337,7 +344,7 @@ bool TXMLNode::HasAttributeNodes() {
 }
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
-  auto* list = new TXMLNodeList(this, WideString(), TNodeListNotification::Bind<&TXMLNode::AttributeListNotify>(this));
+  auto* list = new TXMLNodeList(this, TNodeListNotification::Bind<&TXMLNode::AttributeListNotify>(this), false);
   rtl::ComPtr<IXMLNodeList> result(list);
   rtl::ComPtr<IDOMNamedNodeMap> map;
   // Most elements have no attributes: they are told without making a map.
@@ -357,7 +364,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
 }
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
-  auto* list = new TXMLNodeList(this, GetNamespaceURI(), TNodeListNotification::Bind<&TXMLNode::ChildListNotify>(this));
+  auto* list = new TXMLNodeList(this, TNodeListNotification::Bind<&TXMLNode::ChildListNotify>(this), true);
   rtl::ComPtr<IXMLNodeList> result(list);
   rtl::ComPtr<IDOMNodeList> children;
   DOMCheck(FDOMNode->GetChildNodes(children.put()), "GetChildNodes");
@@ -398,8 +405,14 @@ void TXMLNode::LetGoOfUnheldLists() {
   // not pay a rebuild on every call.
   if (KeepsState() || (!StoredParent() && FNodeType != ntAttribute)) return;
   const TKeepListsScope keep;
-  if (FChildNodes && Unobserved(FChildNodes.get(), this)) CacheList(FChildNodes, nullptr);
-  if (FAttributeNodes && Unobserved(FAttributeNodes.get(), this)) CacheList(FAttributeNodes, nullptr);
+  // Told while the cache's reference still counts, as CacheList tells it;
+  // the list found is this node's own, so it need not be asked again.
+  for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
+    if (*field)
+      if (TXMLNodeList* list = Unobserved(field->get(), this)) {
+        list->SetCached(false);
+        *field = nullptr;
+      }
 }
 
 void TXMLNode::SetAttributeNodes(const rtl::ComPtr<IXMLNodeList>& value) {

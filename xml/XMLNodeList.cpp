@@ -53,12 +53,25 @@ TXMLNodeList::TXMLNodeList(TXMLNode* owner, const WideString& defaultNamespaceUR
                            TNodeListNotification notificationProc)
     : FNotificationProc(notificationProc), FOwner(owner), FDefaultNamespaceURI(defaultNamespaceURI) {}
 
+TXMLNodeList::TXMLNodeList(TXMLNode* owner, TNodeListNotification notificationProc, bool ownerNamespace)
+    : FNotificationProc(notificationProc), FOwner(owner), FNamespaceOfOwner(ownerNamespace) {}
+
 TXMLNodeList::~TXMLNodeList() = default;
 
-HResult TXMLNodeList::QueryOther(const rtl::GUID& iid, void** obj) {
-  if (iid != kObjectIID) return rtl::E_NOINTERFACE_;
-  *obj = static_cast<TXMLNodeList*>(this);  // deliberately not counted
-  return rtl::S_OK_;
+HResult TXMLNodeList::QueryInterface(const rtl::GUID& iid, void** obj) {
+  if (obj && IsIID(iid, kObjectIID)) {
+    *obj = static_cast<TXMLNodeList*>(this);  // deliberately not counted
+    return rtl::S_OK_;
+  }
+  return TInterfacedObject::QueryInterface(iid, obj);
+}
+
+const WideString& TXMLNodeList::DefaultNamespaceURI() {
+  if (FNamespaceOfOwner && FOwner) {
+    FDefaultNamespaceURI = FOwner->GetNamespaceURI();
+    FNamespaceOfOwner = false;
+  }
+  return FDefaultNamespaceURI;
 }
 
 // ---------------------------------------------------------------------------
@@ -109,6 +122,9 @@ void TXMLNodeList::UpdateOwnerHold() {
 }
 
 void TXMLNodeList::OwnerDestroyed() {
+  // A list that outlives its owner (a hosted node holds it) keeps the
+  // namespace it had.
+  if (RefCount() > 1) DefaultNamespaceURI();
   FOwner = nullptr;
   FNotificationProc = TNodeListNotification();
   FSource = lsNone;
@@ -256,7 +272,7 @@ rtl::ComPtr<IXMLNode> TXMLNodeList::Last() {
 }
 
 rtl::ComPtr<IXMLNode> TXMLNodeList::FindNode(const WideString& nodeName) {
-  return FindNode(nodeName, FDefaultNamespaceURI);
+  return FindNode(nodeName, DefaultNamespaceURI());
 }
 
 rtl::ComPtr<IXMLNode> TXMLNodeList::FindNode(const WideString& nodeName, const WideString& namespaceURI) {
@@ -292,7 +308,7 @@ int32_t TXMLNodeList::IndexOf(const rtl::ComPtr<IXMLNode>& node) {
   return FList.IndexOf(node);
 }
 
-int32_t TXMLNodeList::IndexOf(const WideString& name) { return IndexOf(name, FDefaultNamespaceURI); }
+int32_t TXMLNodeList::IndexOf(const WideString& name) { return IndexOf(name, DefaultNamespaceURI()); }
 
 int32_t TXMLNodeList::IndexOf(const WideString& name, const WideString& namespaceURI) {
   Sync();
@@ -322,7 +338,7 @@ void TXMLNodeList::Clear() {
 
 int32_t TXMLNodeList::Delete(int32_t index) { return Remove(Get(index)); }
 
-int32_t TXMLNodeList::Delete(const WideString& name) { return Delete(name, FDefaultNamespaceURI); }
+int32_t TXMLNodeList::Delete(const WideString& name) { return Delete(name, DefaultNamespaceURI()); }
 
 int32_t TXMLNodeList::Delete(const WideString& name, const WideString& namespaceURI) {
   rtl::ComPtr<IXMLNode> node = FindNode(name, namespaceURI);
