@@ -346,14 +346,16 @@ RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
 }
 
 // Saving writes from the store while the document is there: the document's
-// text and each node's text, refusals included, are what they are once the
-// tree is built.
+// text and each node's and attribute's text, refusals included, are what
+// they are once the tree is built.
 RC_GTEST_PROP(StoreReads, AreWrittenAsTheXercesTreesAre, ()) {
   const Generated g = Generate();
   for (const ComPtr<IDOMDocument>& d : g.docs) {
     std::vector<ComPtr<IDOMNode>> held, nodes;
     std::vector<std::string> ignored;
     Edit(d.get(), g.edits, held);
+    // Every character an attribute value escapes.
+    if (const ComPtr<IDOMElement> root = Root(d.get())) DOMCheck(root->SetAttribute(u"w", u"<&>\"\t\n\r'"), "SetAttribute");
     Walk(d.get(), nodes, ignored);
     for (const ComPtr<IDOMNode>& h : held) Walk(h.get(), nodes, ignored);
     auto written = [&] {
@@ -363,8 +365,15 @@ RC_GTEST_PROP(StoreReads, AreWrittenAsTheXercesTreesAre, ()) {
         return failure.empty() ? Narrow(s) : "refused: " + failure;
       };
       std::vector<std::string> out{text([&](WideString* r) { return Persist(d.get())->GetDocumentText(r); })};
-      for (const ComPtr<IDOMNode>& n : nodes)
+      auto add = [&](const ComPtr<IDOMNode>& n) {
         out.push_back(text([&](WideString* r) { return n.try_query<IDOMNodeExtension>()->GetXMLText(r); }));
+      };
+      for (const ComPtr<IDOMNode>& n : nodes) {
+        add(n);
+        const ComPtr<IDOMNamedNodeMap> attrs = Type(n.get()) == 1 ? Attrs(n.get()) : nullptr;
+        for (int32_t i = 0; attrs && Ask([&](IDOMNode** r) { return attrs->Item(i, r); }); ++i)
+          add(Ask([&](IDOMNode** r) { return attrs->Item(i, r); }));
+      }
       return out;
     };
     const std::vector<std::string> fromStore = written();
