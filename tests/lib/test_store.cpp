@@ -355,7 +355,8 @@ RC_GTEST_PROP(StoreReads, AreWrittenAsTheXercesTreesAre, ()) {
     std::vector<std::string> ignored;
     Edit(d.get(), g.edits, held);
     // Every character an attribute value escapes.
-    if (const ComPtr<IDOMElement> root = Root(d.get())) DOMCheck(root->SetAttribute(u"w", u"<&>\"\t\n\r'"), "SetAttribute");
+    if (const ComPtr<IDOMElement> root = Root(d.get()))
+      DOMCheck(root->SetAttribute(u"w", u"<&>\"\t\n\r'"), "SetAttribute");
     Walk(d.get(), nodes, ignored);
     for (const ComPtr<IDOMNode>& h : held) Walk(h.get(), nodes, ignored);
     auto written = [&] {
