@@ -302,15 +302,20 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
   }
 }
 
-}  // namespace
-
-RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
+// A generated document loaded without and with its document type, and
+// edit steps for it; empty when it does not load (both fail alike).
+struct Generated {
+  std::vector<ComPtr<IDOMDocument>> docs;
+  std::vector<std::tuple<uint8_t, uint8_t, uint8_t>> edits;
+};
+Generated Generate() {
   Script s;
   s.steps = *rc::gen::container<std::vector<uint8_t>>(rc::gen::inRange<uint8_t>(0, 255));
   s.declaration = *rc::gen::arbitrary<bool>();
   s.prologComments = *rc::gen::inRange(0, 3);
   s.preserveWhiteSpace = *rc::gen::arbitrary<bool>();
-  const auto edits = *rc::gen::container<std::vector<std::tuple<uint8_t, uint8_t, uint8_t>>>(
+  Generated g;
+  g.edits = *rc::gen::container<std::vector<std::tuple<uint8_t, uint8_t, uint8_t>>>(
       static_cast<size_t>(*rc::gen::inRange(0, 12)), rc::gen::arbitrary<std::tuple<uint8_t, uint8_t, uint8_t>>());
   bool plainOk = false, typedOk = false;
   ComPtr<IDOMDocument> plain = Load(TextOf(s, false), s.preserveWhiteSpace, &plainOk);
@@ -318,10 +323,18 @@ RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
   RC_ASSERT(plainOk == typedOk);
   if (!plainOk) {
     RC_ASSERT(ErrorOf(plain.get()).reason == ErrorOf(typed.get()).reason);
-    return;
+    return g;
   }
   RC_TAG("loaded");
-  for (const ComPtr<IDOMDocument>& d : {plain, typed}) {
+  g.docs = {plain, typed};
+  return g;
+}
+
+}  // namespace
+
+RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
+  const Generated g = Generate();
+  for (const ComPtr<IDOMDocument>& d : g.docs) {
     std::vector<ComPtr<IDOMNode>> storeNodes, builtNodes;
     std::vector<std::string> storeView, builtView, storeIds, builtIds;
     auto ids = [&](std::vector<std::string>& out) {
@@ -333,12 +346,12 @@ RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
     };
     // Changed in the store first, some nodes left outside the tree.
     std::vector<ComPtr<IDOMNode>> held;
-    Edit(d.get(), edits, held);
+    Edit(d.get(), g.edits, held);
     Walk(d.get(), storeNodes, storeView);
     for (const ComPtr<IDOMNode>& h : held) Walk(h.get(), storeNodes, storeView);
     ids(storeIds);
-    // A call that needs the Xerces tree (a copy of the document) builds it
-    // from the store: the same nodes, by the same objects.
+    // Once the tree is built from the store: the same nodes, by the same
+    // objects.
     BuildTree(d.get());
     Walk(d.get(), builtNodes, builtView);
     for (const ComPtr<IDOMNode>& h : held) Walk(h.get(), builtNodes, builtView);
@@ -347,6 +360,44 @@ RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
     RC_ASSERT(builtIds == storeIds);
     RC_ASSERT(builtNodes.size() == storeNodes.size());
     for (size_t i = 0; i < builtNodes.size(); ++i) RC_ASSERT(Id(builtNodes[i]) == Id(storeNodes[i]));
+  }
+}
+
+// Saving writes from the store while the document is there: the document's
+// text and each node's and attribute's text, refusals included, are what
+// they are once the tree is built.
+RC_GTEST_PROP(StoreReads, AreWrittenAsTheXercesTreesAre, ()) {
+  const Generated g = Generate();
+  for (const ComPtr<IDOMDocument>& d : g.docs) {
+    std::vector<ComPtr<IDOMNode>> held, nodes;
+    std::vector<std::string> ignored;
+    Edit(d.get(), g.edits, held);
+    // Every character an attribute value escapes.
+    if (const ComPtr<IDOMElement> root = Root(d.get()))
+      DOMCheck(root->SetAttribute(u"w", u"<&>\"\t\n\r'"), "SetAttribute");
+    Walk(d.get(), nodes, ignored);
+    for (const ComPtr<IDOMNode>& h : held) Walk(h.get(), nodes, ignored);
+    auto written = [&] {
+      auto text = [](auto&& call) {
+        WideString s;
+        const std::string failure = FailureText(call(&s));
+        return failure.empty() ? Narrow(s) : "refused: " + failure;
+      };
+      std::vector<std::string> out{text([&](WideString* r) { return Persist(d.get())->GetDocumentText(r); })};
+      auto add = [&](const ComPtr<IDOMNode>& n) {
+        out.push_back(text([&](WideString* r) { return n.try_query<IDOMNodeExtension>()->GetXMLText(r); }));
+      };
+      for (const ComPtr<IDOMNode>& n : nodes) {
+        add(n);
+        const ComPtr<IDOMNamedNodeMap> attrs = Type(n.get()) == 1 ? Attrs(n.get()) : nullptr;
+        for (int32_t i = 0; attrs && Ask([&](IDOMNode** r) { return attrs->Item(i, r); }); ++i)
+          add(Ask([&](IDOMNode** r) { return attrs->Item(i, r); }));
+      }
+      return out;
+    };
+    const std::vector<std::string> fromStore = written();
+    BuildTree(d.get());
+    RC_ASSERT(written() == fromStore);
   }
 }
 
@@ -373,8 +424,7 @@ RC_GTEST_PROP(StoreReads, ListsReadInAnyOrderGiveTheWalksOrder, ()) {
   for (const bool tree : {false, true}) {
     auto d = Parse(body);
     ComPtr<IDOMNode> root(Root(d.get()).get());
-    // The text of a node is written from the Xerces tree.
-    if (tree) XML8(root.get());
+    if (tree) BuildTree(d.get());
     // Held, so that every read of a node hands out this same object.
     std::vector<ComPtr<IDOMNode>> walk;
     auto rewalk = [&] {

@@ -53,7 +53,8 @@ xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src, AttrOrderCopy&
 void Normalize(xc::DOMNode* root);
 std::u16string TextOf(xc::DOMNode* node);
 void SetText(xc::DOMNode* node, WideStringView text);
-std::u16string XMLTextOf(XDoc* doc, xc::DOMNode* node);
+// Written from the store while the node is there.
+std::u16string XMLTextOf(NodeCore& node);
 // Returns a wrapper of the clone (documents get a new document holder).
 IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep);
 void TransformToText(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet, WideString* result);
@@ -255,7 +256,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
     return Guard([&] { Put(r, InStore() ? S().TextOf(idx) : ops::TextOf(node_)); });
   }
   HResult GetXMLText(WideString* r) override {
-    return Guard([&] { Put(r, ops::XMLTextOf(doc.get(), Node())); });
+    return Guard([&] { Put(r, ops::XMLTextOf(*this)); });
   }
   HResult SetText(WideStringView v) override {
     return Guard([&] {

@@ -1,6 +1,5 @@
 #include "lib/xercesxmldom/save/Namespaces.h"
 
-#include "lib/xercesxmldom/nodes/Nodes.h"
 #include "lib/xercesxmldom/save/SaveRules.h"
 
 namespace xdom {
@@ -10,19 +9,17 @@ namespace {
 constexpr char16_t kXmlNs[] = u"http://www.w3.org/XML/1998/namespace";
 constexpr char16_t kXmlnsNs[] = u"http://www.w3.org/2000/xmlns/";
 
-std::u16string_view View(const XMLCh* s) { return s ? std::u16string_view(s) : std::u16string_view(); }
-
 // A namespace declaration by its name; one made with a namespace must be
 // in the xmlns namespace (any other attribute there is refused).
-bool IsDeclaration(xc::DOMNode* a) {
-  std::u16string_view name = View(a->getNodeName());
+bool IsDeclaration(NodeRef a) {
+  std::u16string_view name = a.Name();
   bool named = name == u"xmlns" || name.substr(0, 6) == u"xmlns:";
-  return named && (!a->getLocalName() || View(a->getNamespaceURI()) == kXmlnsNs);
+  return named && (!a.HasLocalName() || a.Namespace() == kXmlnsNs);
 }
 
 // The prefix a declaration binds ("" for the default namespace).
-std::u16string_view DeclaredPrefix(xc::DOMNode* decl) {
-  std::u16string_view name = View(decl->getNodeName());
+std::u16string_view DeclaredPrefix(NodeRef decl) {
+  std::u16string_view name = decl.Name();
   return name.size() > 6 ? name.substr(6) : std::u16string_view();
 }
 
@@ -38,13 +35,13 @@ std::u16string_view LocalPart(std::u16string_view qname) {
 
 // What a declaration may bind: the reserved prefixes and namespaces only to
 // each other, and a prefix to no namespace only in XML 1.1.
-void CheckDeclaration(xc::DOMNode* decl, std::u16string_view prefix, std::u16string_view uri, bool xml11) {
+void CheckDeclaration(NodeRef decl, std::u16string_view prefix, std::u16string_view uri, bool xml11) {
   bool reserved = prefix == u"xmlns" || uri == kXmlnsNs || (prefix == u"xml") != (uri == kXmlNs);
-  if (reserved) Refuse(decl, FormatMsg(msg::kWhyReservedBinding, Shown(View(decl->getNodeName()))));
+  if (reserved) Refuse(decl, FormatMsg(msg::kWhyReservedBinding, Shown(decl.Name())));
   if (!prefix.empty() && uri.empty() && !xml11) Refuse(decl, FormatMsg(msg::kWhyEmptyBinding, Shown(prefix)));
 }
 
-[[noreturn]] void RefuseReserved(xc::DOMNode* n, std::u16string_view prefix, std::u16string_view uri) {
+[[noreturn]] void RefuseReserved(NodeRef n, std::u16string_view prefix, std::u16string_view uri) {
   Refuse(n, FormatMsgArgs(msg::kWhyReservedPrefix, {Shown(prefix), Shown(uri)}));
 }
 
@@ -65,7 +62,7 @@ void NamespaceFixup::Declare(std::u16string_view prefix, std::u16string_view uri
   decl.ownedValue = std::u16string(uri);
 }
 
-std::u16string_view NamespaceFixup::Resolve(xc::DOMNode* node, std::u16string_view prefix,
+std::u16string_view NamespaceFixup::Resolve(NodeRef node, std::u16string_view prefix,
                                             std::vector<TagAttribute>& out) {
   if (prefix == u"xml") return kXmlNs;
   if (prefix == u"xmlns") RefuseReserved(node, prefix, kXmlnsNs);
@@ -78,28 +75,25 @@ std::u16string_view NamespaceFixup::Resolve(xc::DOMNode* node, std::u16string_vi
   Refuse(node, FormatMsg(msg::kWhyUnboundPrefix, Shown(prefix)));
 }
 
-void NamespaceFixup::InheritFrom(xc::DOMNode* node) {
-  std::vector<xc::DOMNode*> chain;
-  for (xc::DOMNode* p = node->getParentNode(); p && p->getNodeType() == xc::DOMNode::ELEMENT_NODE; p = p->getParentNode())
-    chain.push_back(p);
+void NamespaceFixup::InheritFrom(NodeRef node) {
+  std::vector<NodeRef> chain;
+  for (NodeRef p = node.Parent(); p && p.Type() == xc::DOMNode::ELEMENT_NODE; p = p.Parent()) chain.push_back(p);
   for (size_t i = chain.size(); i-- > 0;) {
-    xc::DOMNode* e = chain[i];
+    NodeRef e = chain[i];
     size_t first = bindings_.size();
-    xc::DOMNamedNodeMap* attrs = e->getAttributes();
-    for (XMLSize_t k = 0, n = attrs->getLength(); k < n; ++k) {
-      xc::DOMNode* a = attrs->item(k);
-      if (IsDeclaration(a)) bindings_.push_back({std::u16string(DeclaredPrefix(a)), std::u16string(View(ops::ValueOf(a))), false});
-    }
-    std::u16string_view prefix = View(e->getPrefix()), uri = View(e->getNamespaceURI());
+    e.ForEachAttribute([&](NodeRef a) {
+      if (IsDeclaration(a)) bindings_.push_back({std::u16string(DeclaredPrefix(a)), std::u16string(a.Value()), false});
+    });
+    std::u16string_view prefix = e.Prefix(), uri = e.Namespace();
     bool declared = false;
     for (size_t k = first; k < bindings_.size(); ++k) declared = declared || bindings_[k].prefix == prefix;
-    if (e->getLocalName() && !uri.empty() && !declared) bindings_.push_back({std::u16string(prefix), std::u16string(uri), false});
+    if (e.HasLocalName() && !uri.empty() && !declared) bindings_.push_back({std::u16string(prefix), std::u16string(uri), false});
   }
 }
 
-void NamespaceFixup::ElementName(xc::DOMElement* e, std::vector<TagAttribute>& out) {
-  if (!e->getLocalName()) {
-    std::u16string_view prefix = PrefixPart(View(e->getNodeName()));
+void NamespaceFixup::ElementName(NodeRef e, std::vector<TagAttribute>& out) {
+  if (!e.HasLocalName()) {
+    std::u16string_view prefix = PrefixPart(e.Name());
     if (!prefix.empty()) {
       Resolve(e, prefix, out);
     } else if (!Find(u"", true)) {
@@ -108,7 +102,7 @@ void NamespaceFixup::ElementName(xc::DOMElement* e, std::vector<TagAttribute>& o
     }
     return;
   }
-  std::u16string_view prefix = View(e->getPrefix()), uri = View(e->getNamespaceURI());
+  std::u16string_view prefix = e.Prefix(), uri = e.Namespace();
   if (prefix == u"xmlns" || uri == kXmlnsNs || (prefix == u"xml") != (uri == kXmlNs)) RefuseReserved(e, prefix, uri);
   if (prefix == u"xml") return;
   for (size_t i = own_; i < bindings_.size(); ++i) {
@@ -125,8 +119,8 @@ void NamespaceFixup::ElementName(xc::DOMElement* e, std::vector<TagAttribute>& o
 // A namespaced attribute keeps its prefix when the text can bind it to the
 // attribute's namespace here; otherwise it takes a prefix bound to that
 // namespace, or a new one ("NS1", "NS2", ...) that is declared.
-std::u16string NamespaceFixup::NamespacedAttribute(xc::DOMNode* a, std::vector<TagAttribute>& out) {
-  std::u16string_view prefix = View(a->getPrefix()), uri = View(a->getNamespaceURI());
+std::u16string NamespaceFixup::NamespacedAttribute(NodeRef a, std::vector<TagAttribute>& out) {
+  std::u16string_view prefix = a.Prefix(), uri = a.Namespace();
   if (uri == kXmlnsNs) RefuseReserved(a, prefix, uri);
   std::u16string chosen;
   if (uri == kXmlNs) {
@@ -150,12 +144,12 @@ std::u16string NamespaceFixup::NamespacedAttribute(xc::DOMNode* a, std::vector<T
     chosen = NewPrefix();
     Declare(chosen, uri, out);
   }
-  std::u16string_view local = View(a->getLocalName());
+  std::u16string_view local = a.LocalName();
   expanded_.push_back(std::u16string(uri) + u'\uFFFF' + std::u16string(local));
   return chosen == prefix ? std::u16string() : chosen + u":" + std::u16string(local);
 }
 
-void NamespaceFixup::Within(xc::DOMNode* root) {
+void NamespaceFixup::Within(NodeRef root) {
   if (root == root_) return;
   root_ = root;
   usedKnown_ = false;
@@ -173,17 +167,16 @@ std::u16string NamespaceFixup::NewPrefix() {
       if (std::u16string_view p = PrefixPart(qname); !p.empty()) used_.emplace(p);
       if (qname.substr(0, 6) == u"xmlns:") used_.emplace(qname.substr(6));
     };
-    for (xc::DOMNode* n = root_; n;) {
-      if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
-        add(View(n->getNodeName()));
-        xc::DOMNamedNodeMap* attrs = n->getAttributes();
-        for (XMLSize_t k = 0, count = attrs->getLength(); k < count; ++k) add(View(attrs->item(k)->getNodeName()));
+    for (NodeRef n = root_; n;) {
+      const bool element = n.Type() == xc::DOMNode::ELEMENT_NODE;
+      if (element) {
+        add(n.Name());
+        n.ForEachAttribute([&](NodeRef a) { add(a.Name()); });
       }
-      bool descend = n == root_ || n->getNodeType() == xc::DOMNode::ELEMENT_NODE;
-      xc::DOMNode* next = descend ? n->getFirstChild() : nullptr;
+      NodeRef next = n == root_ || element ? n.First() : NodeRef();
       while (!next && n && n != root_) {
-        next = n->getNextSibling();
-        if (!next) n = n->getParentNode();
+        next = n.Next();
+        if (!next) n = n.Parent();
       }
       n = next;
     }
@@ -195,23 +188,21 @@ std::u16string NamespaceFixup::NewPrefix() {
   }
 }
 
-void NamespaceFixup::StartElement(xc::DOMElement* e, const std::vector<xc::DOMNode*>& attrs,
-                                  std::vector<TagAttribute>& out) {
+void NamespaceFixup::StartElement(NodeRef e, const std::vector<NodeRef>& attrs, std::vector<TagAttribute>& out) {
   out.clear();
   expanded_.clear();
   marks_.push_back(bindings_.size());
   own_ = bindings_.size();
-  if (!IsQName(e->getNodeName(), xml11_)) Refuse(e, FormatMsg(msg::kWhyBadQName, Shown(View(e->getNodeName()))));
+  if (!IsQName(e.Name(), xml11_)) Refuse(e, FormatMsg(msg::kWhyBadQName, Shown(e.Name())));
   // At most one declaration for the element and one per attribute.
   out.reserve(2 * attrs.size() + 1);
-  for (xc::DOMNode* a : attrs) {
-    if (!IsQName(a->getNodeName(), xml11_)) Refuse(a, FormatMsg(msg::kWhyBadQName, Shown(View(a->getNodeName()))));
+  for (NodeRef a : attrs) {
+    if (!IsQName(a.Name(), xml11_)) Refuse(a, FormatMsg(msg::kWhyBadQName, Shown(a.Name())));
     TagAttribute& t = out.emplace_back();
     t.node = a;
-    t.value = ops::ValueOf(a);
-    if (!t.value) t.value = u"";
+    t.value = a.Value();
     if (!IsDeclaration(a)) continue;
-    std::u16string_view prefix = DeclaredPrefix(a), uri = View(t.value);
+    std::u16string_view prefix = DeclaredPrefix(a), uri = t.value;
     CheckDeclaration(a, prefix, uri, xml11_);
     bindings_.push_back({std::u16string(prefix), std::u16string(uri), true});
   }
@@ -220,15 +211,15 @@ void NamespaceFixup::StartElement(xc::DOMElement* e, const std::vector<xc::DOMNo
   // for the attributes that take their namespace from the prefix.
   const size_t count = attrs.size();
   for (size_t i = 0; i < count; ++i) {
-    xc::DOMNode* a = out[i].node;
-    if (!a->getLocalName() || !a->getNamespaceURI() || !*a->getNamespaceURI() || IsDeclaration(a)) continue;
+    NodeRef a = out[i].node;
+    if (!a.HasLocalName() || a.Namespace().empty() || IsDeclaration(a)) continue;
     std::u16string renamed = NamespacedAttribute(a, out);
     if (!renamed.empty()) out[i].ownedName = std::move(renamed);
   }
   for (size_t i = 0; i < count; ++i) {
-    xc::DOMNode* a = out[i].node;
-    if (IsDeclaration(a) || (a->getLocalName() && a->getNamespaceURI() && *a->getNamespaceURI())) continue;
-    std::u16string_view name = View(a->getNodeName());
+    NodeRef a = out[i].node;
+    if (IsDeclaration(a) || (a.HasLocalName() && !a.Namespace().empty())) continue;
+    std::u16string_view name = a.Name();
     std::u16string_view prefix = PrefixPart(name);
     // Unprefixed ones are in no namespace: the names themselves differ.
     if (prefix.empty()) continue;
@@ -238,7 +229,7 @@ void NamespaceFixup::StartElement(xc::DOMElement* e, const std::vector<xc::DOMNo
   CheckDuplicates(e, out);
 }
 
-void NamespaceFixup::CheckDuplicates(xc::DOMElement* e, const std::vector<TagAttribute>& out) {
+void NamespaceFixup::CheckDuplicates(NodeRef e, const std::vector<TagAttribute>& out) {
   if (out.size() < 2) return;
   auto refuse = [&](std::u16string_view name) { Refuse(e, FormatMsg(msg::kWhyDuplicate, Shown(name))); };
   // Most elements have a few attributes: compared pairwise, without

@@ -14,20 +14,18 @@
 #include <unordered_set>
 #include <vector>
 
-#include "lib/xercesxmldom/nodes/Common.h"
+#include "lib/xercesxmldom/save/NodeRef.h"
 
 namespace xdom {
 
 // One attribute of an element's start tag.
 struct TagAttribute {
-  xc::DOMNode* node = nullptr;    // null for a declaration the fix-up adds
-  const XMLCh* value = nullptr;   // the node's value; null when ownedValue holds it
-  std::u16string ownedName;       // when the written name is not the node's own
-  std::u16string ownedValue;
-  std::u16string_view Name() const {
-    return ownedName.empty() ? std::u16string_view(node->getNodeName()) : std::u16string_view(ownedName);
-  }
-  const XMLCh* Value() const { return value ? value : ownedValue.c_str(); }
+  NodeRef node;                 // none for a declaration the fix-up adds
+  std::u16string_view value;    // the node's value
+  std::u16string ownedName;     // when the written name is not the node's own
+  std::u16string ownedValue;    // a declaration's value
+  std::u16string_view Name() const { return ownedName.empty() ? node.Name() : std::u16string_view(ownedName); }
+  std::u16string_view Value() const { return node ? value : std::u16string_view(ownedValue); }
 };
 
 class NamespaceFixup {
@@ -37,15 +35,15 @@ class NamespaceFixup {
   // For a node written on its own: the declarations of its ancestors, used
   // only to bind prefixes of nodes that take their namespace from where
   // they are (and then written where they are needed).
-  void InheritFrom(xc::DOMNode* node);
+  void InheritFrom(NodeRef node);
   // The tree about to be written: a prefix the fix-up invents is one that
   // no node in it uses, bound or not.
-  void Within(xc::DOMNode* root);
+  void Within(NodeRef root);
 
   // Opens the scope of element e whose attributes are attrs (in document
   // order): checks its name and attributes and gives the attributes to
   // write, declarations added last.
-  void StartElement(xc::DOMElement* e, const std::vector<xc::DOMNode*>& attrs, std::vector<TagAttribute>& out);
+  void StartElement(NodeRef e, const std::vector<NodeRef>& attrs, std::vector<TagAttribute>& out);
   void EndElement();
 
  private:
@@ -58,11 +56,11 @@ class NamespaceFixup {
   void Declare(std::u16string_view prefix, std::u16string_view uri, std::vector<TagAttribute>& out);
   // The namespace a prefix of a node without namespace information has
   // here; binds an inherited one in the text. Refuses an unbound prefix.
-  std::u16string_view Resolve(xc::DOMNode* node, std::u16string_view prefix, std::vector<TagAttribute>& out);
-  void ElementName(xc::DOMElement* e, std::vector<TagAttribute>& out);
+  std::u16string_view Resolve(NodeRef node, std::u16string_view prefix, std::vector<TagAttribute>& out);
+  void ElementName(NodeRef e, std::vector<TagAttribute>& out);
   // The name to write for a namespaced attribute; empty when its own.
-  std::u16string NamespacedAttribute(xc::DOMNode* a, std::vector<TagAttribute>& out);
-  void CheckDuplicates(xc::DOMElement* e, const std::vector<TagAttribute>& out);
+  std::u16string NamespacedAttribute(NodeRef a, std::vector<TagAttribute>& out);
+  void CheckDuplicates(NodeRef e, const std::vector<TagAttribute>& out);
   std::u16string NewPrefix();
 
   bool xml11_;
@@ -70,7 +68,7 @@ class NamespaceFixup {
   std::vector<size_t> marks_;
   size_t own_ = 0;  // first binding of the element being started
   std::vector<std::u16string> expanded_;
-  xc::DOMNode* root_ = nullptr;
+  NodeRef root_;
   std::unordered_set<std::u16string> used_;  // filled when first needed
   bool usedKnown_ = false;
 };

@@ -22,16 +22,14 @@ bool IsXmlName(const XMLCh* s, bool xml11) {
   return xml11 ? xc::XMLChar1_1::isValidName(s) : xc::XMLChar1_0::isValidName(s);
 }
 
-bool IsNCName(const XMLCh* s, bool xml11) {
-  if (!s || !*s) return false;
-  XMLSize_t n = xc::XMLString::stringLen(s);
-  return xml11 ? xc::XMLChar1_1::isValidNCName(s, n) : xc::XMLChar1_0::isValidNCName(s, n);
+bool IsNCName(std::u16string_view s, bool xml11) {
+  if (s.empty()) return false;
+  return xml11 ? xc::XMLChar1_1::isValidNCName(s.data(), s.size()) : xc::XMLChar1_0::isValidNCName(s.data(), s.size());
 }
 
-bool IsQName(const XMLCh* s, bool xml11) {
-  if (!s || !*s) return false;
-  XMLSize_t n = xc::XMLString::stringLen(s);
-  return xml11 ? xc::XMLChar1_1::isValidQName(s, n) : xc::XMLChar1_0::isValidQName(s, n);
+bool IsQName(std::u16string_view s, bool xml11) {
+  if (s.empty()) return false;
+  return xml11 ? xc::XMLChar1_1::isValidQName(s.data(), s.size()) : xc::XMLChar1_0::isValidQName(s.data(), s.size());
 }
 
 std::u16string CodePointText(char32_t cp) {
@@ -68,41 +66,38 @@ std::u16string FormatMsgArgs(std::u16string_view text, std::initializer_list<std
 
 namespace {
 
-std::u16string NameOf(xc::DOMNode* n) {
-  const XMLCh* name = n ? n->getNodeName() : nullptr;
-  return Shown(name ? std::u16string_view(name) : std::u16string_view());
-}
+std::u16string NameOf(NodeRef n) { return Shown(n ? n.Name() : std::u16string_view()); }
 
-// The element a node sits in; null at the top of the document or detached.
-xc::DOMNode* ElementAround(xc::DOMNode* n) {
-  xc::DOMNode* p = n->getParentNode();
-  while (p && p->getNodeType() != xc::DOMNode::ELEMENT_NODE) {
-    if (p->getNodeType() == xc::DOMNode::DOCUMENT_NODE) return nullptr;
-    p = p->getParentNode();
+// The element a node sits in; none at the top of the document or detached.
+NodeRef ElementAround(NodeRef n) {
+  NodeRef p = n.Parent();
+  while (p && p.Type() != xc::DOMNode::ELEMENT_NODE) {
+    if (p.Type() == xc::DOMNode::DOCUMENT_NODE) return {};
+    p = p.Parent();
   }
   return p;
 }
 
-std::u16string InElement(xc::DOMNode* n, std::u16string_view inText, std::u16string_view outside) {
-  xc::DOMNode* e = ElementAround(n);
+std::u16string InElement(NodeRef n, std::u16string_view inText, std::u16string_view outside) {
+  NodeRef e = ElementAround(n);
   return e ? FormatMsg(inText, NameOf(e)) : std::u16string(outside);
 }
 
 }  // namespace
 
-std::u16string Describe(xc::DOMNode* n) {
-  switch (n->getNodeType()) {
+std::u16string Describe(NodeRef n) {
+  switch (n.Type()) {
     case xc::DOMNode::ELEMENT_NODE:
       return FormatMsg(msg::kWhatElement, NameOf(n));
     case xc::DOMNode::ATTRIBUTE_NODE: {
-      xc::DOMElement* owner = static_cast<xc::DOMAttr*>(n)->getOwnerElement();
+      NodeRef owner = n.Owner();
       return owner ? FormatMsgArgs(msg::kWhatAttribute, {NameOf(n), NameOf(owner)})
                    : FormatMsg(msg::kWhatAttributeAlone, NameOf(n));
     }
     case xc::DOMNode::TEXT_NODE:
-      return InElement(n, msg::kWhatText, n->getParentNode() ? msg::kWhatTopText : msg::kWhatNode);
+      return InElement(n, msg::kWhatText, n.Parent() ? msg::kWhatTopText : msg::kWhatNode);
     case xc::DOMNode::CDATA_SECTION_NODE:
-      return InElement(n, msg::kWhatCData, n->getParentNode() ? msg::kWhatTopText : msg::kWhatNode);
+      return InElement(n, msg::kWhatCData, n.Parent() ? msg::kWhatTopText : msg::kWhatNode);
     case xc::DOMNode::COMMENT_NODE:
       return InElement(n, msg::kWhatComment, msg::kWhatTopComment);
     case xc::DOMNode::PROCESSING_INSTRUCTION_NODE:
@@ -118,7 +113,7 @@ std::u16string Describe(xc::DOMNode* n) {
   }
 }
 
-void Refuse(xc::DOMNode* node, std::u16string_view why) {
+void Refuse(NodeRef node, std::u16string_view why) {
   FailText(FormatMsgArgs(msg::kCannotSave, {Describe(node), why}));
 }
 

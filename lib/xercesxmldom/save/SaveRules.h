@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-#include "lib/xercesxmldom/nodes/Common.h"
+#include "lib/xercesxmldom/save/NodeRef.h"
 
 namespace xdom {
 
@@ -19,28 +19,32 @@ enum class CharClass {
 // as their own code point and are forbidden.
 CharClass ClassOf(char32_t cp, bool xml11);
 
-// Calls f(codePoint, units) for each code point of a null-terminated text;
-// a surrogate pair is one code point, a lone surrogate its own.
+// Calls f(codePoint, units) for each code point of a text; a surrogate
+// pair is one code point, a lone surrogate its own.
 template <class F>
-void ForEachCodePoint(const XMLCh* s, F&& f) {
-  if (!s) return;
-  for (size_t i = 0; s[i];) {
+void ForEachCodePoint(std::u16string_view s, F&& f) {
+  for (size_t i = 0; i < s.size();) {
     char32_t cp = s[i];
     size_t len = 1;
-    if (cp >= 0xD800 && cp <= 0xDBFF && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       len = 2;
     }
-    f(cp, s + i, len);
+    f(cp, s.data() + i, len);
     i += len;
   }
+}
+// The same for a null-terminated text (none for null).
+template <class F>
+void ForEachCodePoint(const XMLCh* s, F&& f) {
+  ForEachCodePoint(NodeRef::View(s), f);
 }
 
 bool IsXmlName(const XMLCh* s, bool xml11);
 // A name without colon.
-bool IsNCName(const XMLCh* s, bool xml11);
+bool IsNCName(std::u16string_view s, bool xml11);
 // A name with at most one colon, between two names without one.
-bool IsQName(const XMLCh* s, bool xml11);
+bool IsQName(std::u16string_view s, bool xml11);
 
 // "U+0001".
 std::u16string CodePointText(char32_t cp);
@@ -52,9 +56,9 @@ std::u16string FormatMsgArgs(std::u16string_view text, std::initializer_list<std
 
 // "element "a"", "the comment in element "r"", ...: a node as a message
 // names it.
-std::u16string Describe(xc::DOMNode* node);
+std::u16string Describe(NodeRef node);
 // Fails the save with "Cannot save <node>: <why>".
-[[noreturn]] void Refuse(xc::DOMNode* node, std::u16string_view why);
+[[noreturn]] void Refuse(NodeRef node, std::u16string_view why);
 [[noreturn]] void RefuseDocument(std::u16string_view why);
 
 }  // namespace xdom

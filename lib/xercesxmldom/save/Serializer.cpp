@@ -1,7 +1,6 @@
 #include "lib/xercesxmldom/save/Serializer.h"
 
 #include "lib/xercesxmldom/save/Namespaces.h"
-#include "lib/xercesxmldom/nodes/Nodes.h"
 #include "lib/xercesxmldom/save/SaveRules.h"
 #include "lib/xercesxmldom/save/Writer.h"
 
@@ -9,14 +8,15 @@ namespace xdom {
 
 namespace {
 
-std::u16string_view View(const XMLCh* s) { return s ? std::u16string_view(s) : std::u16string_view(); }
+std::u16string_view View(const XMLCh* s) { return NodeRef::View(s); }
 
 bool IsXmlTarget(std::u16string_view target) {
   return target.size() == 3 && (target[0] | 0x20) == u'x' && (target[1] | 0x20) == u'm' && (target[2] | 0x20) == u'l';
 }
 
 // Whether an entity of that name is declared: the predefined ones, and
-// those of the internal subset.
+// those of the internal subset. Entity references exist only in Xerces'
+// trees, whose document holds the document type.
 bool IsDeclaredEntity(xc::DOMDocument* doc, std::u16string_view name) {
   for (std::u16string_view p : {u"lt", u"gt", u"amp", u"apos", u"quot"})
     if (name == p) return true;
@@ -41,11 +41,10 @@ bool IsDeclaredEntity(xc::DOMDocument* doc, std::u16string_view name) {
 // A processing instruction "xml" first in the document stands for the
 // declaration: the document layer makes one for a DOM without declaration
 // values of its own.
-xc::DOMNode* DeclarationNode(xc::DOMDocument* doc) {
-  xc::DOMNode* first = doc->getFirstChild();
-  if (first && first->getNodeType() == xc::DOMNode::PROCESSING_INSTRUCTION_NODE && View(first->getNodeName()) == u"xml")
-    return first;
-  return nullptr;
+NodeRef DeclarationNode(XDoc* doc) {
+  NodeRef first = NodeRef::DocumentOf(doc).First();
+  if (first && first.Type() == xc::DOMNode::PROCESSING_INSTRUCTION_NODE && first.Name() == u"xml") return first;
+  return {};
 }
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
@@ -87,10 +86,10 @@ bool ParseDeclaration(std::u16string_view text, XMLDecl& out) {
 
 // White space outside the document element is no node when read back; the
 // DOM may hold it as text, which is then left out.
-bool IsSpaceOnly(xc::DOMNode* n) {
-  if (n->getNodeType() != xc::DOMNode::TEXT_NODE) return false;
-  for (const XMLCh* p = n->getNodeValue(); p && *p; ++p)
-    if (!IsSpace(*p)) return false;
+bool IsSpaceOnly(NodeRef n) {
+  if (n.Type() != xc::DOMNode::TEXT_NODE) return false;
+  for (char16_t c : n.Value())
+    if (!IsSpace(c)) return false;
   return true;
 }
 
@@ -100,7 +99,7 @@ bool IsEmpty(const XMLDecl& d) { return d.version.empty() && d.encoding.empty() 
 
 XMLDecl DeclarationOf(XDoc* doc) {
   XMLDecl d = doc->decl;
-  if (xc::DOMNode* n = DeclarationNode(doc->Tree()); n && IsEmpty(d)) ParseDeclaration(View(n->getNodeValue()), d);
+  if (NodeRef n = DeclarationNode(doc); n && IsEmpty(d)) ParseDeclaration(n.Value(), d);
   return d;
 }
 
@@ -108,10 +107,10 @@ namespace {
 
 // The declaration node where it stands for the declaration: alone, and
 // holding declaration text. Any other is refused as it is written.
-xc::DOMNode* UsableDeclarationNode(XDoc* doc) {
+NodeRef UsableDeclarationNode(XDoc* doc) {
   XMLDecl unused;
-  xc::DOMNode* n = DeclarationNode(doc->Tree());
-  return n && IsEmpty(doc->decl) && ParseDeclaration(View(n->getNodeValue()), unused) ? n : nullptr;
+  NodeRef n = DeclarationNode(doc);
+  return n && IsEmpty(doc->decl) && ParseDeclaration(n.Value(), unused) ? n : NodeRef();
 }
 
 class Serializer {
@@ -131,30 +130,30 @@ class Serializer {
   }
 
   void Document() {
-    xc::DOMNode* element = nullptr;
-    xc::DOMNode* doctype = nullptr;
-    for (xc::DOMNode* c = doc_->Tree()->getFirstChild(); c; c = c->getNextSibling()) {
-      if (c->getNodeType() == xc::DOMNode::ELEMENT_NODE && !element) element = c;
-      if (c->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE) {
+    const NodeRef document = NodeRef::DocumentOf(doc_);
+    NodeRef element, doctype;
+    for (NodeRef c = document.First(); c; c = c.Next()) {
+      if (c.Type() == xc::DOMNode::ELEMENT_NODE && !element) element = c;
+      if (c.Type() == xc::DOMNode::DOCUMENT_TYPE_NODE) {
         if (element) Refuse(c, msg::kWhyDoctypeOrder);
         doctype = c;
       }
     }
     if (!element) {
-      if (!doc_->Tree()->getFirstChild() && options_.emptyAllowed) return;
+      if (!document.First() && options_.emptyAllowed) return;
       RefuseDocument(msg::kWhyNoElement);
     }
     Declaration();
     bool extra = options_.extraSubset && !options_.extraSubset->empty();
-    for (xc::DOMNode* c = doc_->Tree()->getFirstChild(); c; c = c->getNextSibling()) {
+    for (NodeRef c = document.First(); c; c = c.Next()) {
       if (c == declNode_ || IsSpaceOnly(c)) continue;
-      auto type = c->getNodeType();
+      auto type = c.Type();
       if (type == xc::DOMNode::TEXT_NODE || type == xc::DOMNode::CDATA_SECTION_NODE ||
           type == xc::DOMNode::ENTITY_REFERENCE_NODE)
         Refuse(c, msg::kWhyOutsideElement);
       if (c == element && extra && !doctype) {
         Raw(u"<!DOCTYPE ");
-        Raw(element->getNodeName());
+        Raw(element.Name());
         Raw(u" [");
         Raw(*options_.extraSubset);
         Raw(u"]>\n");
@@ -165,28 +164,28 @@ class Serializer {
     Flush();
   }
 
-  void Tree(xc::DOMNode* root) {
+  void Tree(NodeRef root) {
     fixup_.Within(root);
-    xc::DOMNode* n = root;
+    NodeRef n = root;
     for (;;) {
       Open(n);
       if (HasContent(n)) {
-        n = n->getFirstChild();
+        n = n.First();
         continue;
       }
       CloseEmpty(n);
-      while (n != root && !n->getNextSibling()) {
-        n = n->getParentNode();
+      while (n != root && !n.Next()) {
+        n = n.Parent();
         Close(n);
       }
       if (n == root) break;
-      n = n->getNextSibling();
+      n = n.Next();
     }
     Flush();
   }
 
-  void Node(xc::DOMNode* root) {
-    if (root->getNodeType() == xc::DOMNode::DOCUMENT_NODE) {
+  void Node(NodeRef root) {
+    if (root.Type() == xc::DOMNode::DOCUMENT_NODE) {
       Document();
       return;
     }
@@ -212,24 +211,24 @@ class Serializer {
     Raw(u"\"?>\n");
   }
 
-  static bool HasContent(xc::DOMNode* n) {
-    auto t = n->getNodeType();
-    return n->getFirstChild() && (t == xc::DOMNode::ELEMENT_NODE || t == xc::DOMNode::DOCUMENT_FRAGMENT_NODE);
+  static bool HasContent(NodeRef n) {
+    auto t = n.Type();
+    return (t == xc::DOMNode::ELEMENT_NODE || t == xc::DOMNode::DOCUMENT_FRAGMENT_NODE) && n.First();
   }
 
-  void Open(xc::DOMNode* n) {
-    switch (n->getNodeType()) {
+  void Open(NodeRef n) {
+    switch (n.Type()) {
       case xc::DOMNode::ELEMENT_NODE:
-        StartTag(static_cast<xc::DOMElement*>(n));
+        StartTag(n);
         break;
       case xc::DOMNode::ATTRIBUTE_NODE:
-        Name(n, n->getNodeName());
+        Name(n, n.Name());
         Raw(u"=\"");
-        Escaped(n, ops::ValueOf(n), true);
+        Escaped(n, n.Value(), true);
         Raw(u"\"");
         break;
       case xc::DOMNode::TEXT_NODE:
-        Escaped(n, n->getNodeValue(), false);
+        Escaped(n, n.Value(), false);
         break;
       case xc::DOMNode::CDATA_SECTION_NODE:
         CData(n);
@@ -244,24 +243,20 @@ class Serializer {
         Comment(n);
         break;
       case xc::DOMNode::DOCUMENT_TYPE_NODE:
-        DocumentType(static_cast<xc::DOMDocumentType*>(n));
+        DocumentType(n);
         break;
       default:
         break;
     }
   }
 
-  void StartTag(xc::DOMElement* e) {
-    attrs_.clear();
-    if (!ops::AttributesInOrder(doc_, e, attrs_)) {
-      xc::DOMNamedNodeMap* m = e->getAttributes();
-      for (XMLSize_t i = 0, len = m->getLength(); i < len; ++i) attrs_.push_back(m->item(i));
-    }
+  void StartTag(NodeRef e) {
+    AttributesInOrder(doc_, e, attrs_, scratch_);
     fixup_.StartElement(e, attrs_, tag_);
     Raw(u"<");
-    Name(e, e->getNodeName());
+    Name(e, e.Name());
     for (const TagAttribute& a : tag_) {
-      xc::DOMNode* owner = a.node ? a.node : e;
+      NodeRef owner = a.node ? a.node : e;
       Raw(u" ");
       Name(owner, a.Name());
       Raw(u"=\"");
@@ -271,73 +266,76 @@ class Serializer {
     if (HasContent(e)) Raw(u">");
   }
 
-  void CloseEmpty(xc::DOMNode* n) {
-    if (n->getNodeType() != xc::DOMNode::ELEMENT_NODE) return;
+  void CloseEmpty(NodeRef n) {
+    if (n.Type() != xc::DOMNode::ELEMENT_NODE) return;
     Raw(u"/>");
     fixup_.EndElement();
   }
-  void Close(xc::DOMNode* n) {
-    if (n->getNodeType() != xc::DOMNode::ELEMENT_NODE) return;
+  void Close(NodeRef n) {
+    if (n.Type() != xc::DOMNode::ELEMENT_NODE) return;
     Raw(u"</");
-    Raw(n->getNodeName());
+    Raw(n.Name());
     Raw(u">");
+    MaybeFlush();
     fixup_.EndElement();
   }
 
-  void EntityReference(xc::DOMNode* n) {
-    const XMLCh* name = n->getNodeName();
-    if (!IsNCName(name, xml11_)) Refuse(n, FormatMsgArgs(msg::kWhyBadName, {Shown(View(name)), Version()}));
-    if (!IsDeclaredEntity(doc_->Tree(), View(name))) Refuse(n, FormatMsg(msg::kWhyUndeclaredEntity, Shown(View(name))));
+  void EntityReference(NodeRef n) {
+    std::u16string_view name = n.Name();
+    if (!IsNCName(name, xml11_)) Refuse(n, FormatMsgArgs(msg::kWhyBadName, {Shown(name), Version()}));
+    if (!IsDeclaredEntity(doc_->doc, name)) Refuse(n, FormatMsg(msg::kWhyUndeclaredEntity, Shown(name)));
     Raw(u"&");
     Name(n, name);
     Raw(u";");
   }
 
-  void ProcessingInstruction(xc::DOMNode* n) {
-    const XMLCh* target = n->getNodeName();
-    if (!IsNCName(target, xml11_)) Refuse(n, FormatMsgArgs(msg::kWhyBadName, {Shown(View(target)), Version()}));
-    if (IsXmlTarget(View(target))) Refuse(n, FormatMsg(msg::kWhyReservedTarget, Shown(View(target))));
-    const XMLCh* data = n->getNodeValue();
-    if (View(data).find(u"?>") != std::u16string_view::npos) Refuse(n, msg::kWhyPIEnd);
+  void ProcessingInstruction(NodeRef n) {
+    std::u16string_view target = n.Name();
+    if (!IsNCName(target, xml11_)) Refuse(n, FormatMsgArgs(msg::kWhyBadName, {Shown(target), Version()}));
+    if (IsXmlTarget(target)) Refuse(n, FormatMsg(msg::kWhyReservedTarget, Shown(target)));
+    std::u16string_view data = n.Value();
+    if (data.find(u"?>") != std::u16string_view::npos) Refuse(n, msg::kWhyPIEnd);
     Raw(u"<?");
     Name(n, target);
-    if (data && *data) {
+    if (!data.empty()) {
       Raw(u" ");
       Markup(n, data);
     }
     Raw(u"?>");
   }
 
-  void Comment(xc::DOMNode* n) {
-    std::u16string_view text = View(n->getNodeValue());
+  void Comment(NodeRef n) {
+    std::u16string_view text = n.Value();
     if (text.find(u"--") != std::u16string_view::npos || (!text.empty() && text.back() == u'-'))
       Refuse(n, msg::kWhyDoubleHyphen);
     Raw(u"<!--");
-    Markup(n, n->getNodeValue());
+    Markup(n, text);
     Raw(u"-->");
   }
 
-  void DocumentType(xc::DOMDocumentType* dt) {
+  // The store keeps the document type's place; Xerces' document holds what
+  // it says.
+  void DocumentType(NodeRef n) {
+    auto* dt = static_cast<xc::DOMDocumentType*>(n.Xerces() ? n.Xerces() : doc_->doc->getDoctype());
     Raw(u"<!DOCTYPE ");
-    Name(dt, dt->getName());
-    const XMLCh* pub = dt->getPublicId();
-    const XMLCh* sys = dt->getSystemId();
-    if (pub && *pub) {
+    Name(n, View(dt->getName()));
+    std::u16string_view pub = View(dt->getPublicId()), sys = View(dt->getSystemId());
+    if (!pub.empty()) {
       Raw(u" PUBLIC \"");
-      Markup(dt, pub);
+      Markup(n, pub);
       Raw(u"\" \"");
-      Markup(dt, sys);
+      Markup(n, sys);
       Raw(u"\"");
-    } else if (sys && *sys) {
+    } else if (!sys.empty()) {
       Raw(u" SYSTEM \"");
-      Markup(dt, sys);
+      Markup(n, sys);
       Raw(u"\"");
     }
-    const XMLCh* subset = dt->getInternalSubset();
+    std::u16string_view subset = View(dt->getInternalSubset());
     bool extra = options_.extraSubset && !options_.extraSubset->empty();
-    if ((subset && *subset) || extra) {
+    if (!subset.empty() || extra) {
       Raw(u" [");
-      Markup(dt, subset);
+      Markup(n, subset);
       if (extra) Raw(*options_.extraSubset);
       Raw(u"]");
     }
@@ -348,13 +346,13 @@ class Serializer {
 
   bool Representable(char32_t cp) const { return cp < 0x80 || !options_.encoder || options_.encoder->CanEncode(cp); }
 
-  [[noreturn]] void RefuseChar(xc::DOMNode* n, std::u16string_view why, char32_t cp) {
+  [[noreturn]] void RefuseChar(NodeRef n, std::u16string_view why, char32_t cp) {
     Refuse(n, FormatMsgArgs(why, {CodePointText(cp), why == msg::kWhyUnencodable ? std::u16string_view(encodingName_)
                                                                                      : Version()}));
   }
 
   // Names have no escapes: every character must be one the encoding holds.
-  void Name(xc::DOMNode* n, std::u16string_view name) {
+  void Name(NodeRef n, std::u16string_view name) {
     if (!holdsAll_) {
       for (size_t i = 0; i < name.size(); ++i) {
         char32_t cp = name[i];
@@ -365,7 +363,6 @@ class Serializer {
     }
     buf_.append(name);
   }
-  void Name(xc::DOMNode* n, const XMLCh* name) { Name(n, View(name)); }
 
   void CharRef(char32_t cp) {
     static const char16_t hex[] = u"0123456789ABCDEF";
@@ -384,7 +381,7 @@ class Serializer {
   // character references what a parser would otherwise change (line ends,
   // and in attributes tabs and line feeds), what XML 1.1 takes only that
   // way and what the encoding cannot hold.
-  void Escaped(xc::DOMNode* n, const XMLCh* s, bool attribute) {
+  void Escaped(NodeRef n, std::u16string_view s, bool attribute) {
     ForEachCodePoint(s, [&](char32_t cp, const XMLCh* at, size_t len) {
       switch (cp) {
         case u'&': buf_ += u"&amp;"; return;
@@ -422,9 +419,9 @@ class Serializer {
 
   // A section cannot hold "]]>" or a reference: both close it, go on as a
   // reference, and open a new one.
-  void CData(xc::DOMNode* n) {
+  void CData(NodeRef n) {
     buf_ += u"<![CDATA[";
-    ForEachCodePoint(n->getNodeValue(), [&](char32_t cp, const XMLCh* at, size_t len) {
+    ForEachCodePoint(n.Value(), [&](char32_t cp, const XMLCh* at, size_t len) {
       if (cp == u'>' && buf_.size() >= 2 && buf_.compare(buf_.size() - 2, 2, u"]]") == 0) {
         buf_ += u"]]><![CDATA[>";
         return;
@@ -446,7 +443,7 @@ class Serializer {
   // Comments, processing instructions and the document type have no
   // escapes at all. Line ends stay as they are: a parser reads each as a
   // line feed, which XML does to every line end.
-  void Markup(xc::DOMNode* n, const XMLCh* s) {
+  void Markup(NodeRef n, std::u16string_view s) {
     ForEachCodePoint(s, [&](char32_t cp, const XMLCh* at, size_t len) {
       switch (ClassOf(cp, xml11_)) {
         case CharClass::Forbidden: RefuseChar(n, msg::kWhyCharacter, cp);
@@ -460,10 +457,6 @@ class Serializer {
   }
 
   void Raw(std::u16string_view s) { buf_.append(s); }
-  void Raw(const XMLCh* s) {
-    if (s) buf_.append(s);
-    MaybeFlush();
-  }
   void MaybeFlush() {
     if (buf_.size() >= 32768) Flush();
   }
@@ -476,13 +469,14 @@ class Serializer {
   const SerializeOptions& options_;
   const TextSink& sink_;
   XMLDecl decl_;
-  xc::DOMNode* declNode_;
+  NodeRef declNode_;
   bool xml11_;
   NamespaceFixup fixup_;
   std::u16string encodingName_;
   bool holdsAll_ = true;  // a Unicode encoding: names need no check
   std::u16string buf_;
-  std::vector<xc::DOMNode*> attrs_;
+  std::vector<NodeRef> attrs_;
+  std::vector<xc::DOMNode*> scratch_;
   std::vector<TagAttribute> tag_;
 };
 
@@ -492,7 +486,7 @@ void SerializeDocument(XDoc* doc, const SerializeOptions& options, const TextSin
   Serializer(doc, options, sink).Document();
 }
 
-void SerializeNode(XDoc* doc, xc::DOMNode* node, const TextSink& sink) {
+void SerializeNode(XDoc* doc, NodeRef node, const TextSink& sink) {
   SerializeOptions options;
   options.emptyAllowed = true;
   Serializer(doc, options, sink).Node(node);

@@ -1,13 +1,13 @@
-// The serializer: writes a tree as XML text that reads back into the same
-// tree, or refuses it (see SaveRules.h, Namespaces.h) before anything of
-// the offending node is handed on. Iterative, so deep trees do not exhaust
-// the stack.
+// The serializer: writes a tree (Xerces' or the store's, see NodeRef.h) as
+// XML text that reads back into the same tree, or refuses it (see
+// SaveRules.h, Namespaces.h) before anything of the offending node is
+// handed on. Iterative, so deep trees do not exhaust the stack.
 #pragma once
 
 #include <functional>
 #include <string>
 
-#include "lib/xercesxmldom/nodes/Common.h"
+#include "lib/xercesxmldom/save/NodeRef.h"
 
 namespace xdom {
 
@@ -35,6 +35,6 @@ void SerializeDocument(XDoc* doc, const SerializeOptions& options, const TextSin
 // a processing instruction "xml" that comes first and stands for it.
 XMLDecl DeclarationOf(XDoc* doc);
 // One node and what is below it.
-void SerializeNode(XDoc* doc, xc::DOMNode* node, const TextSink& sink);
+void SerializeNode(XDoc* doc, NodeRef node, const TextSink& sink);
 
 }  // namespace xdom

@@ -282,9 +282,9 @@ bool HasEncodingMark(const uint8_t* p, size_t n) {
 
 namespace ops {
 
-std::u16string XMLTextOf(XDoc* doc, xc::DOMNode* node) {
+std::u16string XMLTextOf(NodeCore& node) {
   std::u16string out;
-  SerializeNode(doc, node, [&](const char16_t* p, size_t n) { out.append(p, n); });
+  SerializeNode(node.doc.get(), NodeRef::Of(node), [&](const char16_t* p, size_t n) { out.append(p, n); });
   return out;
 }
 
