@@ -2,11 +2,11 @@
 // a Xerces tree. The document type itself (its entities, notations and
 // defaults) stays with the Xerces document, which Xerces' parser fills
 // while it reads the declarations; the store keeps its place among the
-// document's children. Reads and the common changes (new nodes, moving
-// and removing children, texts and attributes) are served from the store;
-// the first call that needs more (a clone, a transform, a namespace
-// lookup...) turns it into a Xerces tree once (XDoc::Materialize) and the
-// store goes away.
+// document's children. Reads, saves and the common changes (new nodes,
+// moving, copying and removing children, texts and attributes; see
+// StoreEdit.h) are served from the store; the first call that needs more
+// (a copy of the document, a transform, a lookup by tag name...) turns it
+// into a Xerces tree once (XDoc::Materialize) and the store goes away.
 //
 // Nodes live in one array and refer to each other by index; names are
 // interned once per document; text is kept as the scanner delivered it, in
