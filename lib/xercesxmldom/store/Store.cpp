@@ -27,7 +27,7 @@ uint32_t Store::NewNode() {
     chunks_.push_back(std::make_unique_for_overwrite<Node[]>(size_t(1) << kChunkBits));
     bytes_ += sizeof(Node) << kChunkBits;
   }
-  Mut(size_) = Node{0, kNone, kNone, kNone, kNone, kNone, 0, 0, 0};
+  Mut(size_) = Node{0, kNone, kNone, kNone, kNone, kNone, 0, 0, kNone};
   return size_++;
 }
 
@@ -92,20 +92,39 @@ void Store::Keep(Node& n, std::u16string_view text) {
   n.length = static_cast<uint32_t>(text.size());
 }
 
-void Store::Link(uint32_t parent, uint32_t i) {
-  Node& p = Mut(parent);
+void Store::RingInsert(uint32_t& head, uint32_t i, uint32_t before) {
   Node& n = Mut(i);
-  n.parent = parent;
-  if (p.first == kNone) {
-    p.first = i;
+  n.next = before;
+  if (head == kNone) {
+    head = i;
     n.prev = i;
     return;
   }
-  Node& first = Mut(p.first);
-  const uint32_t last = first.prev;
-  Mut(last).next = i;
-  n.prev = last;
-  first.prev = i;
+  // Before nothing is after the last, which the first's prev names.
+  Node& b = Mut(before == kNone ? head : before);
+  n.prev = b.prev;
+  if (before == head)
+    head = i;
+  else
+    Mut(b.prev).next = i;
+  b.prev = i;
+}
+
+void Store::RingRemove(uint32_t& head, uint32_t i) {
+  Node& n = Mut(i);
+  if (head == i) {
+    head = n.next;
+    if (n.next != kNone) Mut(n.next).prev = n.prev;
+  } else {
+    Mut(n.prev).next = n.next;
+    Mut(n.next != kNone ? n.next : head).prev = n.prev;
+  }
+  n.prev = n.next = kNone;
+}
+
+void Store::Link(uint32_t parent, uint32_t i) {
+  Mut(i).parent = parent;
+  RingInsert(Mut(parent).first, i, kNone);
 }
 
 uint32_t Store::Append(uint32_t parent, uint8_t type, uint32_t name, std::u16string_view text) {
@@ -128,7 +147,7 @@ uint32_t Store::AppendAttr(uint32_t element, uint32_t name, std::u16string_view 
   n.name = name;
   Keep(n, value);
   lastText_ = i;
-  LinkAttr(element, i);
+  LinkAttr(element, i, kNone);
   return i;
 }
 
@@ -274,68 +293,26 @@ uint32_t Store::Create(uint8_t type, uint32_t name, std::u16string_view text) {
 
 void Store::InsertBefore(uint32_t parent, uint32_t child, uint32_t ref) {
   Changed();
-  if (ref == kNone) {
-    Link(parent, child);
-    return;
-  }
-  Node& n = Mut(child);
-  Node& r = Mut(ref);
-  n.parent = parent;
-  n.next = ref;
-  n.prev = r.prev;
-  Node& p = Mut(parent);
-  if (p.first == ref)
-    p.first = child;
-  else
-    Mut(r.prev).next = child;
-  r.prev = child;
+  Mut(child).parent = parent;
+  RingInsert(Mut(parent).first, child, ref);
 }
 
 void Store::Unlink(uint32_t child) {
   Changed();
   Node& n = Mut(child);
-  Node& p = Mut(n.parent);
-  if (p.first == child) {
-    p.first = n.next;
-    if (n.next != kNone) Mut(n.next).prev = n.prev;
-  } else {
-    Mut(n.prev).next = n.next;
-    Mut(n.next != kNone ? n.next : p.first).prev = n.prev;
-  }
-  n.parent = n.prev = n.next = kNone;
+  RingRemove(Mut(n.parent).first, child);
+  n.parent = kNone;
 }
 
 void Store::AddAttr(uint32_t element, uint32_t attr, uint32_t before) {
   Changed();
-  if (before == kNone) return LinkAttr(element, attr);
-  Node& e = Mut(element);
-  Node& n = Mut(attr);
-  Node& b = Mut(before);
-  n.parent = element;
-  n.next = before;
-  n.prev = b.prev;
-  if (e.offset == before)
-    e.offset = attr;
-  else
-    Mut(b.prev).next = attr;
-  b.prev = attr;
-  ++e.length;
+  LinkAttr(element, attr, before);
 }
 
-void Store::LinkAttr(uint32_t element, uint32_t attr) {
+void Store::LinkAttr(uint32_t element, uint32_t attr, uint32_t before) {
+  Mut(attr).parent = element;
   Node& e = Mut(element);
-  Node& n = Mut(attr);
-  n.parent = element;
-  n.next = kNone;
-  if (e.length == 0) {
-    e.offset = attr;
-    n.prev = attr;
-  } else {
-    Node& first = Mut(e.offset);
-    Mut(first.prev).next = attr;
-    n.prev = first.prev;
-    first.prev = attr;
-  }
+  RingInsert(e.offset, attr, before);
   ++e.length;
 }
 
@@ -343,15 +320,9 @@ void Store::RemoveAttr(uint32_t attr) {
   Changed();
   Node& n = Mut(attr);
   Node& e = Mut(n.parent);
-  if (e.offset == attr) {
-    e.offset = n.next;
-    if (n.next != kNone) Mut(n.next).prev = n.prev;
-  } else {
-    Mut(n.prev).next = n.next;
-    Mut(n.next != kNone ? n.next : e.offset).prev = n.prev;
-  }
+  RingRemove(e.offset, attr);
   --e.length;
-  n.parent = n.prev = n.next = kNone;
+  n.parent = kNone;
 }
 
 void Store::SetText(uint32_t i, std::u16string_view text) {

@@ -185,8 +185,13 @@ class Store {
   // current block has too little; sets the node's block and offset.
   char16_t* Room(Node& n, size_t units, size_t spare);
   void Keep(Node& n, std::u16string_view text);
+  // A ring of siblings: children from their parent's first, attributes
+  // from their element's offset; the first's prev is the last, head is
+  // kNone for none.
+  void RingInsert(uint32_t& head, uint32_t i, uint32_t before);
+  void RingRemove(uint32_t& head, uint32_t i);
   void Link(uint32_t parent, uint32_t i);
-  void LinkAttr(uint32_t element, uint32_t attr);
+  void LinkAttr(uint32_t element, uint32_t attr, uint32_t before);
   // The ID index no longer holds after a change.
   void Changed() {
     ids_.clear();
