@@ -262,7 +262,10 @@ class TDocument final
     return Guard([&] { *r = Wrap(doc.get(), xdoc()->createEntityReference(Z(name).c_str())); });
   }
   HResult GetElementsByTagName(WideStringView tagName, IDOMNodeList** r) override {
-    return Guard([&] { *r = WrapXercesList(doc.get(), tree()->getElementsByTagName(Z(tagName).c_str())); });
+    return Guard([&] {
+      *r = InStore() ? ops::StoreTagList(doc.get(), 0, nullptr, tagName)
+                     : WrapXercesList(doc.get(), tree()->getElementsByTagName(Z(tagName).c_str()));
+    });
   }
   HResult ImportNode(IDOMNode* imported, WordBool deep, IDOMNode** r) override {
     return Guard([&] {
@@ -293,7 +296,8 @@ class TDocument final
   HResult GetElementsByTagNameNS(WideStringView ns, WideStringView localName, IDOMNodeList** r) override {
     return Guard([&] {
       std::u16string n = Z(ns);
-      *r = WrapXercesList(doc.get(), tree()->getElementsByTagNameNS(NullIfEmpty(n), Z(localName).c_str()));
+      *r = InStore() ? ops::StoreTagList(doc.get(), 0, &n, localName)
+                     : WrapXercesList(doc.get(), tree()->getElementsByTagNameNS(NullIfEmpty(n), Z(localName).c_str()));
     });
   }
 

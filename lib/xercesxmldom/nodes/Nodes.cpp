@@ -664,7 +664,10 @@ HResult TElement::RemoveAttributeNode(IDOMAttr* oldAttr, IDOMAttr** r) {
   });
 }
 HResult TElement::GetElementsByTagName(WideStringView name, IDOMNodeList** r) {
-  return Guard([&] { *r = WrapXercesList(doc.get(), elem()->getElementsByTagName(Z(name).c_str())); });
+  return Guard([&] {
+    *r = InStore() ? ops::StoreTagList(doc.get(), idx, nullptr, name)
+                   : WrapXercesList(doc.get(), elem()->getElementsByTagName(Z(name).c_str()));
+  });
 }
 HResult TElement::GetAttributeNS(WideStringView ns, WideStringView localName, WideString* r) {
   return Guard([&] {
@@ -717,7 +720,8 @@ HResult TElement::SetAttributeNodeNS(IDOMAttr* newAttr, IDOMAttr** r) {
 HResult TElement::GetElementsByTagNameNS(WideStringView ns, WideStringView localName, IDOMNodeList** r) {
   return Guard([&] {
     std::u16string n = Z(ns);
-    *r = WrapXercesList(doc.get(), elem()->getElementsByTagNameNS(NullIfEmpty(n), Z(localName).c_str()));
+    *r = InStore() ? ops::StoreTagList(doc.get(), idx, &n, localName)
+                   : WrapXercesList(doc.get(), elem()->getElementsByTagNameNS(NullIfEmpty(n), Z(localName).c_str()));
   });
 }
 HResult TElement::HasAttribute(WideStringView name, WordBool* r) {

@@ -30,6 +30,9 @@ IDOMNamedNodeMap* Attributes(XDoc* doc, xc::DOMNode* node);
 // The same over a node of doc's store.
 IDOMNodeList* StoreChildList(XDoc* doc, uint32_t parent);
 IDOMNamedNodeMap* StoreAttributes(XDoc* doc, uint32_t element);
+// The elements below root (an element or the document) with a name, or
+// with a namespace and local name when ns is given ("*" for any).
+IDOMNodeList* StoreTagList(XDoc* doc, uint32_t root, const std::u16string* ns, WideStringView name);
 // Fills out with the element's attributes in document order; returns false
 // (out empty) when the map's own order is the document order.
 bool AttributesInOrder(XDoc* doc, xc::DOMElement* element, std::vector<xc::DOMNode*>& out);

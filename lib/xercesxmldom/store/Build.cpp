@@ -146,6 +146,7 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
     while (store.Parent(i) != Store::kNone) i = store.Parent(i);
     Subtree(i);
   }
+  xp::CountChange(doc);
   return made;
 }
 

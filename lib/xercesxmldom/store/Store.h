@@ -5,7 +5,7 @@
 // document's children. Reads, saves and the common changes (new nodes,
 // moving, copying and removing children, texts and attributes; see
 // StoreEdit.h) are served from the store; the first call that needs more
-// (a copy of the document, a transform, a lookup by tag name...) turns it
+// (a copy of the document, a transform, an import...) turns it
 // into a Xerces tree once (XDoc::Materialize) and the store goes away.
 //
 // Nodes live in one array and refer to each other by index; names are

@@ -132,9 +132,97 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
   ComPtr<IDOMNamedNodeMap> built_;
 };
 
+// The elements below a store node, in document order, with a name (or a
+// namespace and local name; "*" for any): live, like Xerces' own. The
+// matches are listed again on the first read after a change. Once the
+// tree is built the list hands over to Xerces' list of the same query.
+class TStoreTagList final : public rtl::TInterfacedObject<IDOMNodeList>, public rtl::TBlockCached {
+ public:
+  TStoreTagList(XDoc* doc, uint32_t root, const std::u16string* ns, std::u16string name)
+      : doc_(doc), root_(root), byNs_(ns != nullptr), ns_(ns ? *ns : std::u16string()), name_(std::move(name)) {
+    link_.Join(doc->storeLists, root);
+  }
+
+  HResult Item(int32_t index, IDOMNode** r) override {
+    if (IDOMNodeList* l = Built()) return l->Item(index, r);
+    return Guard([&] {
+      const std::vector<uint32_t>& m = Matches();
+      const bool in = index >= 0 && static_cast<size_t>(index) < m.size();
+      *r = in ? WrapAt(doc_.get(), m[static_cast<size_t>(index)]) : nullptr;
+    });
+  }
+  HResult GetLength(int32_t* r) override {
+    if (IDOMNodeList* l = Built()) return l->GetLength(r);
+    return Guard([&] { *r = static_cast<int32_t>(Matches().size()); });
+  }
+
+ private:
+  // As Xerces matches: a name without namespace information has no local
+  // name, so only "*" takes it by namespace.
+  bool Match(const Store& s, uint32_t e) const {
+    const Store::Name& n = s.NameOf(e);
+    if (!byNs_) return name_ == u"*" || n.qname == name_;
+    if (ns_ != u"*" && n.ns != ns_) return false;
+    return name_ == u"*" || (!n.bare && n.Local() == name_);
+  }
+  const std::vector<uint32_t>& Matches() {
+    if (made_ && version_ == doc_->version) return matches_;
+    matches_.clear();
+    const Store& s = *doc_->store;
+    uint32_t n = s.First(root_);
+    while (n != Store::kNone) {
+      if (s.Type(n) == Store::kElement && Match(s, n)) matches_.push_back(n);
+      if (s.First(n) != Store::kNone) {
+        n = s.First(n);
+        continue;
+      }
+      while (n != root_ && s.Next(n) == Store::kNone) n = s.Parent(n);
+      if (n == root_) break;
+      n = s.Next(n);
+    }
+    made_ = true;
+    version_ = doc_->version;
+    return matches_;
+  }
+  IDOMNodeList* Built() {
+    if (doc_->store) return nullptr;
+    if (!built_) {
+      xc::DOMNode* root = doc_->byIndex[root_];
+      const XMLCh* ns = NullIfEmpty(ns_);
+      xc::DOMNodeList* l;
+      if (root->getNodeType() == xc::DOMNode::DOCUMENT_NODE) {
+        auto* d = static_cast<xc::DOMDocument*>(root);
+        l = byNs_ ? d->getElementsByTagNameNS(ns, name_.c_str()) : d->getElementsByTagName(name_.c_str());
+      } else {
+        auto* e = static_cast<xc::DOMElement*>(root);
+        l = byNs_ ? e->getElementsByTagNameNS(ns, name_.c_str()) : e->getElementsByTagName(name_.c_str());
+      }
+      built_ = ComPtr<IDOMNodeList>::adopt(WrapXercesList(doc_.get(), l));
+    }
+    return built_.get();
+  }
+
+  XDocRef doc_;
+  StoreListLink link_;
+  uint32_t root_;
+  bool byNs_;
+  std::u16string ns_, name_;
+  std::vector<uint32_t> matches_;
+  bool made_ = false;
+  uint64_t version_ = 0;
+  ComPtr<IDOMNodeList> built_;
+};
+
 }  // namespace
 
 namespace ops {
+
+IDOMNodeList* StoreTagList(XDoc* doc, uint32_t root, const std::u16string* ns, WideStringView name) {
+  auto* l = new TStoreTagList(doc, root, ns, Z(name));
+  l->AddRef();
+  return l;
+}
+
 
 IDOMNodeList* StoreChildList(XDoc* doc, uint32_t parent) {
   auto* l = new TStoreChildList(doc, parent);

@@ -145,6 +145,7 @@ void RemoveWithoutDefault(xc::DOMElement* element, xc::DOMAttr* attr) {
 void AddToIdTable(xc::DOMAttr* attr) { static_cast<xc::DOMAttrImpl*>(attr)->addAttrToIDNodeMap(); }
 
 int ChangeCount(const xc::DOMDocument* doc) { return static_cast<const xc::DOMDocumentImpl*>(doc)->changes(); }
+void CountChange(xc::DOMDocument* doc) { static_cast<xc::DOMDocumentImpl*>(doc)->changed(); }
 
 void ClearFirstChildMark(xc::DOMNode* copy) { xc::castToNodeImpl(copy)->isFirstChild(false); }
 

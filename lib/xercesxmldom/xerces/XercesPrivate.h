@@ -40,6 +40,9 @@ void AddToIdTable(xc::DOMAttr* attr);
 // Xerces' own count of child inserts and removals in the document
 // (normalize included), which its node lists watch too.
 int ChangeCount(const xc::DOMDocument* doc);
+// Counts one change: a node list Xerces makes afterwards starts from its
+// root only once the count is past zero, which the fast appends leave it.
+void CountChange(xc::DOMDocument* doc);
 
 // Clears the mark of being its parent's first child, which Xerces' copy of
 // a text, comment, CDATA section or processing instruction keeps.
