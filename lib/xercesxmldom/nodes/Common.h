@@ -157,28 +157,6 @@ class AttrOrder {
 class TDocument;
 struct NodeCore;
 
-// A list or map over a store node, linked into its document while it
-// lives: building the tree builds the node too, though no wrapper of it
-// lives and it has left the tree.
-struct StoreListLink {
-  StoreListLink() = default;
-  StoreListLink(const StoreListLink&) = delete;
-  ~StoreListLink() {
-    prev->next = next;
-    next->prev = prev;
-  }
-  void Join(StoreListLink& head, uint32_t n) {
-    node = n;
-    prev = &head;
-    next = head.next;
-    head.next->prev = this;
-    head.next = this;
-  }
-  StoreListLink* prev = this;
-  StoreListLink* next = this;
-  uint32_t node = 0;
-};
-
 // One Xerces document, alive while any wrapper of it or of one of its nodes
 // lives. Nodes are never released individually (removed nodes stay valid in
 // the document's pool), so a wrapper never dangles.
@@ -224,8 +202,6 @@ class XDoc : public rtl::TRefCounted {
   // The same for nodes still in the store: slot h of a node whose store
   // handle is h (slot 0 unused), and the free slots.
   std::vector<NodeCore*> storeWrappers{nullptr};
-  // The lists over store nodes (a ring through this head).
-  StoreListLink storeLists;
   std::vector<uint32_t> freeSlots;
   void DropStoreWrapper(uint32_t idx);
   // Pseudo-attributes "SYSTEM"/"PUBLIC" of the document type, made once.

@@ -46,8 +46,7 @@ void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& att
 
 }  // namespace
 
-std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order,
-                                    const std::vector<uint32_t>& held) {
+std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order) {
   // A tree of many distinct names needs the wide pool; the parse widened
   // it only once the store passed 256 names.
   xp::WidenNamePool(doc);
@@ -140,12 +139,9 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
     }
   };
   Subtree(0);
-  // A subtree is made whole, so each node is climbed over once.
-  for (uint32_t i : held) {
-    if (made[i]) continue;
-    while (store.Parent(i) != Store::kNone) i = store.Parent(i);
-    Subtree(i);
-  }
+  // The tops of the subtrees outside the tree have no parent.
+  for (uint32_t i = 1; i < store.Size(); ++i)
+    if (!made[i] && store.Parent(i) == Store::kNone) Subtree(i);
   xp::CountChange(doc);
   return made;
 }

@@ -58,7 +58,7 @@ class StoreCursor {
 // the Xerces list of the same parent.
 class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, public rtl::TBlockCached {
  public:
-  TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) { link_.Join(doc->storeLists, parent); }
+  TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) {}
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNodeList* l = Built()) return l->Item(index, r);
@@ -78,7 +78,6 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, publi
   const Store& S() const { return *doc_->store; }
 
   XDocRef doc_;
-  StoreListLink link_;  // after doc_: leaves the ring first
   uint32_t parent_;
   StoreCursor cursor_;
   ComPtr<IDOMNodeList> built_;
@@ -88,7 +87,7 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, publi
 // map build the tree and go to the Xerces map.
 class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, public rtl::TBlockCached {
  public:
-  TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) { link_.Join(doc->storeLists, element); }
+  TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) {}
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->Item(index, r);
@@ -126,7 +125,6 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
   const Store& S() const { return *doc_->store; }
 
   XDocRef doc_;
-  StoreListLink link_;
   uint32_t element_;
   StoreCursor cursor_;
   ComPtr<IDOMNamedNodeMap> built_;
@@ -139,9 +137,7 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
 class TStoreTagList final : public rtl::TInterfacedObject<IDOMNodeList>, public rtl::TBlockCached {
  public:
   TStoreTagList(XDoc* doc, uint32_t root, const std::u16string* ns, std::u16string name)
-      : doc_(doc), root_(root), byNs_(ns != nullptr), ns_(ns ? *ns : std::u16string()), name_(std::move(name)) {
-    link_.Join(doc->storeLists, root);
-  }
+      : doc_(doc), root_(root), byNs_(ns != nullptr), ns_(ns ? *ns : std::u16string()), name_(std::move(name)) {}
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNodeList* l = Built()) return l->Item(index, r);
@@ -203,7 +199,6 @@ class TStoreTagList final : public rtl::TInterfacedObject<IDOMNodeList>, public 
   }
 
   XDocRef doc_;
-  StoreListLink link_;
   uint32_t root_;
   bool byNs_;
   std::u16string ns_, name_;
@@ -283,12 +278,7 @@ void XDoc::Materialize() {
   // changes (the store stays, the partial tree goes) and the call fails.
   std::vector<xc::DOMNode*> made;
   try {
-    // Nodes outside the tree that a wrapper names are built too.
-    std::vector<uint32_t> held;
-    for (NodeCore* core : storeWrappers)
-      if (core) held.push_back(core->idx);
-    for (StoreListLink* l = storeLists.next; l != &storeLists; l = l->next) held.push_back(l->node);
-    made = BuildTree(*store, doc, attrOrder, held);
+    made = BuildTree(*store, doc, attrOrder);
     // The wrappers made over the store are found under their Xerces nodes.
     for (NodeCore* core : storeWrappers)
       if (core) wrappers.emplace(made[core->idx], core);
