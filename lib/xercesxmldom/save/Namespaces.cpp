@@ -1,13 +1,15 @@
 #include "lib/xercesxmldom/save/Namespaces.h"
 
+#include <cstring>
+
 #include "lib/xercesxmldom/save/SaveRules.h"
 
 namespace xdom {
 
 namespace {
 
-constexpr char16_t kXmlNs[] = u"http://www.w3.org/XML/1998/namespace";
-constexpr char16_t kXmlnsNs[] = u"http://www.w3.org/2000/xmlns/";
+constexpr std::u16string_view kXmlNs = u"http://www.w3.org/XML/1998/namespace";
+constexpr std::u16string_view kXmlnsNs = u"http://www.w3.org/2000/xmlns/";
 
 // A namespace declaration by its name; one made with a namespace must be
 // in the xmlns namespace (any other attribute there is refused).
@@ -39,6 +41,12 @@ void CheckDeclaration(NodeRef decl, std::u16string_view prefix, std::u16string_v
   bool reserved = prefix == u"xmlns" || uri == kXmlnsNs || (prefix == u"xml") != (uri == kXmlNs);
   if (reserved) Refuse(decl, FormatMsg(msg::kWhyReservedBinding, Shown(decl.Name())));
   if (!prefix.empty() && uri.empty() && !xml11) Refuse(decl, FormatMsg(msg::kWhyEmptyBinding, Shown(prefix)));
+}
+
+// Equal texts; namespace names are long, and the library's compare goes
+// unit by unit.
+bool Same(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
 }
 
 [[noreturn]] void RefuseReserved(NodeRef n, std::u16string_view prefix, std::u16string_view uri) {
@@ -107,13 +115,13 @@ void NamespaceFixup::ElementName(NodeRef e, std::vector<TagAttribute>& out) {
   if (prefix == u"xml") return;
   for (size_t i = own_; i < bindings_.size(); ++i) {
     if (bindings_[i].prefix != prefix) continue;
-    if (bindings_[i].uri == uri) return;
+    if (Same(bindings_[i].uri, uri)) return;
     if (prefix.empty()) Refuse(e, FormatMsgArgs(msg::kWhyDefaultConflict, {Shown(uri), Shown(bindings_[i].uri)}));
     Refuse(e, FormatMsgArgs(msg::kWhyPrefixConflict, {Shown(uri), Shown(prefix), Shown(bindings_[i].uri)}));
   }
   if (uri.empty() && !prefix.empty()) Refuse(e, FormatMsg(msg::kWhyUnboundPrefix, Shown(prefix)));
   const Binding* b = Find(prefix, true);
-  if ((b ? std::u16string_view(b->uri) : std::u16string_view()) != uri) Declare(prefix, uri, out);
+  if (!Same(b ? std::u16string_view(b->uri) : std::u16string_view(), uri)) Declare(prefix, uri, out);
 }
 
 // A namespaced attribute keeps its prefix when the text can bind it to the
@@ -188,16 +196,24 @@ std::u16string NamespaceFixup::NewPrefix() {
   }
 }
 
+bool NamespaceFixup::CheckedQName(std::u16string_view name) {
+  std::u16string_view& seen = checked_[(reinterpret_cast<uintptr_t>(name.data()) >> 3) % checked_.size()];
+  if (seen.data() == name.data() && seen.size() == name.size()) return true;
+  if (!IsQName(name, xml11_)) return false;
+  seen = name;
+  return true;
+}
+
 void NamespaceFixup::StartElement(NodeRef e, const std::vector<NodeRef>& attrs, std::vector<TagAttribute>& out) {
   out.clear();
   expanded_.clear();
   marks_.push_back(bindings_.size());
   own_ = bindings_.size();
-  if (!IsQName(e.Name(), xml11_)) Refuse(e, FormatMsg(msg::kWhyBadQName, Shown(e.Name())));
+  if (!CheckedQName(e.Name())) Refuse(e, FormatMsg(msg::kWhyBadQName, Shown(e.Name())));
   // At most one declaration for the element and one per attribute.
   out.reserve(2 * attrs.size() + 1);
   for (NodeRef a : attrs) {
-    if (!IsQName(a.Name(), xml11_)) Refuse(a, FormatMsg(msg::kWhyBadQName, Shown(a.Name())));
+    if (!CheckedQName(a.Name())) Refuse(a, FormatMsg(msg::kWhyBadQName, Shown(a.Name())));
     TagAttribute& t = out.emplace_back();
     t.node = a;
     t.value = a.Value();

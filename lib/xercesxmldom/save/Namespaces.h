@@ -11,6 +11,7 @@
 // prefix must be bound there.
 #pragma once
 
+#include <array>
 #include <unordered_set>
 #include <vector>
 
@@ -61,6 +62,9 @@ class NamespaceFixup {
   // The name to write for a namespaced attribute; empty when its own.
   std::u16string NamespacedAttribute(NodeRef a, std::vector<TagAttribute>& out);
   void CheckDuplicates(NodeRef e, const std::vector<TagAttribute>& out);
+  // IsQName, remembered for names by where their text lives: the same
+  // names come back again and again, and nothing changes while saving.
+  bool CheckedQName(std::u16string_view name);
   std::u16string NewPrefix();
 
   bool xml11_;
@@ -71,6 +75,7 @@ class NamespaceFixup {
   NodeRef root_;
   std::unordered_set<std::u16string> used_;  // filled when first needed
   bool usedKnown_ = false;
+  std::array<std::u16string_view, 64> checked_{};
 };
 
 }  // namespace xdom

@@ -1,5 +1,7 @@
 #include "lib/xercesxmldom/save/Serializer.h"
 
+#include <array>
+
 #include "lib/xercesxmldom/save/Namespaces.h"
 #include "lib/xercesxmldom/save/SaveRules.h"
 #include "lib/xercesxmldom/save/Writer.h"
@@ -9,6 +11,16 @@ namespace xdom {
 namespace {
 
 std::u16string_view View(const XMLCh* s) { return NodeRef::View(s); }
+
+// ASCII units that text and attribute values hold as they are in every
+// encoding and either XML version.
+constexpr std::array<bool, 128> PlainAscii(bool attribute) {
+  std::array<bool, 128> t{};
+  for (char16_t c = 0x20; c < 0x7F; ++c) t[c] = c != u'&' && c != u'<' && c != u'>' && !(attribute && c == u'"');
+  t[u'\t'] = t[u'\n'] = !attribute;
+  return t;
+}
+constexpr std::array<bool, 128> kPlainText = PlainAscii(false), kPlainAttribute = PlainAscii(true);
 
 bool IsXmlTarget(std::u16string_view target) {
   return target.size() == 3 && (target[0] | 0x20) == u'x' && (target[1] | 0x20) == u'm' && (target[2] | 0x20) == u'l';
@@ -382,6 +394,22 @@ class Serializer {
   // and in attributes tabs and line feeds), what XML 1.1 takes only that
   // way and what the encoding cannot hold.
   void Escaped(NodeRef n, std::u16string_view s, bool attribute) {
+    // Most text is printable ASCII that needs no reference: it goes over in
+    // runs, and only the units around it take the careful way below.
+    const std::array<bool, 128>& plain = attribute ? kPlainAttribute : kPlainText;
+    for (size_t i = 0; i < s.size();) {
+      size_t j = i;
+      while (j < s.size() && s[j] < 0x80 && plain[s[j]]) ++j;
+      buf_.append(s.data() + i, j - i);
+      if (j == s.size()) break;
+      i = j;
+      while (j < s.size() && !(s[j] < 0x80 && plain[s[j]])) ++j;
+      EscapedSlowly(n, s.substr(i, j - i), attribute);
+      i = j;
+    }
+    MaybeFlush();
+  }
+  void EscapedSlowly(NodeRef n, std::u16string_view s, bool attribute) {
     ForEachCodePoint(s, [&](char32_t cp, const XMLCh* at, size_t len) {
       switch (cp) {
         case u'&': buf_ += u"&amp;"; return;
@@ -414,7 +442,6 @@ class Serializer {
       else
         CharRef(cp);
     });
-    MaybeFlush();
   }
 
   // A section cannot hold "]]>" or a reference: both close it, go on as a

@@ -27,6 +27,7 @@ std::string UpperAscii(std::u16string_view s) {
 // across calls; lone surrogates come out as U+FFFD.
 class CodePoints {
  public:
+  bool Pending() const { return pendingHigh_ != 0; }
   template <class F>
   void Feed(const char16_t* s, size_t n, F&& emit) {
     size_t i = 0;
@@ -71,7 +72,21 @@ class Utf8Encoder final : public Encoder {
   bool CanEncode(char32_t) const override { return true; }
   void Encode(const char16_t* s, size_t n, std::string& out) override {
     out.reserve(out.size() + n);
-    cps_.Feed(s, n, [&](char32_t cp) { AppendUtf8(cp, out); });
+    for (size_t i = 0; i < n;) {
+      // ASCII, most of any document, is copied unit by unit; a high
+      // surrogate left over from the last call waits for the careful way.
+      size_t j = i;
+      if (!cps_.Pending())
+        while (j < n && s[j] < 0x80) ++j;
+      const size_t at = out.size();
+      out.resize(at + (j - i));
+      for (size_t k = i; k < j; ++k) out[at + (k - i)] = static_cast<char>(s[k]);
+      if (j == n) break;
+      i = j++;
+      while (j < n && s[j] >= 0x80) ++j;
+      cps_.Feed(s + i, j - i, [&](char32_t cp) { AppendUtf8(cp, out); });
+      i = j;
+    }
   }
 
  private:
