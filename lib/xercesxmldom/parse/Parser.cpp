@@ -448,6 +448,7 @@ class StoreBuilder final : public xc::XercesDOMParser {
       Stop(FormatMsg(msg::kReservedBinding, prefix.empty() ? std::u16string(u"xmlns") : u"xmlns:" + prefix));
     scopes_[prefix].emplace_back(uri);
     undo_.push_back(std::move(prefix));
+    lookupsValid_ = false;
   }
 
   // Binds the namespaces an element's attributes declare, undone at its end.
@@ -467,25 +468,33 @@ class StoreBuilder final : public xc::XercesDOMParser {
     while (undo_.size() > mark) {
       scopes_[undo_.back()].pop_back();
       undo_.pop_back();
+      lookupsValid_ = false;
     }
   }
 
   // The namespace of a qualified name; null for none. Fails for an unbound
   // prefix.
   const XMLCh* NamespaceOf(const XMLCh* qname, bool isAttribute) {
-    const XMLCh* colon = xc::XMLString::findAny(qname, u":");
-    if (!colon) {
-      if (isAttribute) return nullptr;
+    // The default namespace and the last prefix asked for are kept until
+    // the bindings change: most names repeat the one before.
+    if (!lookupsValid_) {
       auto it = scopes_.find(std::u16string());
-      if (it == scopes_.end() || it->second.empty() || it->second.back().empty()) return nullptr;
-      return it->second.back().c_str();
+      defaultNs_ = it == scopes_.end() || it->second.empty() || it->second.back().empty() ? nullptr
+                                                                                        : it->second.back().c_str();
+      lastNs_ = nullptr;
+      lookupsValid_ = true;
     }
-    std::u16string prefix(qname, static_cast<size_t>(colon - qname));
+    const XMLCh* colon = qname;
+    while (*colon && *colon != u':') ++colon;
+    if (!*colon) return isAttribute ? nullptr : defaultNs_;
+    const std::u16string_view prefix(qname, static_cast<size_t>(colon - qname));
+    if (lastNs_ && SameText(prefix, lastPrefix_)) return lastNs_;
     if (prefix == u"xml") return kXmlNs;
-    auto it = scopes_.find(prefix);
+    auto it = scopes_.find(std::u16string(prefix));
     if (it == scopes_.end() || it->second.empty() || it->second.back().empty())
       Stop(FormatMsg(msg::kUnboundPrefix, prefix));
-    return it->second.back().c_str();
+    lastPrefix_ = prefix;
+    return lastNs_ = it->second.back().c_str();
   }
 
   // The namespaces of an element and of an attribute: from the builder's
@@ -559,7 +568,7 @@ class StoreBuilder final : public xc::XercesDOMParser {
       const XMLCh* uri = AttributeNamespace(*a);
       const std::u16string_view qname(a->getQName()), ns(uri ? uri : u"");
       uint32_t id = i < usual.size() ? usual[i] : Store::kNone;
-      if (id == Store::kNone || store->Names()[id].qname != qname || store->Names()[id].ns != ns) {
+      if (id == Store::kNone || !SameText(store->Names()[id].qname, qname) || !SameText(store->Names()[id].ns, ns)) {
         id = store->Intern(ns, qname);
         CheckName(id, true);
         if (i < usual.size())
@@ -641,6 +650,10 @@ class StoreBuilder final : public xc::XercesDOMParser {
   // Prefixes bound, in order, and per open element where its own start.
   std::vector<std::u16string> undo_;
   std::vector<size_t> undoMarks_;
+  bool lookupsValid_ = false;
+  const XMLCh* defaultNs_ = nullptr;
+  std::u16string lastPrefix_;
+  const XMLCh* lastNs_ = nullptr;  // null: no prefix looked up yet
   bool declSeen_ = false;
   std::vector<bool> spaceStack_;
   std::u16string heldSpace_;

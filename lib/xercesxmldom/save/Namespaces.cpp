@@ -1,7 +1,5 @@
 #include "lib/xercesxmldom/save/Namespaces.h"
 
-#include <cstring>
-
 #include "lib/xercesxmldom/save/SaveRules.h"
 
 namespace xdom {
@@ -41,12 +39,6 @@ void CheckDeclaration(NodeRef decl, std::u16string_view prefix, std::u16string_v
   bool reserved = prefix == u"xmlns" || uri == kXmlnsNs || (prefix == u"xml") != (uri == kXmlNs);
   if (reserved) Refuse(decl, FormatMsg(msg::kWhyReservedBinding, Shown(decl.Name())));
   if (!prefix.empty() && uri.empty() && !xml11) Refuse(decl, FormatMsg(msg::kWhyEmptyBinding, Shown(prefix)));
-}
-
-// Equal texts; namespace names are long, and the library's compare goes
-// unit by unit.
-bool Same(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
 }
 
 [[noreturn]] void RefuseReserved(NodeRef n, std::u16string_view prefix, std::u16string_view uri) {
@@ -115,13 +107,13 @@ void NamespaceFixup::ElementName(NodeRef e, std::vector<TagAttribute>& out) {
   if (prefix == u"xml") return;
   for (size_t i = own_; i < bindings_.size(); ++i) {
     if (bindings_[i].prefix != prefix) continue;
-    if (Same(bindings_[i].uri, uri)) return;
+    if (SameText(bindings_[i].uri, uri)) return;
     if (prefix.empty()) Refuse(e, FormatMsgArgs(msg::kWhyDefaultConflict, {Shown(uri), Shown(bindings_[i].uri)}));
     Refuse(e, FormatMsgArgs(msg::kWhyPrefixConflict, {Shown(uri), Shown(prefix), Shown(bindings_[i].uri)}));
   }
   if (uri.empty() && !prefix.empty()) Refuse(e, FormatMsg(msg::kWhyUnboundPrefix, Shown(prefix)));
   const Binding* b = Find(prefix, true);
-  if (!Same(b ? std::u16string_view(b->uri) : std::u16string_view(), uri)) Declare(prefix, uri, out);
+  if (!SameText(b ? std::u16string_view(b->uri) : std::u16string_view(), uri)) Declare(prefix, uri, out);
 }
 
 // A namespaced attribute keeps its prefix when the text can bind it to the

@@ -19,12 +19,19 @@ static_assert((Store::kMaxText + 1) * sizeof(char16_t) < kMaxSingleAllocation,
 
 Store::Store() { Mut(NewNode()).kind = kDocument; }
 
+Region Store::Allocate(size_t bytes) {
+  // A small document keeps to the heap's small pages; past a few
+  // megabytes the store is large and the rest comes in huge pages.
+  constexpr uint64_t kHugeFrom = uint64_t(8) << 20;
+  return Region(bytes, bytes_ >= kHugeFrom);
+}
+
 Store::~Store() { CountFreed(bytes_); }
 
 uint32_t Store::NewNode() {
   if (size_ >= kMaxNodes) throw std::length_error("too many nodes");
   if ((size_ & kChunkMask) == 0) {
-    chunks_.push_back(std::make_unique_for_overwrite<Node[]>(size_t(1) << kChunkBits));
+    chunks_.push_back(Allocate(sizeof(Node) << kChunkBits));
     bytes_ += sizeof(Node) << kChunkBits;
   }
   Mut(size_) = Node{0, kNone, kNone, kNone, kNone, kNone, 0, 0, kNone};
@@ -40,7 +47,7 @@ uint32_t Store::Intern(std::u16string_view ns, std::u16string_view qname, bool b
                             (reinterpret_cast<uintptr_t>(ns.data()) >> 5)) % kRecent];
   if (recent.qname == qname.data() && recent.ns == ns.data() && recent.id != kNone) {
     const Name& n = names_[recent.id];
-    if (n.qname == qname && n.ns == ns && !n.bare) return recent.id;
+    if (SameText(n.qname, qname) && SameText(n.ns, ns) && !n.bare) return recent.id;
   }
   const uint32_t id = InternSlow(ns, qname, false);
   recent = {qname.data(), ns.data(), id};
@@ -71,14 +78,14 @@ char16_t* Store::Room(Node& n, size_t units, size_t spare) {
     // Offsets are 32 bits: no block holds more units than that counts.
     const size_t size = std::max(kBlockUnits, units + std::min(spare, kMaxText - units));
     if (blocks_.size() >= (size_t(1) << 24)) throw std::length_error("too much text");
-    blocks_.push_back(std::make_unique_for_overwrite<char16_t[]>(size));
+    blocks_.push_back(Allocate(size * sizeof(char16_t)));
     bytes_ += size * sizeof(char16_t);
-    free_ = blocks_.back().get();
+    free_ = Block(blocks_.size() - 1);
     room_ = size;
   }
   const size_t block = blocks_.size() - 1;
   n.kind = (n.kind & 0xFF) | static_cast<uint32_t>(block << 8);
-  n.offset = static_cast<uint32_t>(free_ - blocks_.back().get());
+  n.offset = static_cast<uint32_t>(free_ - Block(block));
   char16_t* at = free_;
   free_ += units;
   room_ -= units;
@@ -159,7 +166,7 @@ void Store::AppendText(uint32_t i, std::u16string_view more) {
   const size_t length = old + more.size();
   // The text made last, at the end of the last block, can grow where it is.
   const bool atEnd = i == lastText_ && old && (n.kind >> 8) == blocks_.size() - 1 &&
-                     blocks_.back().get() + n.offset + old == free_;
+                     Block(blocks_.size() - 1) + n.offset + old == free_;
   char16_t* end;
   if (atEnd && more.size() <= room_) {
     end = free_;
@@ -168,12 +175,12 @@ void Store::AppendText(uint32_t i, std::u16string_view more) {
     // again, so a text that comes in many pieces is copied a logarithmic
     // number of times and no old copy stays behind.
     const size_t size = std::max(kBlockUnits, length + std::min(length, kMaxText - length));
-    auto grown = std::make_unique_for_overwrite<char16_t[]>(size);
+    Region grown = Allocate(size * sizeof(char16_t));
     std::memcpy(grown.get(), blocks_.back().get(), old * sizeof(char16_t));
     bytes_ -= (old + room_) * sizeof(char16_t);
     bytes_ += size * sizeof(char16_t);
     blocks_.back() = std::move(grown);
-    free_ = blocks_.back().get() + old;
+    free_ = Block(blocks_.size() - 1) + old;
     room_ = size - old;
     end = free_;
   } else {

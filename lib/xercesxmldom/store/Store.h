@@ -16,13 +16,22 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "lib/xercesxmldom/store/Region.h"
+
 namespace xdom {
+
+// Equal texts. The standard library compares UTF-16 unit by unit; names and
+// namespace names are compared often enough for that to show.
+inline bool SameText(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+}
 
 class Store {
  public:
@@ -72,7 +81,7 @@ class Store {
   uint32_t NameId(uint32_t i) const { return At(i).name; }
   std::u16string_view Text(uint32_t i) const {
     const Node& n = At(i);
-    return n.length ? std::u16string_view(blocks_[n.kind >> 8].get() + n.offset, n.length) : std::u16string_view();
+    return n.length ? std::u16string_view(Block(n.kind >> 8) + n.offset, n.length) : std::u16string_view();
   }
   // The links. An element's attributes are a chain of their own (FirstAttr,
   // then Next); they are not children, and have no siblings in the DOM.
@@ -169,7 +178,7 @@ class Store {
     uint32_t handle;
     uint32_t offset;  // of the text in its block
   };
-  const Node& At(uint32_t i) const { return chunks_[i >> kChunkBits][i & kChunkMask]; }
+  const Node& At(uint32_t i) const { return static_cast<const Node*>(chunks_[i >> kChunkBits].get())[i & kChunkMask]; }
   // The low byte of kind: the type, and an attribute's marks.
   static constexpr uint32_t kTypeMask = 0x1F;
   static constexpr uint32_t kDefaulted = 0x20;
@@ -179,7 +188,9 @@ class Store {
   // grows (no copy, no doubled peak).
   static constexpr uint32_t kChunkBits = 16;
   static constexpr uint32_t kChunkMask = (1u << kChunkBits) - 1;
-  Node& Mut(uint32_t i) { return chunks_[i >> kChunkBits][i & kChunkMask]; }
+  Node& Mut(uint32_t i) { return static_cast<Node*>(chunks_[i >> kChunkBits].get())[i & kChunkMask]; }
+  // Memory for a chunk or block; in huge pages once the store is large.
+  Region Allocate(size_t bytes);
   uint32_t NewNode();
   // units of text space, in a new block with spare units more when the
   // current block has too little; sets the node's block and offset.
@@ -200,7 +211,7 @@ class Store {
 
   uint32_t InternSlow(std::u16string_view ns, std::u16string_view qname, bool bare);
 
-  std::vector<std::unique_ptr<Node[]>> chunks_;
+  std::vector<Region> chunks_;
   uint32_t size_ = 0;
   std::vector<Name> names_;
   struct Recent {
@@ -211,7 +222,8 @@ class Store {
   static constexpr size_t kRecent = 64;
   Recent recent_[kRecent];
   std::unordered_map<std::u16string, uint32_t> nameIds_;
-  std::vector<std::unique_ptr<char16_t[]>> blocks_;
+  std::vector<Region> blocks_;
+  char16_t* Block(size_t b) const { return static_cast<char16_t*>(blocks_[b].get()); }
   char16_t* free_ = nullptr;
   size_t room_ = 0;
   // The node whose text was made last, which AppendText may extend in place.
