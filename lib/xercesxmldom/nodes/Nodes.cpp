@@ -613,7 +613,7 @@ HResult TElement::GetAttribute(WideStringView name, WideString* r) {
 }
 HResult TElement::SetAttribute(WideStringView name, WideStringView value) {
   return Guard([&] {
-    if (InStore() && sedit::SetAttribute(doc.get(), idx, name, value)) return;
+    if (InStore()) return sedit::SetAttribute(doc.get(), idx, name, value);
     elem()->setAttribute(Z(name).c_str(), Z(value).c_str());
     doc->Touch();
   });
@@ -633,16 +633,17 @@ HResult TElement::GetAttributeNode(WideStringView name, IDOMAttr** r) {
                    : WrapAs<IDOMAttr>(doc.get(), elem()->getAttributeNode(Z(name).c_str()));
   });
 }
-HResult TElement::SetAttributeNode(IDOMAttr* newAttr, IDOMAttr** r) {
+HResult TElement::SetAttributeNode(IDOMAttr* newAttr, IDOMAttr** r) { return PutAttributeNode(newAttr, false, r); }
+HResult TElement::PutAttributeNode(IDOMAttr* newAttr, bool byNamespace, IDOMAttr** r) {
   return Guard([&] {
     uint32_t replaced;
-    if (InStore() && sedit::SetAttributeNode(doc.get(), idx, newAttr, false, &replaced)) {
+    if (InStore() && sedit::SetAttributeNode(doc.get(), idx, newAttr, byNamespace, &replaced)) {
       if (r) *r = WrapAs<IDOMAttr>(doc.get(), replaced);
       return;
     }
     auto* a = static_cast<xc::DOMAttr*>(NodeOf(newAttr));
     if (!a || a->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
-    xc::DOMAttr* old = elem()->setAttributeNode(a);
+    xc::DOMAttr* old = byNamespace ? elem()->setAttributeNodeNS(a) : elem()->setAttributeNode(a);
     doc->Touch();
     if (r) *r = WrapAs<IDOMAttr>(doc.get(), old);
   });
@@ -682,7 +683,7 @@ HResult TElement::GetAttributeNS(WideStringView ns, WideStringView localName, Wi
 }
 HResult TElement::SetAttributeNS(WideStringView ns, WideStringView qname, WideStringView value) {
   return Guard([&] {
-    if (InStore() && sedit::SetAttributeNS(doc.get(), idx, ns, qname, value)) return;
+    if (InStore()) return sedit::SetAttributeNS(doc.get(), idx, ns, qname, value);
     std::u16string n = Z(ns);
     elem()->setAttributeNS(NullIfEmpty(n), Z(qname).c_str(), Z(value).c_str());
     doc->Touch();
@@ -703,20 +704,7 @@ HResult TElement::GetAttributeNodeNS(WideStringView ns, WideStringView localName
                    : WrapAs<IDOMAttr>(doc.get(), AttrNS(elem(), n, localName));
   });
 }
-HResult TElement::SetAttributeNodeNS(IDOMAttr* newAttr, IDOMAttr** r) {
-  return Guard([&] {
-    uint32_t replaced;
-    if (InStore() && sedit::SetAttributeNode(doc.get(), idx, newAttr, true, &replaced)) {
-      if (r) *r = WrapAs<IDOMAttr>(doc.get(), replaced);
-      return;
-    }
-    auto* a = static_cast<xc::DOMAttr*>(NodeOf(newAttr));
-    if (!a || a->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
-    xc::DOMAttr* old = elem()->setAttributeNodeNS(a);
-    doc->Touch();
-    if (r) *r = WrapAs<IDOMAttr>(doc.get(), old);
-  });
-}
+HResult TElement::SetAttributeNodeNS(IDOMAttr* newAttr, IDOMAttr** r) { return PutAttributeNode(newAttr, true, r); }
 HResult TElement::GetElementsByTagNameNS(WideStringView ns, WideStringView localName, IDOMNodeList** r) {
   return Guard([&] {
     std::u16string n = Z(ns);

@@ -361,6 +361,11 @@ class TElement final : public TNodeImpl<IDOMElement> {
                                  IDOMNodeList** r) override;
   HResult HasAttribute(WideStringView name, WordBool* r) override;
   HResult HasAttributeNS(WideStringView ns, WideStringView localName, WordBool* r) override;
+
+ private:
+  // SetAttributeNode(NS): the one replaced goes by name, or by namespace
+  // and local name.
+  HResult PutAttributeNode(IDOMAttr* newAttr, bool byNamespace, IDOMAttr** r);
 };
 
 class TDocType final : public TNodeImpl<IDOMDocumentType> {

@@ -134,7 +134,7 @@ void Store::Link(uint32_t parent, uint32_t i) {
   RingInsert(Mut(parent).first, i, kNone);
 }
 
-uint32_t Store::Append(uint32_t parent, uint8_t type, uint32_t name, std::u16string_view text) {
+uint32_t Store::Make(uint8_t type, uint32_t name, std::u16string_view text) {
   const uint32_t i = NewNode();
   Node& n = Mut(i);
   n.kind = type;
@@ -143,17 +143,17 @@ uint32_t Store::Append(uint32_t parent, uint8_t type, uint32_t name, std::u16str
     Keep(n, text);
     lastText_ = i;
   }
+  return i;
+}
+
+uint32_t Store::Append(uint32_t parent, uint8_t type, uint32_t name, std::u16string_view text) {
+  const uint32_t i = Make(type, name, text);
   Link(parent, i);
   return i;
 }
 
 uint32_t Store::AppendAttr(uint32_t element, uint32_t name, std::u16string_view value) {
-  const uint32_t i = NewNode();
-  Node& n = Mut(i);
-  n.kind = kAttribute;
-  n.name = name;
-  Keep(n, value);
-  lastText_ = i;
+  const uint32_t i = Make(kAttribute, name, value);
   LinkAttr(element, i, kNone);
   return i;
 }
@@ -289,11 +289,7 @@ uint32_t Store::FindAttrNS(uint32_t element, std::u16string_view ns, std::u16str
 // ---- changes
 
 uint32_t Store::Create(uint8_t type, uint32_t name, std::u16string_view text) {
-  const uint32_t i = NewNode();
-  Node& n = Mut(i);
-  n.kind = type;
-  n.name = name;
-  if (type != kElement && type != kDocument) Keep(n, text);
+  const uint32_t i = Make(type, name, text);
   lastText_ = kNone;
   return i;
 }

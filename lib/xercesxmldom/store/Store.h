@@ -192,6 +192,8 @@ class Store {
   // Memory for a chunk or block; in huge pages once the store is large.
   Region Allocate(size_t bytes);
   uint32_t NewNode();
+  // A new node with its text, in no ring yet.
+  uint32_t Make(uint8_t type, uint32_t name, std::u16string_view text);
   // units of text space, in a new block with spare units more when the
   // current block has too little; sets the node's block and offset.
   char16_t* Room(Node& n, size_t units, size_t spare);

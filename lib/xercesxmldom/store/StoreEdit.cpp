@@ -247,7 +247,7 @@ void Normalize(XDoc* doc, uint32_t root) {
   doc->Touch();
 }
 
-bool SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringView value) {
+void SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringView value) {
   Store& s = *doc->store;
   const std::u16string n = Z(name), v = Z(value);
   uint32_t a = s.FindAttr(element, n);
@@ -260,10 +260,9 @@ bool SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringVi
     s.SetSpecified(a);
   }
   doc->Touch();
-  return true;
 }
 
-bool SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringView qname, WideStringView value) {
+void SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringView qname, WideStringView value) {
   Store& s = *doc->store;
   const std::u16string n = Z(ns), q = Z(qname), v = Z(value);
   CheckName([&] { return doc->doc->createAttributeNS(NullIfEmpty(n), q.c_str()); });
@@ -281,7 +280,6 @@ bool SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringVi
     s.SetSpecified(a);
   }
   doc->Touch();
-  return true;
 }
 
 bool SetAttributeNode(XDoc* doc, uint32_t element, IDOMNode* attr, bool byNamespace, uint32_t* old) {

@@ -1,8 +1,9 @@
 // Changes made in a document's store, while every node a change touches is
-// there. Each call returns false, having changed nothing, when the change
-// needs Xerces' tree (a node of another document or outside the store, a
-// change of the document's own children, an attribute with a default to
-// restore): the caller then builds the tree and makes the change there.
+// there. A call that returns a flag returns false, having changed nothing,
+// when the change needs Xerces' tree (a node of another document or outside
+// the store, a change of the document's own children, an attribute with a
+// default to restore): the caller then builds the tree and makes the
+// change there.
 // Failures are Xerces' own exceptions, so callers see the same codes and
 // texts on either path.
 #pragma once
@@ -32,8 +33,8 @@ uint32_t Clone(XDoc* doc, uint32_t node, bool deep);
 // Adjacent texts under root merged into one, empty ones taken out.
 void Normalize(XDoc* doc, uint32_t root);
 
-bool SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringView value);
-bool SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringView qname, WideStringView value);
+void SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringView value);
+void SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringView qname, WideStringView value);
 bool RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr);
 // Puts an attribute node on element, in the place of the one it replaces
 // (same name, or namespace and local name with byNamespace); *old gets
