@@ -269,6 +269,12 @@ class TDocument final
   }
   HResult ImportNode(IDOMNode* imported, WordBool deep, IDOMNode** r) override {
     return Guard([&] {
+      if (InStore()) {
+        if (const uint32_t copy = sedit::Import(doc.get(), imported, deep != 0); copy != Store::kNone) {
+          *r = WrapAt(doc.get(), copy);
+          return;
+        }
+      }
       xc::DOMNode* src = NodeOf(imported);
       if (!src) Fail(xc::DOMException::NOT_FOUND_ERR);
       if (src->getNodeType() == xc::DOMNode::DOCUMENT_NODE) Fail(xc::DOMException::NOT_SUPPORTED_ERR);

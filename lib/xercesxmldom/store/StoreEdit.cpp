@@ -167,44 +167,92 @@ void SetText(XDoc* doc, uint32_t node, WideStringView text) {
 
 namespace {
 
-uint32_t CopyOne(Store& s, uint32_t src) {
-  const uint8_t type = s.Type(src);
-  if (type != Store::kElement) return s.Create(type, s.NameId(src), s.Text(src));
-  const uint32_t copy = s.Create(type, s.NameId(src), {});
-  for (uint32_t a = s.FirstAttr(src); a != Store::kNone; a = s.Next(a)) {
-    const uint32_t c = s.Create(Store::kAttribute, s.NameId(a), s.Text(a));
-    s.MarkAttr(c, s.Specified(a), s.IsId(a));
-    s.AddAttr(copy, c);
+// Copies nodes of one store into another or the same one. A copy made by
+// an import keeps only the attributes the source gives itself, as Xerces'
+// import does (the target's declarations, not the source's, say what is
+// defaulted there).
+class Copier {
+ public:
+  Copier(const Store& from, Store& to, bool import) : from_(from), to_(to), import_(import) {}
+
+  // node, with its subtree when deep, outside the tree.
+  uint32_t Tree(uint32_t node, bool deep) {
+    const uint32_t root = One(node);
+    if (from_.Type(node) == Store::kAttribute) {
+      // An attribute copied on its own keeps its marks in a clone; an
+      // imported one is the caller's, and no declaration makes it an ID.
+      to_.MarkAttr(root, import_ || from_.Specified(node), !import_ && from_.IsId(node));
+    }
+    if (!deep) return root;
+    // Depth first; each copy goes last under the copy of its parent.
+    std::vector<std::pair<uint32_t, uint32_t>> open{{node, root}};
+    uint32_t n = from_.First(node);
+    while (n != Store::kNone) {
+      const uint32_t copy = One(n);
+      to_.InsertBefore(open.back().second, copy, Store::kNone);
+      if (from_.First(n) != Store::kNone) {
+        open.emplace_back(n, copy);
+        n = from_.First(n);
+        continue;
+      }
+      while (n != node && from_.Next(n) == Store::kNone) {
+        n = from_.Parent(n);
+        if (n == open.back().first) open.pop_back();
+      }
+      if (n == node) break;
+      n = from_.Next(n);
+    }
+    return root;
   }
-  return copy;
-}
+
+ private:
+  uint32_t Name(uint32_t id) {
+    if (&from_ == &to_ || id == Store::kNone) return id;
+    if (ids_.size() <= id) ids_.resize(id + 1, Store::kNone);
+    if (ids_[id] == Store::kNone) {
+      const Store::Name& n = from_.Names()[id];
+      ids_[id] = to_.Intern(n.ns, n.qname, n.bare);
+    }
+    return ids_[id];
+  }
+
+  uint32_t One(uint32_t src) {
+    const uint8_t type = from_.Type(src);
+    if (type != Store::kElement) return to_.Create(type, Name(from_.NameId(src)), from_.Text(src));
+    const uint32_t copy = to_.Create(type, Name(from_.NameId(src)), {});
+    for (uint32_t a = from_.FirstAttr(src); a != Store::kNone; a = from_.Next(a)) {
+      if (import_ && !from_.Specified(a)) continue;
+      const uint32_t c = to_.Create(Store::kAttribute, Name(from_.NameId(a)), from_.Text(a));
+      to_.MarkAttr(c, from_.Specified(a), from_.IsId(a));
+      to_.AddAttr(copy, c);
+    }
+    return copy;
+  }
+
+  const Store& from_;
+  Store& to_;
+  const bool import_;
+  std::vector<uint32_t> ids_;  // the source's name ids -> the target's
+};
 
 }  // namespace
 
 uint32_t Clone(XDoc* doc, uint32_t node, bool deep) {
-  Store& s = *doc->store;
-  const uint32_t root = CopyOne(s, node);
-  if (s.Type(node) == Store::kAttribute) s.MarkAttr(root, s.Specified(node), s.IsId(node));
-  if (!deep) return root;
-  // Depth first; each copy goes last under the copy of its parent.
-  std::vector<std::pair<uint32_t, uint32_t>> open{{node, root}};
-  uint32_t n = s.First(node);
-  while (n != Store::kNone) {
-    const uint32_t copy = CopyOne(s, n);
-    s.InsertBefore(open.back().second, copy, Store::kNone);
-    if (s.First(n) != Store::kNone) {
-      open.emplace_back(n, copy);
-      n = s.First(n);
-      continue;
-    }
-    while (n != node && s.Next(n) == Store::kNone) {
-      n = s.Parent(n);
-      if (n == open.back().first) open.pop_back();
-    }
-    if (n == node) break;
-    n = s.Next(n);
-  }
-  return root;
+  Copier copier(*doc->store, *doc->store, false);
+  return copier.Tree(node, deep);
+}
+
+uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep) {
+  NodeCore* core = CoreOf(imported);
+  if (!core || !core->InStore()) return Store::kNone;
+  Store& to = *doc->store;
+  const Store& from = *core->doc->store;
+  const uint8_t type = from.Type(core->idx);
+  // The target's declarations would give imported elements defaults;
+  // Xerces knows them.
+  if (type == Store::kDocument || type == Store::kDocType || to.DocType() != Store::kNone) return Store::kNone;
+  Copier copier(from, to, true);
+  return copier.Tree(core->idx, deep);
 }
 
 void Normalize(XDoc* doc, uint32_t root) {

@@ -29,6 +29,12 @@ void SetText(XDoc* doc, uint32_t node, WideStringView text);
 // values and the marks of attributes as they are. Not the document or its
 // type.
 uint32_t Clone(XDoc* doc, uint32_t node, bool deep);
+// A copy in doc of a node of any document's store, as Xerces' import makes
+// it: an element keeps only the attributes its source gives itself (with
+// their ID marks), an attribute imported alone is specified and no ID.
+// kNone, having made nothing, when the node is not in a store, is a
+// document or its type, or doc has a document type.
+uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep);
 
 // Adjacent texts under root merged into one, empty ones taken out.
 void Normalize(XDoc* doc, uint32_t root);
