@@ -8,6 +8,7 @@
 #include <rapidcheck/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -226,7 +227,7 @@ void BuildTree(IDOMDocument* d) {
 // nodes of every kind (with and without namespace information), inserts,
 // moves (cycles refused), replacements and removals, attributes set (by
 // value and as nodes), renamed by prefix and removed, texts and values,
-// texts merged, copies. Steps the DOM refuses change nothing. Nodes taken
+// texts merged, copies, fragments. Steps the DOM refuses change nothing. Nodes taken
 // out of the tree or never put in are kept in held.
 void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_t>>& steps,
           std::vector<ComPtr<IDOMNode>>& held) {
@@ -246,7 +247,7 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
     // of one name, whose lookup by that name Xerces leaves to its map's order.
     const std::u16string ns = b % 4 ? u"urn:p" : u"";
     ComPtr<IDOMNode> made, out;
-    switch (op % 12) {
+    switch (op % 13) {
       case 0: {
         ComPtr<IDOMElement> n;
         if (b % 2)
@@ -304,6 +305,15 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
           if (old) held.push_back(ComPtr<IDOMNode>(old.get()));
         }
         break;
+      case 12:
+        // x and maybe y moved into a fragment, which goes before a child of
+        // y's parent or stays outside.
+        DOMCheck(d->CreateDocumentFragment(made.put()), "CreateDocumentFragment");
+        if (made->AppendChild(x.get(), out.put()) != rtl::S_OK_) break;
+        if (b % 2) made->AppendChild(y.get(), out.put());
+        if (const ComPtr<IDOMNode> p = Ask([&](IDOMNode** r) { return y->GetParentNode(r); }); p && a % 3)
+          p->InsertBefore(made.get(), a % 2 ? y.get() : nullptr, out.put());
+        break;
     }
     if (made) held.push_back(made);
     if (out) held.push_back(out);
@@ -316,6 +326,8 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
 struct Generated {
   std::vector<ComPtr<IDOMDocument>> docs;
   std::vector<std::tuple<uint8_t, uint8_t, uint8_t>> edits;
+  // The same documents loaded again, their trees built.
+  std::function<ComPtr<IDOMDocument>(size_t)> asTree;
 };
 Generated Generate() {
   Script s;
@@ -336,6 +348,12 @@ Generated Generate() {
   }
   RC_TAG("loaded");
   g.docs = {plain, typed};
+  g.asTree = [s](size_t k) {
+    bool ok = false;
+    ComPtr<IDOMDocument> d = Load(TextOf(s, k == 1), s.preserveWhiteSpace, &ok);
+    BuildTree(d.get());
+    return d;
+  };
   return g;
 }
 
@@ -375,6 +393,41 @@ RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
     RC_ASSERT(builtIds == storeIds);
     RC_ASSERT(builtNodes.size() == storeNodes.size());
     for (size_t i = 0; i < builtNodes.size(); ++i) RC_ASSERT(Id(builtNodes[i]) == Id(storeNodes[i]));
+  }
+}
+
+// Changes made in the store are the changes Xerces makes: the same steps on
+// a document in the store and on the same document with its tree built
+// leave the same nodes, in the tree and outside it. Attributes are compared
+// as sets: the store lists added ones after the element's own, Xerces by
+// name.
+RC_GTEST_PROP(StoreEdits, AreXercesEdits, ()) {
+  const Generated g = Generate();
+  for (size_t k = 0; k < g.docs.size(); ++k) {
+    const ComPtr<IDOMDocument> docs[] = {g.docs[k], g.asTree(k)};
+    std::vector<std::string> views[2];
+    for (int t = 0; t < 2; ++t) {
+      std::vector<ComPtr<IDOMNode>> held, nodes;
+      Edit(docs[t].get(), g.edits, held);
+      Walk(docs[t].get(), nodes, views[t]);
+      for (const ComPtr<IDOMNode>& h : held) Walk(h.get(), nodes, views[t]);
+      ById(docs[t].get(), views[t]);
+      for (std::string& v : views[t]) {
+        // " [name=value ...]" pieces, sorted.
+        const size_t first = v.find(" [");
+        if (first == std::string::npos) continue;
+        std::vector<std::string> attrs;
+        for (size_t at = first; at != std::string::npos;) {
+          const size_t end = v.find("] [", at);
+          attrs.push_back(v.substr(at, end == std::string::npos ? std::string::npos : end + 1 - at));
+          at = end == std::string::npos ? end : end + 1;
+        }
+        std::sort(attrs.begin(), attrs.end());
+        v.resize(first);
+        for (const std::string& a : attrs) v += a;
+      }
+    }
+    RC_ASSERT(views[0] == views[1]);
   }
 }
 

@@ -226,7 +226,9 @@ class TDocument final
     });
   }
   HResult CreateDocumentFragment(IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc.get(), xdoc()->createDocumentFragment()); });
+    return Guard([&] {
+      *r = InStore() ? WrapAt(doc.get(), sedit::CreateFragment(doc.get())) : Wrap(doc.get(), xdoc()->createDocumentFragment());
+    });
   }
   HResult CreateTextNode(WideStringView data, IDOMNode** r) override {
     return Guard([&] {

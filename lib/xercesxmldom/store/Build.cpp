@@ -99,6 +99,8 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
         return doc->createComment(Text(i));
       case Store::kPI:
         return doc->createProcessingInstruction(store.NameOf(i).qname.c_str(), Text(i));
+      case Store::kFragment:
+        return doc->createDocumentFragment();
       default:
         return nullptr;
     }

@@ -139,7 +139,7 @@ uint32_t Store::Make(uint8_t type, uint32_t name, std::u16string_view text) {
   Node& n = Mut(i);
   n.kind = type;
   n.name = name;
-  if (type != kElement && type != kDocument) {
+  if (!HoldsChildren(type)) {
     Keep(n, text);
     lastText_ = i;
   }
@@ -211,6 +211,8 @@ std::u16string_view Store::NodeName(uint32_t i) const {
       return u"#comment";
     case kDocument:
       return u"#document";
+    case kFragment:
+      return u"#document-fragment";
     default:
       return NameOf(i).qname;
   }
@@ -218,12 +220,12 @@ std::u16string_view Store::NodeName(uint32_t i) const {
 
 std::u16string_view Store::NodeValue(uint32_t i) const {
   const uint8_t t = Type(i);
-  return t == kElement || t == kDocument ? std::u16string_view() : Text(i);
+  return HoldsChildren(t) ? std::u16string_view() : Text(i);
 }
 
 std::u16string Store::TextOf(uint32_t root) const {
   const uint8_t t = Type(root);
-  if (t != kElement && t != kDocument) return std::u16string(Text(root));
+  if (!HoldsChildren(t)) return std::u16string(Text(root));
   std::u16string out;
   uint32_t n = First(root);
   while (n != kNone) {

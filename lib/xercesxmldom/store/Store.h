@@ -51,8 +51,11 @@ class Store {
     kPI = 7,
     kComment = 8,
     kDocument = 9,
-    kDocType = 10
+    kDocType = 10,
+    kFragment = 11
   };
+  // Elements, the document and fragments hold children, not text.
+  static bool HoldsChildren(uint8_t type) { return type == kElement || type == kDocument || type == kFragment; }
 
   struct Name {
     std::u16string qname;

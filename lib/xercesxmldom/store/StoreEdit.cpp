@@ -23,10 +23,16 @@ bool AllSpace(std::u16string_view text) {
 
 // Whether parent may hold c (in place of old, kNone for none): what the
 // store has, but attributes, documents and document types; under the
-// document one element, and text only of white space.
+// document one element, and text only of white space. A fragment's
+// children are checked, not the fragment.
 bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
   const uint8_t type = s.Type(c);
-  if (s.Type(parent) == Store::kElement)
+  if (type == Store::kFragment) {
+    for (uint32_t k = s.First(c); k != Store::kNone; k = s.Next(k))
+      if (!MayHold(s, parent, k, old)) return false;
+    return true;
+  }
+  if (s.Type(parent) != Store::kDocument)
     return type == Store::kElement || type == Store::kText || type == Store::kCData || type == Store::kPI ||
            type == Store::kComment;
   switch (type) {
@@ -46,11 +52,29 @@ bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
 
 // Parents whose changes the store makes (the document type is Xerces',
 // attributes hold their text there); a node without children refuses any.
+// A fragment's children go under the document through Xerces, which takes
+// them one by one, as it takes them.
 bool StoreHolds(const Store& s, uint32_t parent, uint32_t c) {
   const uint8_t type = s.Type(parent);
   if (type == Store::kText || type == Store::kCData || type == Store::kComment || type == Store::kPI)
     Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
-  return (type == Store::kElement || type == Store::kDocument) && s.Type(c) != Store::kDocType;
+  const uint8_t child = s.Type(c);
+  if (child == Store::kDocType || (child == Store::kFragment && type == Store::kDocument)) return false;
+  return Store::HoldsChildren(type);
+}
+
+// Puts c under parent before `before`, or a fragment's children in its place.
+void Place(Store& s, uint32_t parent, uint32_t c, uint32_t before) {
+  if (s.Type(c) != Store::kFragment) {
+    if (s.Parent(c) != Store::kNone) s.Unlink(c);
+    s.InsertBefore(parent, c, before);
+    return;
+  }
+  while (s.First(c) != Store::kNone) {
+    const uint32_t k = s.First(c);
+    s.Unlink(k);
+    s.InsertBefore(parent, k, before);
+  }
 }
 
 // The child of an insertion under parent: its store index, kNone when it
@@ -99,8 +123,7 @@ bool InsertBefore(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* ref, ID
   const uint32_t before = ref ? PlaceOf(doc, parent, ref) : Store::kNone;
   if (ref && (before == Store::kNone || before == c)) return false;
   if (!MayHold(s, parent, c, Store::kNone)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
-  if (s.Parent(c) != Store::kNone) s.Unlink(c);
-  s.InsertBefore(parent, c, before);
+  Place(s, parent, c, before);
   doc->Touch();
   if (r) *r = WrapAt(doc, c);
   return true;
@@ -115,8 +138,7 @@ bool ReplaceChild(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* old, ID
   const uint32_t o = PlaceOf(doc, parent, old);
   if (o == Store::kNone || o == c || s.Type(o) == Store::kDocType) return false;
   if (!MayHold(s, parent, c, o)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
-  if (s.Parent(c) != Store::kNone) s.Unlink(c);
-  s.InsertBefore(parent, c, o);
+  Place(s, parent, c, o);
   s.Unlink(o);
   doc->Touch();
   if (r) *r = WrapAt(doc, o);
@@ -142,6 +164,7 @@ void SetNodeValue(XDoc* doc, uint32_t node, WideStringView value) {
     case Store::kElement:
     case Store::kDocument:
     case Store::kDocType:
+    case Store::kFragment:
       break;
     case Store::kAttribute:
       s.SetText(node, v);
@@ -155,7 +178,7 @@ void SetNodeValue(XDoc* doc, uint32_t node, WideStringView value) {
 
 void SetText(XDoc* doc, uint32_t node, WideStringView text) {
   Store& s = *doc->store;
-  if (s.Type(node) != Store::kElement) return SetNodeValue(doc, node, text);
+  if (s.Type(node) != Store::kElement && s.Type(node) != Store::kFragment) return SetNodeValue(doc, node, text);
   const std::u16string v = Z(text);
   // Made first: if it fails, nothing has changed.
   const uint32_t t = v.empty() ? Store::kNone : s.Create(Store::kText, Store::kNone, v);
@@ -400,6 +423,8 @@ uint32_t CreateAttribute(XDoc* doc, const std::u16string* ns, WideStringView qna
 uint32_t CreateData(XDoc* doc, uint8_t type, WideStringView data) {
   return doc->store->Create(type, Store::kNone, Z(data));
 }
+
+uint32_t CreateFragment(XDoc* doc) { return doc->store->Create(Store::kFragment, Store::kNone, {}); }
 
 uint32_t CreateProcessingInstruction(XDoc* doc, WideStringView target, WideStringView data) {
   const std::u16string t = Z(target), d = Z(data);

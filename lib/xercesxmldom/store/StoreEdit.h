@@ -53,6 +53,7 @@ uint32_t CreateElement(XDoc* doc, const std::u16string* ns, WideStringView qname
 uint32_t CreateAttribute(XDoc* doc, const std::u16string* ns, WideStringView qname);
 // Text, CDATA sections and comments.
 uint32_t CreateData(XDoc* doc, uint8_t type, WideStringView data);
+uint32_t CreateFragment(XDoc* doc);
 uint32_t CreateProcessingInstruction(XDoc* doc, WideStringView target, WideStringView data);
 
 }  // namespace xdom::sedit
