@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "dom/xercesxmldom.h"
@@ -167,6 +168,14 @@ inline bool LoadFile(IDOMDocument* d, const std::string& path) {
   WordBool ok = 0;
   DOMCheck(Persist(d)->LoadFromSource(rtl::OleVariant(rtl::Utf8Decode(path)), &ok), "LoadFromSource");
   return ok != 0;
+}
+
+// Builds the document's tree from its store: an entity reference, which
+// only Xerces' tree holds, offered to the document (which refuses it).
+inline void BuildTree(IDOMDocument* d) {
+  ComPtr<IDOMNode> ref, out;
+  DOMCheck(d->CreateEntityReference(u"e", ref.put()), "CreateEntityReference");
+  if (d->AppendChild(ref.get(), out.put()) == rtl::S_OK_) throw std::logic_error("the document took an entity reference");
 }
 
 }  // namespace libtest

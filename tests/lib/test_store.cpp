@@ -217,12 +217,6 @@ void ById(IDOMDocument* d, std::vector<std::string>& out) {
   }
 }
 
-// Copying the document is made from Xerces' tree, which builds it.
-void BuildTree(IDOMDocument* d) {
-  ComPtr<IDOMNode> copy;
-  DOMCheck(d->CloneNode(0, copy.put()), "CloneNode");
-}
-
 // Applies edit steps to d through the DOM interfaces, in the store: new
 // nodes of every kind (with and without namespace information), inserts,
 // moves (cycles refused), replacements and removals, attributes set (by
@@ -398,7 +392,8 @@ RC_GTEST_PROP(StoreReads, AreTheXercesTreesReads, ()) {
 
 // Changes made in the store are the changes Xerces makes: the same steps on
 // a document in the store and on the same document with its tree built
-// leave the same nodes, in the tree and outside it. Attributes are compared
+// leave the same nodes, in the tree and outside it, and the same copies of
+// the document. Attributes are compared
 // as sets: the store lists added ones after the element's own, Xerces by
 // name.
 RC_GTEST_PROP(StoreEdits, AreXercesEdits, ()) {
@@ -412,6 +407,18 @@ RC_GTEST_PROP(StoreEdits, AreXercesEdits, ()) {
       Walk(docs[t].get(), nodes, views[t]);
       for (const ComPtr<IDOMNode>& h : held) Walk(h.get(), nodes, views[t]);
       ById(docs[t].get(), views[t]);
+      // And copies of the whole document.
+      for (WordBool deep : {0, -1}) {
+        const ComPtr<IDOMNode> copy = Ask([&](IDOMNode** r) { return docs[t]->CloneNode(deep, r); });
+        Walk(copy.get(), nodes, views[t]);
+        const ComPtr<IDOMDocument> copied = copy.try_query<IDOMDocument>();
+        ById(copied.get(), views[t]);
+        ComPtr<IDOMDocumentType> type;
+        DOMCheck(copied->GetDoctype(type.put()), "GetDoctype");
+        views[t].push_back(!type ? "no type"
+                                 : Read([&](WideString* s) { return type->GetSystemId(s); }) + " [" +
+                                       Read([&](WideString* s) { return type->GetInternalSubset(s); }) + "]");
+      }
       for (std::string& v : views[t]) {
         // " [name=value ...]" pieces, sorted.
         const size_t first = v.find(" [");

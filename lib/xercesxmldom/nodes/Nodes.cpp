@@ -1,5 +1,6 @@
 #include "lib/xercesxmldom/nodes/Nodes.h"
 
+#include "lib/xercesxmldom/store/Build.h"
 #include "lib/xercesxmldom/store/ListCursor.h"
 #include "lib/xercesxmldom/xerces/XercesPrivate.h"
 
@@ -489,7 +490,7 @@ IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep) {
       } else {
         n = CloneDeep(copy->doc, c, order);
       }
-      copy->doc->appendChild(n);
+      PutInDocument(copy->doc, n, nullptr);
     }
   }
   return WrapDocument(copy.get());

@@ -239,7 +239,8 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult CloneNode(WordBool deep, IDOMNode** r) override {
     return Guard([&] {
-      const bool own = InStore() && idx != 0 && S().Type(idx) != Store::kDocType;
+      if (InStore() && idx == 0) return void(*r = sedit::CloneDocument(doc.get(), deep != 0));
+      const bool own = InStore() && S().Type(idx) != Store::kDocType;
       *r = own ? WrapAt(doc.get(), sedit::Clone(doc.get(), idx, deep != 0)) : ops::Clone(doc.get(), Node(), deep != 0);
     });
   }

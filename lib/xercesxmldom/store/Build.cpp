@@ -6,6 +6,19 @@
 
 namespace xdom {
 
+void PutInDocument(xc::DOMDocument* doc, xc::DOMNode* n, xc::DOMNode* before) {
+  if (n->getNodeType() != xc::DOMNode::TEXT_NODE) {
+    doc->insertBefore(n, before);
+    return;
+  }
+  // Xerces takes only white space as text of the document, but lets it
+  // change after: other text goes in as a blank and gets its value back.
+  const std::u16string value(n->getNodeValue());
+  n->setNodeValue(u" ");
+  doc->insertBefore(n, before);
+  n->setNodeValue(value.c_str());
+}
+
 namespace {
 
 // Sets new attributes, given in document order, on a new element. Xerces'
@@ -120,15 +133,10 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
         doctype = nullptr;
       } else {
         xc::DOMNode* x = Make(n);
-        // Xerces takes only white space as text of the document, but lets
-        // it change after: a text that changed so goes in as a blank.
-        const bool blank = parent == 0 && store.Type(n) == Store::kText;
-        if (blank) x->setNodeValue(u" ");
-        if (parent == 0 && doctype)
-          doc->insertBefore(x, doctype);
+        if (parent == 0)
+          PutInDocument(doc, x, doctype);
         else
           xp::AppendNew(made[parent], x);
-        if (blank) x->setNodeValue(Text(n));
         made[n] = x;
       }
       if (store.First(n) != Store::kNone) {

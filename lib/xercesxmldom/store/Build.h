@@ -14,4 +14,9 @@ namespace xdom {
 // recorded in order.
 std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order);
 
+// Puts n under the document before `before` (last for null), text that is
+// not white space included, which Xerces refuses there but lets a text
+// become after.
+void PutInDocument(xc::DOMDocument* doc, xc::DOMNode* n, xc::DOMNode* before);
+
 }  // namespace xdom

@@ -7,6 +7,7 @@
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include "lib/xercesxmldom/nodes/Nodes.h"
+#include "lib/xercesxmldom/xerces/XercesPrivate.h"
 
 namespace xdom::sedit {
 
@@ -263,6 +264,30 @@ class Copier {
 uint32_t Clone(XDoc* doc, uint32_t node, bool deep) {
   Copier copier(*doc->store, *doc->store, false);
   return copier.Tree(node, deep);
+}
+
+IDOMNode* CloneDocument(XDoc* doc, bool deep) {
+  XDocRef copy(new XDoc(XercesImpl()->createDocument()));
+  copy->store = std::make_unique<Store>();
+  copy->decl = doc->decl;
+  if (!deep) return WrapDocument(copy.get());
+  const Store& from = *doc->store;
+  Store& to = *copy->store;
+  Copier copier(from, to, true);
+  for (uint32_t c = from.First(0); c != Store::kNone; c = from.Next(c)) {
+    if (from.Type(c) != Store::kDocType) {
+      to.InsertBefore(0, copier.Tree(c, true), Store::kNone);
+      continue;
+    }
+    // The public interface cannot set the internal subset of a new
+    // document type.
+    const xc::DOMDocumentType* dt = doc->doc->getDoctype();
+    xc::DOMDocumentType* made = copy->doc->createDocumentType(dt->getName(), dt->getPublicId(), dt->getSystemId());
+    xp::SetInternalSubset(made, dt->getInternalSubset());
+    copy->doc->appendChild(made);
+    to.InsertBefore(0, to.Create(Store::kDocType, to.Intern(u"", from.NameOf(c).qname), {}), Store::kNone);
+  }
+  return WrapDocument(copy.get());
 }
 
 uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep) {

@@ -35,6 +35,10 @@ uint32_t Clone(XDoc* doc, uint32_t node, bool deep);
 // kNone, having made nothing, when the node is not in a store, is a
 // document or its type, or doc has a document type.
 uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep);
+// A copy of the document in a store of its own, made as Xerces' copy is:
+// the document type by its name, identifiers and internal subset (its
+// declarations are not read again), the rest imported.
+IDOMNode* CloneDocument(XDoc* doc, bool deep);
 
 // Adjacent texts under root merged into one, empty ones taken out.
 void Normalize(XDoc* doc, uint32_t root);
