@@ -2,11 +2,12 @@
 // a Xerces tree. The document type itself (its entities, notations and
 // defaults) stays with the Xerces document, which Xerces' parser fills
 // while it reads the declarations; the store keeps its place among the
-// document's children. Reads, saves and the common changes (new nodes,
-// moving, copying and removing children, texts and attributes; see
-// StoreEdit.h) are served from the store; the first call that needs more
-// (a copy of the document, a transform, an import...) turns it
-// into a Xerces tree once (XDoc::Materialize) and the store goes away.
+// document's children. Reads, saves and changes (new nodes and fragments,
+// moving, copying, importing and removing children, texts and attributes,
+// copies of the document; see StoreEdit.h) are served from the store; the
+// first call that needs more (an entity reference, a change of the
+// document type, a transform...) turns it into a Xerces tree once
+// (XDoc::Materialize) and the store goes away.
 //
 // Nodes live in one array and refer to each other by index; names are
 // interned once per document; text is kept as the scanner delivered it, in
