@@ -628,3 +628,25 @@ TEST(StoreReads, ListsMadeOverTheStoreFollowTheTreeAfterAChange) {
   BuildTree(f.get());
   EXPECT_EQ(Length(byTag.get()), 1);
 }
+
+// With a document type, the default takes the place of a removed attribute,
+// not specified (again when the default itself is removed); an attribute
+// without one goes. In the store as in Xerces' tree.
+TEST(StoreEdits, ARemovedAttributeGivesWayToItsDefault) {
+  for (bool tree : {false, true}) {
+    auto d = Parse(u"<!DOCTYPE r [<!ATTLIST e d CDATA 'x' n CDATA #IMPLIED>]><r><e d='given' n='1' o='2'/></r>");
+    if (tree) BuildTree(d.get());
+    const ComPtr<IDOMElement> e = Child(Root(d.get()).get(), 0).try_query<IDOMElement>();
+    DOMCheck(e->RemoveAttribute(u"d"), "RemoveAttribute");
+    DOMCheck(e->RemoveAttributeNS(u"", u"n"), "RemoveAttributeNS");
+    ComPtr<IDOMAttr> o, out;
+    DOMCheck(e->GetAttributeNode(u"o", o.put()), "GetAttributeNode");
+    DOMCheck(e->RemoveAttributeNode(o.get(), out.put()), "RemoveAttributeNode");
+    // Made as the declaration gives it, without namespace information.
+    EXPECT_EQ(Describe(e.get()),
+              "1 e = ns= prefix= local=e text= attributes tag=e [d=x by name=x by ns= (other node by ns) (other ns item)]")
+        << tree;
+    DOMCheck(e->RemoveAttribute(u"d"), "RemoveAttribute");
+    EXPECT_EQ(AttrList(e.get()), "d=x") << tree;
+  }
+}

@@ -621,7 +621,7 @@ HResult TElement::SetAttribute(WideStringView name, WideStringView value) {
 }
 HResult TElement::RemoveAttribute(WideStringView name) {
   return Guard([&] {
-    if (InStore() && sedit::RemoveAttribute(doc.get(), idx, S().FindAttr(idx, Z(name)))) return;
+    if (InStore()) return sedit::RemoveAttribute(doc.get(), idx, S().FindAttr(idx, Z(name)));
     // Xerces' removeAttribute releases the node, which would leave our
     // wrappers of it pointing at recycled memory; detach it instead.
     if (xc::DOMAttr* a = elem()->getAttributeNode(Z(name).c_str())) elem()->removeAttributeNode(a);
@@ -653,7 +653,8 @@ HResult TElement::RemoveAttributeNode(IDOMAttr* oldAttr, IDOMAttr** r) {
   return Guard([&] {
     if (InStore() && oldAttr) {
       const uint32_t a = sedit::IndexOf(doc.get(), oldAttr);
-      if (a != Store::kNone && sedit::RemoveAttribute(doc.get(), idx, a)) {
+      if (a != Store::kNone) {
+        sedit::RemoveAttribute(doc.get(), idx, a);
         if (r) *r = WrapAs<IDOMAttr>(doc.get(), a);
         return;
       }
@@ -693,7 +694,7 @@ HResult TElement::SetAttributeNS(WideStringView ns, WideStringView qname, WideSt
 HResult TElement::RemoveAttributeNS(WideStringView ns, WideStringView localName) {
   return Guard([&] {
     std::u16string n = Z(ns);
-    if (InStore() && sedit::RemoveAttribute(doc.get(), idx, S().FindAttrNS(idx, n, LocalPart(Z(localName))))) return;
+    if (InStore()) return sedit::RemoveAttribute(doc.get(), idx, S().FindAttrNS(idx, n, LocalPart(Z(localName))));
     if (xc::DOMAttr* a = AttrNS(elem(), n, localName)) elem()->removeAttributeNode(a);
     doc->Touch();
   });

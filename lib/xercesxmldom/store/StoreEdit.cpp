@@ -16,7 +16,9 @@ namespace {
 // Thrown as Xerces throws it, so the message is Xerces' own.
 [[noreturn]] void Refuse(short code) { throw xc::DOMException(code, 0, xc::XMLPlatformUtils::fgMemoryManager); }
 
+// White space that Xerces lets stand under the document: not empty.
 bool AllSpace(std::u16string_view text) {
+  if (text.empty()) return false;
   for (char16_t c : text)
     if (c != u' ' && c != u'\t' && c != u'\r' && c != u'\n') return false;
   return true;
@@ -101,6 +103,35 @@ uint32_t PlaceOf(XDoc* doc, uint32_t parent, IDOMNode* ref) {
   const Store& s = *doc->store;
   if (s.Type(i) == Store::kAttribute || s.Parent(i) != parent) Refuse(xc::DOMException::NOT_FOUND_ERR);
   return i;
+}
+
+// A new attribute of the store like a, an attribute of a Xerces element:
+// name, value and marks.
+uint32_t AttributeLike(Store& s, xc::DOMAttr* a) {
+  const XMLCh* uri = a->getNamespaceURI();
+  const uint32_t name = a->getLocalName() ? s.Intern(uri ? uri : u"", a->getName()) : s.Intern(u"", a->getName(), true);
+  const uint32_t made = s.Create(Store::kAttribute, name, ops::ValueOf(a));
+  s.MarkAttr(made, a->getSpecified(), a->isId());
+  return made;
+}
+
+// The default that takes the place of attr when it is removed from element,
+// as a new attribute outside the tree; kNone for none. Xerces gives an
+// element made by its name the defaults the document type declares for
+// it, and looks the stand-in up by the removed attribute's name.
+uint32_t DefaultFor(XDoc* doc, uint32_t element, uint32_t attr) {
+  Store& s = *doc->store;
+  const std::u16string qname(s.NameOf(element).qname), name(s.NameOf(attr).qname);
+  xc::DOMElement* probe = doc->doc->createElement(qname.c_str());
+  try {
+    auto* d = static_cast<xc::DOMAttr*>(probe->getAttributes()->getNamedItem(name.c_str()));
+    const uint32_t made = d ? AttributeLike(s, d) : Store::kNone;
+    probe->release();
+    return made;
+  } catch (...) {
+    probe->release();
+    throw;
+  }
 }
 
 // Xerces refuses a bad name when it makes the node; a node made for the
@@ -395,17 +426,15 @@ bool SetAttributeNode(XDoc* doc, uint32_t element, IDOMNode* attr, bool byNamesp
   return true;
 }
 
-bool RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr) {
+void RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr) {
   Store& s = *doc->store;
-  // With a document type, a removed attribute may have a default that
-  // takes its place: Xerces knows the declarations.
-  if (s.DocType() != Store::kNone) return false;
   if (attr != Store::kNone) {
     if (s.Parent(attr) != element) Refuse(xc::DOMException::NOT_FOUND_ERR);
+    const uint32_t standIn = s.DocType() != Store::kNone ? DefaultFor(doc, element, attr) : Store::kNone;
+    if (standIn != Store::kNone) s.AddAttr(element, standIn, attr);
     s.RemoveAttr(attr);
   }
   doc->Touch();
-  return true;
 }
 
 uint32_t CreateElement(XDoc* doc, const std::u16string* ns, WideStringView qname) {
@@ -418,15 +447,8 @@ uint32_t CreateElement(XDoc* doc, const std::u16string* ns, WideStringView qname
   try {
     const uint32_t e = s.Create(Store::kElement, ns ? s.Intern(*ns, q) : s.Intern(u"", q, true), {});
     xc::DOMNamedNodeMap* defaults = probe->getAttributes();
-    for (XMLSize_t i = 0; defaults && i < defaults->getLength(); ++i) {
-      auto* d = static_cast<xc::DOMAttr*>(defaults->item(i));
-      const XMLCh* uri = d->getNamespaceURI();
-      const uint32_t name = d->getLocalName() ? s.Intern(uri ? uri : u"", d->getName())
-                                              : s.Intern(u"", d->getName(), true);
-      const uint32_t a = s.Create(Store::kAttribute, name, ops::ValueOf(d));
-      s.MarkAttr(a, d->getSpecified(), d->isId());
-      s.AddAttr(e, a);
-    }
+    for (XMLSize_t i = 0; defaults && i < defaults->getLength(); ++i)
+      s.AddAttr(e, AttributeLike(s, static_cast<xc::DOMAttr*>(defaults->item(i))));
     probe->release();
     return e;
   } catch (...) {
