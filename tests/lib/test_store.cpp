@@ -221,7 +221,8 @@ void ById(IDOMDocument* d, std::vector<std::string>& out) {
 // nodes of every kind (with and without namespace information), inserts,
 // moves (cycles refused), replacements and removals, attributes set (by
 // value and as nodes), renamed by prefix and removed, texts and values,
-// texts merged, copies, fragments. Steps the DOM refuses change nothing. Nodes taken
+// texts merged, copies, fragments, changes through attribute maps. Steps
+// the DOM refuses change nothing. Nodes taken
 // out of the tree or never put in are kept in held.
 void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_t>>& steps,
           std::vector<ComPtr<IDOMNode>>& held) {
@@ -241,7 +242,7 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
     // of one name, whose lookup by that name Xerces leaves to its map's order.
     const std::u16string ns = b % 4 ? u"urn:p" : u"";
     ComPtr<IDOMNode> made, out;
-    switch (op % 13) {
+    switch (op % 14) {
       case 0: {
         ComPtr<IDOMElement> n;
         if (b % 2)
@@ -307,6 +308,20 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
         if (b % 2) made->AppendChild(y.get(), out.put());
         if (const ComPtr<IDOMNode> p = Ask([&](IDOMNode** r) { return y->GetParentNode(r); }); p && a % 3)
           p->InsertBefore(made.get(), a % 2 ? y.get() : nullptr, out.put());
+        break;
+      case 13:
+        // Through the element's attribute map.
+        if (const ComPtr<IDOMNamedNodeMap> map = e ? Attrs(x.get()) : nullptr; map && a % 3 == 0) {
+          map->RemoveNamedItem(name, out.put());
+        } else if (map && a % 3 == 1) {
+          map->RemoveNamedItemNS(ns, b % 3 ? u"x" : u"z", out.put());
+        } else if (map) {
+          ComPtr<IDOMAttr> n;
+          b % 2 ? d->CreateAttribute(name, n.put()) : d->CreateAttributeNS(ns, b % 4 ? u"p:z" : u"z", n.put());
+          if (!n) break;
+          n->SetValue(value);
+          b % 3 ? map->SetNamedItem(n.get(), out.put()) : map->SetNamedItemNS(n.get(), out.put());
+        }
         break;
     }
     if (made) held.push_back(made);

@@ -83,8 +83,9 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, publi
   ComPtr<IDOMNodeList> built_;
 };
 
-// Attributes of a store element, in document order. Changes through the
-// map build the tree and go to the Xerces map.
+// Attributes of a store element, in document order. Changes are the
+// element's own; a removal by namespace in a document with a document
+// type goes to Xerces' map, which looks its defaults up by namespace.
 class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, public rtl::TBlockCached {
  public:
   TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) {}
@@ -105,11 +106,23 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
     if (IDOMNamedNodeMap* m = Built()) return m->GetNamedItemNS(ns, localName, r);
     return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), S().FindAttrNS(element_, Z(ns), Z(localName))); });
   }
-  HResult SetNamedItem(IDOMNode* arg, IDOMNode** r) override { return Build()->SetNamedItem(arg, r); }
-  HResult RemoveNamedItem(WideStringView name, IDOMNode** r) override { return Build()->RemoveNamedItem(name, r); }
-  HResult SetNamedItemNS(IDOMNode* arg, IDOMNode** r) override { return Build()->SetNamedItemNS(arg, r); }
+  HResult SetNamedItem(IDOMNode* arg, IDOMNode** r) override { return Set(arg, false, r); }
+  HResult SetNamedItemNS(IDOMNode* arg, IDOMNode** r) override { return Set(arg, true, r); }
+  HResult RemoveNamedItem(WideStringView name, IDOMNode** r) override {
+    if (IDOMNamedNodeMap* m = Built()) return m->RemoveNamedItem(name, r);
+    return Guard([&] { Remove(S().FindAttr(element_, Z(name)), r); });
+  }
   HResult RemoveNamedItemNS(WideStringView ns, WideStringView localName, IDOMNode** r) override {
-    return Build()->RemoveNamedItemNS(ns, localName, r);
+    if (doc_->store && S().DocType() != Store::kNone) {
+      IDOMNamedNodeMap* m = nullptr;
+      if (const HResult hr = Guard([&] { m = Build(); }); rtl::Failed(hr)) return hr;
+      return m->RemoveNamedItemNS(ns, localName, r);
+    }
+    if (IDOMNamedNodeMap* m = Built()) return m->RemoveNamedItemNS(ns, localName, r);
+    return Guard([&] {
+      const std::u16string local = Z(localName);
+      Remove(local.empty() ? Store::kNone : S().FindAttrNS(element_, Z(ns), local), r);
+    });
   }
 
  private:
@@ -121,6 +134,26 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
   IDOMNamedNodeMap* Build() {
     doc_->Tree();
     return Built();
+  }
+  HResult Set(IDOMNode* arg, bool byNamespace, IDOMNode** r) {
+    if (IDOMNamedNodeMap* m = Built()) return byNamespace ? m->SetNamedItemNS(arg, r) : m->SetNamedItem(arg, r);
+    bool inStore = false;
+    IDOMNamedNodeMap* m = nullptr;
+    const HResult hr = Guard([&] {
+      uint32_t old = Store::kNone;
+      inStore = sedit::SetAttributeNode(doc_.get(), element_, arg, byNamespace, &old);
+      if (inStore && r) *r = WrapAs<IDOMNode>(doc_.get(), old);
+      // A node the store cannot take (see SetAttributeNode) goes to Xerces.
+      if (!inStore) m = Build();
+    });
+    if (inStore || rtl::Failed(hr)) return hr;
+    return byNamespace ? m->SetNamedItemNS(arg, r) : m->SetNamedItem(arg, r);
+  }
+  // Xerces' map refuses to remove what it does not hold.
+  void Remove(uint32_t attr, IDOMNode** r) {
+    if (attr == Store::kNone) Fail(xc::DOMException::NOT_FOUND_ERR);
+    sedit::RemoveAttribute(doc_.get(), element_, attr);
+    if (r) *r = WrapAs<IDOMNode>(doc_.get(), attr);
   }
   const Store& S() const { return *doc_->store; }
 
