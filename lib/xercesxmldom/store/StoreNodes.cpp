@@ -140,6 +140,7 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
     bool inStore = false;
     IDOMNamedNodeMap* m = nullptr;
     const HResult hr = Guard([&] {
+      if (!arg) Fail(xc::DOMException::NOT_FOUND_ERR);
       uint32_t old = Store::kNone;
       inStore = sedit::SetAttributeNode(doc_.get(), element_, arg, byNamespace, &old);
       if (inStore && r) *r = WrapAs<IDOMNode>(doc_.get(), old);
