@@ -134,6 +134,28 @@ uint32_t DefaultFor(XDoc* doc, uint32_t element, uint32_t attr) {
   }
 }
 
+// Gives element the defaults the document type declares for its name that
+// it does not have: those Xerces gives an element it makes by that name.
+// Xerces' import would keep a default beside an imported attribute of the
+// same qualified name in a namespace, two attributes of one name that no
+// save can write; here the imported one stands alone.
+void AddDefaults(XDoc* doc, uint32_t element) {
+  Store& s = *doc->store;
+  const std::u16string qname(s.NameOf(element).qname);
+  xc::DOMElement* probe = doc->doc->createElement(qname.c_str());
+  try {
+    xc::DOMNamedNodeMap* defaults = probe->getAttributes();
+    for (XMLSize_t i = 0; defaults && i < defaults->getLength(); ++i) {
+      auto* d = static_cast<xc::DOMAttr*>(defaults->item(i));
+      if (s.FindAttr(element, std::u16string_view(d->getName())) == Store::kNone) s.AddAttr(element, AttributeLike(s, d));
+    }
+    probe->release();
+  } catch (...) {
+    probe->release();
+    throw;
+  }
+}
+
 // Xerces refuses a bad name when it makes the node; a node made for the
 // check alone goes back to its document's pool.
 template <class Make>
@@ -224,11 +246,12 @@ namespace {
 
 // Copies nodes of one store into another or the same one. A copy made by
 // an import keeps only the attributes the source gives itself, as Xerces'
-// import does (the target's declarations, not the source's, say what is
-// defaulted there).
+// import does: the target's declarations, not the source's, say what is
+// defaulted there (defaults names the target document when it has any).
 class Copier {
  public:
-  Copier(const Store& from, Store& to, bool import) : from_(from), to_(to), import_(import) {}
+  Copier(const Store& from, Store& to, bool import, XDoc* defaults = nullptr)
+      : from_(from), to_(to), import_(import), defaults_(defaults) {}
 
   // node, with its subtree when deep, outside the tree.
   uint32_t Tree(uint32_t node, bool deep) {
@@ -281,12 +304,14 @@ class Copier {
       to_.MarkAttr(c, from_.Specified(a), from_.IsId(a));
       to_.AddAttr(copy, c);
     }
+    if (defaults_) AddDefaults(defaults_, copy);
     return copy;
   }
 
   const Store& from_;
   Store& to_;
   const bool import_;
+  XDoc* defaults_;
   std::vector<uint32_t> ids_;  // the source's name ids -> the target's
 };
 
@@ -327,10 +352,8 @@ uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep) {
   Store& to = *doc->store;
   const Store& from = *core->doc->store;
   const uint8_t type = from.Type(core->idx);
-  // The target's declarations would give imported elements defaults;
-  // Xerces knows them.
-  if (type == Store::kDocument || type == Store::kDocType || to.DocType() != Store::kNone) return Store::kNone;
-  Copier copier(from, to, true);
+  if (type == Store::kDocument || type == Store::kDocType) return Store::kNone;
+  Copier copier(from, to, true, to.DocType() != Store::kNone ? doc : nullptr);
   return copier.Tree(core->idx, deep);
 }
 

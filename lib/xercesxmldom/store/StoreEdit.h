@@ -31,9 +31,9 @@ void SetText(XDoc* doc, uint32_t node, WideStringView text);
 uint32_t Clone(XDoc* doc, uint32_t node, bool deep);
 // A copy in doc of a node of any document's store, as Xerces' import makes
 // it: an element keeps only the attributes its source gives itself (with
-// their ID marks), an attribute imported alone is specified and no ID.
-// kNone, having made nothing, when the node is not in a store, is a
-// document or its type, or doc has a document type.
+// their ID marks) and gets the defaults doc's document type declares, an
+// attribute imported alone is specified and no ID. kNone, having made
+// nothing, when the node is not in a store or is a document or its type.
 uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep);
 // A copy of the document in a store of its own, made as Xerces' copy is:
 // the document type by its name, identifiers and internal subset (its
