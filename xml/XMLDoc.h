@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "dom/xmldom.h"
@@ -44,8 +45,9 @@ class EXMLDocError : public rtl::Exception {
 // how to test membership. Get one with NodeClassOf<T>().
 class TXMLNodeMeta {
  public:
-  using CreateFn = TXMLNode* (*)(const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode,
-                                 TXMLDocument* ownerDoc);
+  // Takes the DOM reference it is given: a list being built hands over
+  // the one the DOM gave it.
+  using CreateFn = TXMLNode* (*)(rtl::ComPtr<IDOMNode> domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc);
   using CreateHostedFn = TXMLNode* (*)(TXMLNode* hostNode);
   using IsInstanceFn = bool (*)(const TXMLNode* node);
 
@@ -133,8 +135,9 @@ struct IXMLNodeAccess : IXMLNode {
   virtual void CheckTextNode() = 0;
   // Forgets the document in this node and every built list below it.
   virtual void ClearDocumentRef() = 0;
-  virtual rtl::ComPtr<IXMLNode> CreateAttributeNode(const rtl::ComPtr<IDOMNode>& domNode) = 0;
-  virtual rtl::ComPtr<IXMLNode> CreateChildNode(const rtl::ComPtr<IDOMNode>& domNode) = 0;
+  // The new wrapper keeps the reference it is given.
+  virtual rtl::ComPtr<IXMLNode> CreateAttributeNode(rtl::ComPtr<IDOMNode> domNode) = 0;
+  virtual rtl::ComPtr<IXMLNode> CreateChildNode(rtl::ComPtr<IDOMNode> domNode) = 0;
   // Null when the class cannot be hosted.
   virtual rtl::ComPtr<IXMLNode> CreateHostedNode(TXMLNodeClass nodeClass, const rtl::GUID& itemInterface,
                                                  const WideString& itemTag,
@@ -304,9 +307,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // Asked of a reference to find the TXMLNode behind it (not counted).
   static constexpr rtl::GUID kObjectIID = {0x8D3E61A3, 0x5B0C, 0x4F7E, {0x9A, 0x41, 0x2C, 0x6B, 0x1E, 0x90, 0xD7, 0x35}};
 
-  // Raises "IDOMNode required" without a DOM node. parentNode and ownerDoc
-  // are not counted.
-  TXMLNode(const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc);
+  // Raises "IDOMNode required" without a DOM node. Keeps the reference it
+  // is given; parentNode and ownerDoc are not counted.
+  TXMLNode(rtl::ComPtr<IDOMNode> domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc);
   // A second wrapper over the DOM node of the top of hostNode's host chain.
   TXMLNode(HostedTag, TXMLNode* hostNode);
   TXMLNode(const TXMLNode&) = delete;
@@ -372,8 +375,8 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
                                         TXMLNodeClass nodeClass, int32_t index = -1) override;
   void CheckTextNode() override;
   void ClearDocumentRef() override;
-  rtl::ComPtr<IXMLNode> CreateAttributeNode(const rtl::ComPtr<IDOMNode>& domNode) override;
-  rtl::ComPtr<IXMLNode> CreateChildNode(const rtl::ComPtr<IDOMNode>& domNode) override;
+  rtl::ComPtr<IXMLNode> CreateAttributeNode(rtl::ComPtr<IDOMNode> domNode) override;
+  rtl::ComPtr<IXMLNode> CreateChildNode(rtl::ComPtr<IDOMNode> domNode) override;
   rtl::ComPtr<IXMLNode> CreateHostedNode(TXMLNodeClass nodeClass, const rtl::GUID& itemInterface,
                                          const WideString& itemTag,
                                          const WideString& itemNamespaceURI) override;
@@ -502,8 +505,8 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
 template <class T>
 TXMLNodeClass NodeClassOf() {
   static const TXMLNodeMeta meta(
-      [](const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc) -> TXMLNode* {
-        return new T(domNode, parentNode, ownerDoc);
+      [](rtl::ComPtr<IDOMNode> domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc) -> TXMLNode* {
+        return new T(std::move(domNode), parentNode, ownerDoc);
       },
       []() -> TXMLNodeMeta::CreateHostedFn {
         if constexpr (std::is_constructible_v<T, TXMLNode::HostedTag, TXMLNode*>)

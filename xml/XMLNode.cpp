@@ -129,10 +129,10 @@ rtl::ComPtr<IDOMDocument> DOMOwnerDocument(IDOMNode* node) {
 // ---------------------------------------------------------------------------
 // Construction, destruction, reference counting
 
-TXMLNode::TXMLNode(const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc)
-    : FDOMNode(domNode), FNodeType(ntReserved) {
-  if (!domNode) RaiseDocError(XMLConst::SMissingNode);
-  FNodeType = DOMNodeType(domNode.get());
+TXMLNode::TXMLNode(rtl::ComPtr<IDOMNode> domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc)
+    : FDOMNode(std::move(domNode)), FNodeType(ntReserved) {
+  if (!FDOMNode) RaiseDocError(XMLConst::SMissingNode);
+  FNodeType = DOMNodeType(FDOMNode.get());
   FIsDocElement = parentNode && parentNode->FNodeType == ntDocument && FNodeType == ntElement;
   SetStoredParent(parentNode);
   SetDocument(ownerDoc);
@@ -356,7 +356,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> attr;
       DOMCheck(map->Item(i, attr.put()), "Item");
-      list->List().Add(CreateAttributeNode(attr));
+      list->List().Add(CreateAttributeNode(std::move(attr)));
     }
   }
   list->SetSource(TXMLNodeList::lsAttributes);
@@ -376,7 +376,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> child;
       DOMCheck(children->Item(i, child.put()), "Item");
-      list->List().Add(CreateChildNode(child));
+      list->List().Add(CreateChildNode(std::move(child)));
     }
   }
   list->SetSource(TXMLNodeList::lsChildren);
@@ -429,12 +429,12 @@ void TXMLNode::SetChildNodes(const rtl::ComPtr<IXMLNodeList>& value) {
     for (TXMLNode* hosted : TXMLNodeArray(FExtra->HostedNodes)) hosted->SetChildNodes(value);
 }
 
-rtl::ComPtr<IXMLNode> TXMLNode::CreateAttributeNode(const rtl::ComPtr<IDOMNode>& domNode) {
-  return rtl::ComPtr<IXMLNode>(new TXMLNode(domNode, nullptr, Document()));
+rtl::ComPtr<IXMLNode> TXMLNode::CreateAttributeNode(rtl::ComPtr<IDOMNode> domNode) {
+  return rtl::ComPtr<IXMLNode>(new TXMLNode(std::move(domNode), nullptr, Document()));
 }
 
-rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(const rtl::ComPtr<IDOMNode>& domNode) {
-  if (TXMLNode* host = GetHostNode()) return host->CreateChildNode(domNode);
+rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(rtl::ComPtr<IDOMNode> domNode) {
+  if (TXMLNode* host = GetHostNode()) return host->CreateChildNode(std::move(domNode));
   TXMLDocument* doc = Document();
   TXMLNodeClass nodeClass = doc ? doc->ChooseNodeClass(domNode.get()) : nullptr;
   if (!nodeClass) {
@@ -445,7 +445,8 @@ rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(const rtl::ComPtr<IDOMNode>& dom
       }
     }
   }
-  TXMLNode* node = nodeClass ? nodeClass->Create(domNode, this, doc) : new TXMLNode(domNode, this, doc);
+  TXMLNode* node =
+      nodeClass ? nodeClass->Create(std::move(domNode), this, doc) : new TXMLNode(std::move(domNode), this, doc);
   return rtl::ComPtr<IXMLNode>(node);
 }
 
@@ -628,7 +629,7 @@ rtl::ComPtr<IXMLNode> TXMLNode::Sibling(int32_t delta) {
 rtl::ComPtr<IXMLNode> TXMLNode::CloneNode(bool deep) {
   rtl::ComPtr<IDOMNode> clone;
   DOMCheck(FDOMNode->CloneNode(rtl::ToWordBool(deep), clone.put()), "CloneNode");
-  return rtl::ComPtr<IXMLNode>(ClassType()->Create(clone, nullptr, Document()));
+  return rtl::ComPtr<IXMLNode>(ClassType()->Create(std::move(clone), nullptr, Document()));
 }
 
 void TXMLNode::Normalize() {

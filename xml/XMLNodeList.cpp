@@ -6,6 +6,7 @@
 #include "xml/XMLDoc.h"
 
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "rtl/TextConv.h"
@@ -158,7 +159,7 @@ void TXMLNodeList::Sync() {
 }
 
 void TXMLNodeList::Rebuild() {
-  const std::vector<rtl::ComPtr<IDOMNode>> dom = DOMItems(FOwner->DOMNode(), FSource);
+  std::vector<rtl::ComPtr<IDOMNode>> dom = DOMItems(FOwner->DOMNode(), FSource);
   const int32_t count = FList.Count();
   std::vector<xmlsync::Key> domKeys(dom.size());
   bool same = static_cast<size_t>(count) == dom.size();
@@ -184,7 +185,8 @@ void TXMLNodeList::Rebuild() {
       item = std::move(it->second);
       old.erase(it);
     } else {
-      item = FSource == lsChildren ? FOwner->CreateChildNode(dom[i]) : FOwner->CreateAttributeNode(dom[i]);
+      item = FSource == lsChildren ? FOwner->CreateChildNode(std::move(dom[i]))
+                                   : FOwner->CreateAttributeNode(std::move(dom[i]));
     }
     if (TXMLNode* node = NodeObjectOf(item.get()); node && FSource == lsChildren) node->SetStoredParent(FOwner);
     items.push_back(std::move(item));
@@ -403,7 +405,7 @@ void TXMLNodeList::InsertFormattingNode(int32_t level, int32_t index, bool lineB
   const WideString unit = document->GetNodeIndentStr();
   for (int32_t i = 0; i < level; ++i) text += unit;
   rtl::ComPtr<IDOMNode> domNode = MakeDOMNode(FOwner->DOMDocument().get(), text, ntText, WideString());
-  rtl::ComPtr<IXMLNode> node(new TXMLNode(domNode, nullptr, document));
+  rtl::ComPtr<IXMLNode> node(new TXMLNode(std::move(domNode), nullptr, document));
   InternalInsert(index, node);
 }
 
