@@ -96,18 +96,18 @@ TXMLNodeList* Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
   if (!list || list->Owner() != owner || list->RefCount() != 1 || list->GetUpdateCount() != 0 ||
       list->Source() == TXMLNodeList::lsNone)
     return nullptr;
-  rtl::TInterfaceList<IXMLNode>& items = list->List();
-  const TListLock lock(items);
-  for (int32_t i = 0, n = items.Count(); i < n; ++i) {
-    const rtl::ComPtr<IXMLNode> item = items.Get(i);
+  // Read without copies: a copy would be a count change on every item.
+  const rtl::TInterfaceList<IXMLNode>& items = list->List();
+  for (int32_t i = 0, n = items.UnlockedCount(); i < n; ++i) {
+    IXMLNode* const item = items.UnlockedGet(i).get();
     if (!item) return nullptr;
     // The plain wrapper, nearly every item, is told by its exact type
     // without asking the object for its identity.
     const TXMLNode* node = typeid(*item) == typeid(TXMLNode)
-                               ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item.get()))
-                               : NodeObjectOf(item.get());
-    // Two: the list's reference and this loop's.
-    if (!node || node->RefCount() != 2 || node->KeepsState() || node->CachesLists()) return nullptr;
+                               ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item))
+                               : NodeObjectOf(item);
+    // One: the list's reference.
+    if (!node || node->RefCount() != 1 || node->KeepsState() || node->CachesLists()) return nullptr;
   }
   return list;
 }
@@ -204,8 +204,9 @@ void TXMLNode::SyncSubtreeLists() {
     rtl::ComPtr<IXMLNodeList> children = node->FChildNodes;
     TXMLNodeList* list = ListObjectOf(children.get());
     if (!list || list->GetUpdateCount() != 0) continue;
-    for (int32_t i = 0, n = list->List().Count(); i < n; ++i)
-      if (rtl::ComPtr<IXMLNode> child = list->List().Get(i); NodeObjectOf(child.get())) pending.push_back(child);
+    for (int32_t i = 0, n = list->List().UnlockedCount(); i < n; ++i)
+      if (const rtl::ComPtr<IXMLNode>& child = list->List().UnlockedGet(i); NodeObjectOf(child.get()))
+        pending.push_back(child);
   }
 }
 

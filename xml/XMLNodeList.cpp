@@ -160,12 +160,12 @@ void TXMLNodeList::Sync() {
 
 void TXMLNodeList::Rebuild() {
   std::vector<rtl::ComPtr<IDOMNode>> dom = DOMItems(FOwner->DOMNode(), FSource);
-  const int32_t count = FList.Count();
+  const int32_t count = FList.UnlockedCount();
   std::vector<xmlsync::Key> domKeys(dom.size());
   bool same = static_cast<size_t>(count) == dom.size();
   for (size_t i = 0; i < dom.size(); ++i) {
     domKeys[i] = xmlsync::KeyOf(dom[i].get());
-    if (same && ItemKey(FList.Get(static_cast<int32_t>(i)).get()) != domKeys[i]) same = false;
+    if (same && ItemKey(FList.UnlockedGet(static_cast<int32_t>(i)).get()) != domKeys[i]) same = false;
   }
   if (same) return;
 
@@ -206,8 +206,8 @@ int32_t TXMLNodeList::IndexOfDOMNode(IDOMNode* node) {
 
 int32_t TXMLNodeList::IndexOfKey(const void* key) {
   if (!key) return -1;
-  for (int32_t i = 0, n = FList.Count(); i < n; ++i)
-    if (ItemKey(FList.Get(i).get()) == key) return i;
+  for (int32_t i = 0, n = FList.UnlockedCount(); i < n; ++i)
+    if (ItemKey(FList.UnlockedGet(i).get()) == key) return i;
   return -1;
 }
 
@@ -220,14 +220,16 @@ void TXMLNodeList::DoNotify(TNodeListOperation operation, const rtl::ComPtr<IXML
   if (FNotificationProc) FNotificationProc(operation, result, indexOrName, beforeOperation);
 }
 
+// The list is used from its document's thread only: reading it takes no
+// lock (two atomic operations a call saved on every walk step).
 int32_t TXMLNodeList::GetCount() {
   Sync();
-  return FList.Count();
+  return FList.UnlockedCount();
 }
 
 rtl::ComPtr<IXMLNode> TXMLNodeList::Get(int32_t index) {
   Sync();
-  return FList.Get(index);
+  return FList.UnlockedGet(index);
 }
 
 rtl::ComPtr<IXMLNode> TXMLNodeList::GetNode(const OleVariant& indexOrName) {
@@ -314,9 +316,12 @@ int32_t TXMLNodeList::IndexOf(const WideString& name) { return IndexOf(name, Def
 
 int32_t TXMLNodeList::IndexOf(const WideString& name, const WideString& namespaceURI) {
   Sync();
-  for (int32_t i = 0, n = FList.Count(); i < n; ++i) {
-    rtl::ComPtr<IXMLNode> item = FList.Get(i);
-    if (NodeMatches(item->GetDOMNode().get(), name, namespaceURI)) return i;
+  for (int32_t i = 0, n = FList.UnlockedCount(); i < n; ++i) {
+    IXMLNode* const item = FList.UnlockedGet(i).get();
+    const TXMLNode* node = NodeObjectOf(item);
+    if (node ? NodeMatches(node->DOMNode(), name, namespaceURI)
+             : NodeMatches(item->GetDOMNode().get(), name, namespaceURI))
+      return i;
   }
   return -1;
 }
