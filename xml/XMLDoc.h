@@ -256,6 +256,9 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
   TSource Source() const { return FSource; }
   // The owner caches (true) or stops caching (false) this list.
   void SetCached(bool cached);
+  // The owner hands this list out without caching it (see TXMLNode's
+  // FLooseAttributes), or no longer.
+  void SetLoose(bool loose) { FLoose = loose; }
   // The owner is being destroyed: the list goes on without owner.
   void OwnerDestroyed();
   // The position of the item over the same DOM node as node, -1 if none.
@@ -275,6 +278,9 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
  private:
   void Rebuild();
   void LeaveUpdateMode();
+  // A loose list that gained items or entered update mode is cached by
+  // its owner from now on, as any other list.
+  void Settle();
   // IndexOfDOMNode without bringing the list up to date first.
   int32_t IndexOfKey(const void* key);
   void UpdateOwnerHold();
@@ -290,6 +296,7 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
   bool FHoldsOwner = false;
   bool FMustRebuild = false;
   bool FNamespaceOfOwner = false;
+  bool FLoose = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -482,6 +489,11 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // Called when the count falls to one (normally its list's hold): lets go
   // of the cached lists that nobody can observe any more.
   void LetGoOfUnheldLists();
+  // The loose attribute list stops being this node's (DropLooseAttributes),
+  // is cached from now on (KeepLooseAttributes), or is gone.
+  void DropLooseAttributes();
+  void KeepLooseAttributes(TXMLNodeList* list);
+  void LooseAttributesGone(TXMLNodeList* list);
   rtl::ComPtr<IXMLNode> Sibling(int32_t delta);
   void HostedListNotify(bool childList, TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
                         const OleVariant& indexOrName, bool beforeOperation);
@@ -490,6 +502,12 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
 
   rtl::ComPtr<IXMLNodeList> FAttributeNodes;
   rtl::ComPtr<IXMLNodeList> FChildNodes;
+  // An empty attribute list that follows the DOM, handed out but not
+  // cached (not counted): it is this node's list while anyone holds it,
+  // and tells the node when it goes. Nearly every node a walk reads has
+  // one; caching it would cost two atomic count changes for an object that
+  // nobody could tell from a new one once let go.
+  TXMLNodeList* FLooseAttributes = nullptr;
   TXMLDocLink* FDocLink = nullptr;
   rtl::ComPtr<IDOMNode> FDOMNode;
   TXMLNodeLink* FParentLink = nullptr;

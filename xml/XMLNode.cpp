@@ -159,6 +159,7 @@ TXMLNode::~TXMLNode() {
   for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
     if (auto* list = ListObjectOf(field->get()); list && list->Owner() == this)
       list->OwnerDestroyed();
+  DropLooseAttributes();  // held lists hold this node: none is left
   if (FExtra) {
     for (TXMLNode* hosted : FExtra->HostedNodes) hosted->FExtra->HostNode = nullptr;
     FExtra->HostedNodes.clear();
@@ -319,10 +320,19 @@ void TXMLNode::SetParentNode(TXMLNode* value) {
 rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetAttributeNodes();
   if (FAttributeNodes) return FAttributeNodes;
+  if (FLooseAttributes) return rtl::ComPtr<IXMLNodeList>(FLooseAttributes);
   // Held until the caller holds it: a list only the cache holds may go.
   // The reference made with it is the caller's: every count a walk moves
   // is an atomic operation.
   rtl::ComPtr<IXMLNodeList> built = CreateAttributeList();
+  // An empty list of a node whose lists would be let go anyway need not be
+  // cached (a plain wrapper: CreateAttributeList made a TXMLNodeList).
+  if (!KeepsState() && (StoredParent() || FNodeType == ntAttribute))
+    if (auto* list = static_cast<TXMLNodeList*>(built.get()); list->List().UnlockedCount() == 0) {
+      FLooseAttributes = list;
+      list->SetLoose(true);
+      return built;
+    }
   SetAttributeNodes(built);
   return FAttributeNodes == built ? std::move(built) : FAttributeNodes;
 }
@@ -416,8 +426,24 @@ void TXMLNode::LetGoOfUnheldLists() {
       }
 }
 
+void TXMLNode::DropLooseAttributes() {
+  if (!FLooseAttributes) return;
+  FLooseAttributes->SetLoose(false);
+  FLooseAttributes = nullptr;
+}
+
+void TXMLNode::KeepLooseAttributes(TXMLNodeList* list) {
+  if (list != FLooseAttributes) return;
+  SetAttributeNodes(rtl::ComPtr<IXMLNodeList>(list));
+}
+
+void TXMLNode::LooseAttributesGone(TXMLNodeList* list) {
+  if (list == FLooseAttributes) FLooseAttributes = nullptr;
+}
+
 void TXMLNode::SetAttributeNodes(const rtl::ComPtr<IXMLNodeList>& value) {
   if (GetHostNode()) return;
+  DropLooseAttributes();
   CacheList(FAttributeNodes, value);
   if (FExtra)
     for (TXMLNode* hosted : TXMLNodeArray(FExtra->HostedNodes)) hosted->SetAttributeNodes(value);

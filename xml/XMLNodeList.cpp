@@ -57,7 +57,9 @@ TXMLNodeList::TXMLNodeList(TXMLNode* owner, const WideString& defaultNamespaceUR
 TXMLNodeList::TXMLNodeList(TXMLNode* owner, TNodeListNotification notificationProc, bool ownerNamespace)
     : FNotificationProc(notificationProc), FOwner(owner), FNamespaceOfOwner(ownerNamespace) {}
 
-TXMLNodeList::~TXMLNodeList() = default;
+TXMLNodeList::~TXMLNodeList() {
+  if (FLoose && FOwner) FOwner->LooseAttributesGone(this);
+}
 
 HResult TXMLNodeList::QueryInterface(const rtl::GUID& iid, void** obj) {
   if (obj && IsIID(iid, kObjectIID)) {
@@ -129,6 +131,7 @@ void TXMLNodeList::OwnerDestroyed() {
   FOwner = nullptr;
   FNotificationProc = TNodeListNotification();
   FSource = lsNone;
+  FLoose = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -197,6 +200,11 @@ void TXMLNodeList::Rebuild() {
   FList.Clear();
   FList.Reserve(static_cast<int32_t>(items.size()));
   for (rtl::ComPtr<IXMLNode>& item : items) FList.Add(item);
+  Settle();
+}
+
+void TXMLNodeList::Settle() {
+  if (FLoose && FOwner && (FList.UnlockedCount() != 0 || FUpdateCount != 0)) FOwner->KeepLooseAttributes(this);
 }
 
 int32_t TXMLNodeList::IndexOfDOMNode(IDOMNode* node) {
@@ -251,10 +259,12 @@ int32_t TXMLNodeList::GetUpdateCount() { return FUpdateCount; }
 void TXMLNodeList::BeginUpdate() {
   Sync();
   if (++FUpdateCount == 0) LeaveUpdateMode();
+  Settle();
 }
 
 void TXMLNodeList::EndUpdate() {
   if (--FUpdateCount == 0) LeaveUpdateMode();
+  Settle();
 }
 
 void TXMLNodeList::LeaveUpdateMode() {
@@ -399,6 +409,7 @@ int32_t TXMLNodeList::InternalInsert(int32_t index, const rtl::ComPtr<IXMLNode>&
     if (result < 0) result = IndexOfKey(ItemKey(node.get()));
     if (result < 0) result = index >= 0 ? index : FList.Count() - 1;  // a fragment's children came in
   }
+  Settle();
   DoNotify(nlInsert, node, OleVariant(index), false, ignored);
   return result;
 }
