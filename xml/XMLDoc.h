@@ -86,11 +86,12 @@ class TBackLink {
   // Null once the target is gone.
   T* Target() const { return target_; }
   void Clear() { target_ = nullptr; }
-  void AddRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
+  // Several references at once count as one atomic change.
+  void AddRef(int32_t count = 1) { refs_.fetch_add(count, std::memory_order_relaxed); }
   // The number of holders (the target's own reference included).
   int32_t Refs() const { return refs_.load(std::memory_order_acquire); }
-  void Release() {
-    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete static_cast<Self*>(this);
+  void Release(int32_t count = 1) {
+    if (refs_.fetch_sub(count, std::memory_order_acq_rel) == count) delete static_cast<Self*>(this);
   }
 
  private:
@@ -499,6 +500,7 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
                         const OleVariant& indexOrName, bool beforeOperation);
   friend class TXMLNodeList;
   friend class TXMLDocument;
+  friend class TPrepaidLinks;
 
   rtl::ComPtr<IXMLNodeList> FAttributeNodes;
   rtl::ComPtr<IXMLNodeList> FChildNodes;
@@ -515,6 +517,10 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   std::unique_ptr<Extra> FExtra;
   std::atomic<int32_t> FRefCount{0};
   uint32_t FSession = 0;
+  // References on this node's link and on its document's link taken
+  // together for the children of a list being built, each child made
+  // then takes one of each (see CreateChildList).
+  int32_t FPrepaidLinks = 0;
   TNodeType FNodeType;
   bool FIsDocElement = false;
   bool FReadOnly = false;

@@ -33,8 +33,57 @@ namespace {
 struct DestroyQueue {
   std::vector<TXMLNode*> pending;
   bool draining = false;
+  // The link references that the nodes freed meanwhile let go, released
+  // together when the draining ends or another link comes: the siblings
+  // of a list share both links, and each release is an atomic change.
+  template <class Link>
+  struct Deferred {
+    Link* link = nullptr;
+    int32_t count = 0;
+    void Add(Link* next) {
+      if (next != link) {
+        Flush();
+        link = next;
+      }
+      ++count;
+    }
+    void Flush() {
+      if (count) link->Release(count);
+      link = nullptr;
+      count = 0;
+    }
+  };
+  Deferred<TXMLNodeLink> parentLinks;
+  Deferred<TXMLDocLink> docLinks;
+
+  void Drain() {
+    while (!pending.empty()) {
+      TXMLNode* next = pending.back();
+      pending.pop_back();
+      delete next;
+    }
+    parentLinks.Flush();
+    docLinks.Flush();
+    draining = false;
+  }
 };
 thread_local DestroyQueue tDestroyQueue;
+
+// Queues the nodes freed while it lasts, and frees them when the outermost
+// one ends: a list let go frees its nodes together.
+class TDestroyScope {
+ public:
+  TDestroyScope() : queue_(tDestroyQueue), outer_(queue_.draining) { queue_.draining = true; }
+  ~TDestroyScope() {
+    if (!outer_) queue_.Drain();
+  }
+  TDestroyScope(const TDestroyScope&) = delete;
+  TDestroyScope& operator=(const TDestroyScope&) = delete;
+
+ private:
+  DestroyQueue& queue_;
+  bool outer_;
+};
 
 // Out of line: only a node's last release reaches the thread's queue.
 [[gnu::noinline]] void DestroyNode(TXMLNode* node) {
@@ -43,14 +92,8 @@ thread_local DestroyQueue tDestroyQueue;
     queue.pending.push_back(node);
     return;
   }
-  queue.draining = true;
+  const TDestroyScope scope;
   delete node;
-  while (!queue.pending.empty()) {
-    TXMLNode* next = queue.pending.back();
-    queue.pending.pop_back();
-    delete next;
-  }
-  queue.draining = false;
 }
 
 const TNodeClassArray kNoClasses;
@@ -112,6 +155,39 @@ TXMLNodeList* Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
   return list;
 }
 
+}  // namespace
+
+// The references a list's children take on their parent's link and their
+// document's, taken at once for count children before they are made; what
+// they did not take (a child of a class of its own, a failure) goes back
+// after.
+class TPrepaidLinks {
+ public:
+  // A list of parent's built while another is (a node class building its
+  // parent's list again) takes its references one by one.
+  TPrepaidLinks(TXMLNode* parent, int32_t count)
+      : parent_(count > 0 && parent->FPrepaidLinks == 0 && parent->Document() ? parent : nullptr) {
+    if (!parent_) return;
+    parent_->Link()->AddRef(count);
+    parent_->FDocLink->AddRef(count);
+    parent_->FPrepaidLinks = count;
+  }
+  ~TPrepaidLinks() {
+    if (!parent_) return;
+    if (const int32_t left = std::exchange(parent_->FPrepaidLinks, 0); left > 0) {
+      parent_->FSelfLink->Release(left);
+      parent_->FDocLink->Release(left);
+    }
+  }
+  TPrepaidLinks(const TPrepaidLinks&) = delete;
+  TPrepaidLinks& operator=(const TPrepaidLinks&) = delete;
+
+ private:
+  TXMLNode* const parent_;
+};
+
+namespace {
+
 WideString DOMValue(IDOMNode* node) {
   WideString value;
   DOMCheck(node->GetNodeValue(&value), "GetNodeValue");
@@ -134,6 +210,14 @@ TXMLNode::TXMLNode(rtl::ComPtr<IDOMNode> domNode, TXMLNode* parentNode, TXMLDocu
   if (!FDOMNode) RaiseDocError(XMLConst::SMissingNode);
   FNodeType = DOMNodeType(FDOMNode.get());
   FIsDocElement = parentNode && parentNode->FNodeType == ntDocument && FNodeType == ntElement;
+  if (parentNode && parentNode->FPrepaidLinks > 0 && ownerDoc && ownerDoc->DocLink() == parentNode->FDocLink) {
+    // A child of a list being built: its parent took both references.
+    --parentNode->FPrepaidLinks;
+    FParentLink = parentNode->FSelfLink;
+    FDocLink = parentNode->FDocLink;
+    FSession = FDocLink->Session();
+    return;
+  }
   SetStoredParent(parentNode);
   SetDocument(ownerDoc);
 }
@@ -167,6 +251,11 @@ TXMLNode::~TXMLNode() {
       TXMLNodeArray& siblings = host->FExtra->HostedNodes;
       siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
     }
+  }
+  if (DestroyQueue& queue = tDestroyQueue; queue.draining) {
+    if (FParentLink) queue.parentLinks.Add(FParentLink);
+    if (FDocLink) queue.docLinks.Add(FDocLink);
+    return;
   }
   if (FParentLink) FParentLink->Release();
   if (FDocLink) FDocLink->Release();
@@ -384,6 +473,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
     DOMCheck(children->GetLength(&length), "GetLength");
     const TListLock lock(list->List());
     list->List().Reserve(length);
+    const TPrepaidLinks prepaid(this, length);
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> child;
       DOMCheck(children->Item(i, child.put()), "Item");
@@ -418,6 +508,7 @@ void TXMLNode::LetGoOfUnheldLists() {
   const TKeepListsScope keep;
   // Told while the cache's reference still counts, as CacheList tells it;
   // the list found is this node's own, so it need not be asked again.
+  const TDestroyScope together;
   for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
     if (*field)
       if (TXMLNodeList* list = Unobserved(field->get(), this)) {
