@@ -428,9 +428,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   TXMLNodeLink* Link();
   IDOMNode* DOMNode() const { return FDOMNode.get(); }
   // Whether the node keeps an attribute list.
-  bool CachesAttributeNodes() const { return FAttributeNodes != nullptr; }
+  bool CachesAttributeNodes() const { return FAttributeNodes && !FLooseAttributes; }
   // Whether the node keeps any list.
-  bool CachesLists() const { return FChildNodes || FAttributeNodes; }
+  bool CachesLists() const { return FChildNodes || CachesAttributeNodes(); }
   // The DOM document the node belongs to (the node itself for a document).
   rtl::ComPtr<IDOMDocument> DOMDocument();
   bool IsDocElement() const { return FIsDocElement; }
@@ -502,14 +502,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   friend class TXMLDocument;
   friend class TPrepaidLinks;
 
+  // Not counted while FLooseAttributes is set (see there).
   rtl::ComPtr<IXMLNodeList> FAttributeNodes;
   rtl::ComPtr<IXMLNodeList> FChildNodes;
-  // An empty attribute list that follows the DOM, handed out but not
-  // cached (not counted): it is this node's list while anyone holds it,
-  // and tells the node when it goes. Nearly every node a walk reads has
-  // one; caching it would cost two atomic count changes for an object that
-  // nobody could tell from a new one once let go.
-  TXMLNodeList* FLooseAttributes = nullptr;
   TXMLDocLink* FDocLink = nullptr;
   rtl::ComPtr<IDOMNode> FDOMNode;
   TXMLNodeLink* FParentLink = nullptr;
@@ -524,6 +519,14 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   TNodeType FNodeType;
   bool FIsDocElement = false;
   bool FReadOnly = false;
+  // FAttributeNodes is an empty attribute list that follows the DOM,
+  // handed out but not cached: it is this node's list while anyone holds
+  // it, holds no count for the node, and tells the node when it goes.
+  // Nearly every node a walk reads has one; caching it would cost two
+  // atomic count changes for an object that nobody could tell from a new
+  // one once let go. (A flag, not a field of its own: the many wrappers of
+  // a long child list stay as small as they were.)
+  bool FLooseAttributes = false;
 };
 
 template <class T>

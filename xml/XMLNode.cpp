@@ -240,10 +240,10 @@ TXMLNode::~TXMLNode() {
     FSelfLink->Clear();
     FSelfLink->Release();
   }
+  DropLooseAttributes();  // held lists hold this node: none is left
   for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
     if (auto* list = ListObjectOf(field->get()); list && list->Owner() == this)
       list->OwnerDestroyed();
-  DropLooseAttributes();  // held lists hold this node: none is left
   if (FExtra) {
     for (TXMLNode* hosted : FExtra->HostedNodes) hosted->FExtra->HostNode = nullptr;
     FExtra->HostedNodes.clear();
@@ -409,7 +409,6 @@ void TXMLNode::SetParentNode(TXMLNode* value) {
 rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetAttributeNodes();
   if (FAttributeNodes) return FAttributeNodes;
-  if (FLooseAttributes) return rtl::ComPtr<IXMLNodeList>(FLooseAttributes);
   // Held until the caller holds it: a list only the cache holds may go.
   // The reference made with it is the caller's: every count a walk moves
   // is an atomic operation.
@@ -418,7 +417,8 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
   // cached (a plain wrapper: CreateAttributeList made a TXMLNodeList).
   if (!KeepsState() && (StoredParent() || FNodeType == ntAttribute))
     if (auto* list = static_cast<TXMLNodeList*>(built.get()); list->List().UnlockedCount() == 0) {
-      FLooseAttributes = list;
+      FAttributeNodes = rtl::ComPtr<IXMLNodeList>::adopt(list);  // not counted: see FLooseAttributes
+      FLooseAttributes = true;
       list->SetLoose(true);
       return built;
     }
@@ -506,11 +506,12 @@ void TXMLNode::LetGoOfUnheldLists() {
   // not pay a rebuild on every call.
   if (KeepsState() || (!StoredParent() && FNodeType != ntAttribute)) return;
   const TKeepListsScope keep;
-  // Told while the cache's reference still counts, as CacheList tells it;
-  // the list found is this node's own, so it need not be asked again.
   const TDestroyScope together;
+  // Told while the cache's reference still counts, as CacheList tells it;
+  // the list found is this node's own, so it need not be asked again. A
+  // loose list is not the cache's: whoever holds it keeps it.
   for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
-    if (*field)
+    if (*field && (field != &FAttributeNodes || !FLooseAttributes))
       if (TXMLNodeList* list = Unobserved(field->get(), this)) {
         list->SetCached(false);
         *field = nullptr;
@@ -519,17 +520,18 @@ void TXMLNode::LetGoOfUnheldLists() {
 
 void TXMLNode::DropLooseAttributes() {
   if (!FLooseAttributes) return;
-  FLooseAttributes->SetLoose(false);
-  FLooseAttributes = nullptr;
+  FLooseAttributes = false;
+  static_cast<TXMLNodeList*>(FAttributeNodes.detach())->SetLoose(false);
 }
 
 void TXMLNode::KeepLooseAttributes(TXMLNodeList* list) {
-  if (list != FLooseAttributes) return;
+  if (!FLooseAttributes || list != FAttributeNodes.get()) return;
+  DropLooseAttributes();
   SetAttributeNodes(rtl::ComPtr<IXMLNodeList>(list));
 }
 
 void TXMLNode::LooseAttributesGone(TXMLNodeList* list) {
-  if (list == FLooseAttributes) FLooseAttributes = nullptr;
+  if (FLooseAttributes && list == FAttributeNodes.get()) DropLooseAttributes();
 }
 
 void TXMLNode::SetAttributeNodes(const rtl::ComPtr<IXMLNodeList>& value) {
