@@ -55,9 +55,9 @@ class TRecursiveLock {
   uint32_t depth_ = 0;
 };
 
-// Holds one counted reference per item. Every operation takes the list's own
-// recursive lock, so single calls are safe from several threads; Lock/Unlock
-// hold it across a sequence of calls. References dropped by Delete, Remove
+// Holds one counted reference per item. Every operation but the Unlocked
+// ones takes the list's own recursive lock, so single calls are safe from
+// several threads; Lock/Unlock hold it across a sequence of calls. References dropped by Delete, Remove
 // and Clear are released after the lock is let go, so a destructor that
 // reaches back into the list cannot see it half-changed.
 template <class I>
@@ -76,6 +76,14 @@ class TInterfaceList {
   // Raises EListError "List index out of bounds (%d)" outside 0..Count()-1.
   Item Get(int32_t index) const {
     std::lock_guard guard(mutex_);
+    CheckIndex(index, Size());
+    return items_[static_cast<size_t>(index)];
+  }
+  // Count and Get without the lock and, for the item, without a counted
+  // copy: for a caller that holds the lock (Lock) or is the list's only
+  // user. The reference stays valid until the list changes.
+  int32_t UnlockedCount() const { return Size(); }
+  const Item& UnlockedGet(int32_t index) const {
     CheckIndex(index, Size());
     return items_[static_cast<size_t>(index)];
   }

@@ -5,6 +5,7 @@
 
 #include <iostream>
 #include <string>
+#include <utility>
 
 #include "rtl/FormReader.h"
 #include "rtl/Streams.h"
@@ -484,7 +485,7 @@ rtl::ComPtr<IXMLNode> TXMLDocument::CreateNode(const WideString& nameOrData, TNo
                                                const WideString& addlData) {
   if (!FDOMDocument) RaiseDocError(XMLConst::SNotActive);
   rtl::ComPtr<IDOMNode> domNode = MakeDOMNode(FDOMDocument.get(), nameOrData, nodeType, addlData);
-  return rtl::ComPtr<IXMLNode>(new TXMLNode(domNode, nullptr, this));
+  return rtl::ComPtr<IXMLNode>(new TXMLNode(std::move(domNode), nullptr, this));
 }
 
 WideString TXMLDocument::MakeUniquePrefix(const rtl::ComPtr<IXMLNode>& node) {

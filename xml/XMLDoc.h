@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "dom/xmldom.h"
@@ -44,8 +45,9 @@ class EXMLDocError : public rtl::Exception {
 // how to test membership. Get one with NodeClassOf<T>().
 class TXMLNodeMeta {
  public:
-  using CreateFn = TXMLNode* (*)(const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode,
-                                 TXMLDocument* ownerDoc);
+  // Takes the DOM reference it is given: a list being built hands over
+  // the one the DOM gave it.
+  using CreateFn = TXMLNode* (*)(rtl::ComPtr<IDOMNode> domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc);
   using CreateHostedFn = TXMLNode* (*)(TXMLNode* hostNode);
   using IsInstanceFn = bool (*)(const TXMLNode* node);
 
@@ -84,11 +86,12 @@ class TBackLink {
   // Null once the target is gone.
   T* Target() const { return target_; }
   void Clear() { target_ = nullptr; }
-  void AddRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
+  // Several references at once count as one atomic change.
+  void AddRef(int32_t count = 1) { refs_.fetch_add(count, std::memory_order_relaxed); }
   // The number of holders (the target's own reference included).
   int32_t Refs() const { return refs_.load(std::memory_order_acquire); }
-  void Release() {
-    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete static_cast<Self*>(this);
+  void Release(int32_t count = 1) {
+    if (refs_.fetch_sub(count, std::memory_order_acq_rel) == count) delete static_cast<Self*>(this);
   }
 
  private:
@@ -133,8 +136,9 @@ struct IXMLNodeAccess : IXMLNode {
   virtual void CheckTextNode() = 0;
   // Forgets the document in this node and every built list below it.
   virtual void ClearDocumentRef() = 0;
-  virtual rtl::ComPtr<IXMLNode> CreateAttributeNode(const rtl::ComPtr<IDOMNode>& domNode) = 0;
-  virtual rtl::ComPtr<IXMLNode> CreateChildNode(const rtl::ComPtr<IDOMNode>& domNode) = 0;
+  // The new wrapper keeps the reference it is given.
+  virtual rtl::ComPtr<IXMLNode> CreateAttributeNode(rtl::ComPtr<IDOMNode> domNode) = 0;
+  virtual rtl::ComPtr<IXMLNode> CreateChildNode(rtl::ComPtr<IDOMNode> domNode) = 0;
   // Null when the class cannot be hosted.
   virtual rtl::ComPtr<IXMLNode> CreateHostedNode(TXMLNodeClass nodeClass, const rtl::GUID& itemInterface,
                                                  const WideString& itemTag,
@@ -253,6 +257,9 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
   TSource Source() const { return FSource; }
   // The owner caches (true) or stops caching (false) this list.
   void SetCached(bool cached);
+  // The owner hands this list out without caching it (see TXMLNode's
+  // FLooseAttributes), or no longer.
+  void SetLoose(bool loose) { FLoose = loose; }
   // The owner is being destroyed: the list goes on without owner.
   void OwnerDestroyed();
   // The position of the item over the same DOM node as node, -1 if none.
@@ -272,6 +279,9 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
  private:
   void Rebuild();
   void LeaveUpdateMode();
+  // A loose list that gained items or entered update mode is cached by
+  // its owner from now on, as any other list.
+  void Settle();
   // IndexOfDOMNode without bringing the list up to date first.
   int32_t IndexOfKey(const void* key);
   void UpdateOwnerHold();
@@ -287,6 +297,7 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
   bool FHoldsOwner = false;
   bool FMustRebuild = false;
   bool FNamespaceOfOwner = false;
+  bool FLoose = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -304,9 +315,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // Asked of a reference to find the TXMLNode behind it (not counted).
   static constexpr rtl::GUID kObjectIID = {0x8D3E61A3, 0x5B0C, 0x4F7E, {0x9A, 0x41, 0x2C, 0x6B, 0x1E, 0x90, 0xD7, 0x35}};
 
-  // Raises "IDOMNode required" without a DOM node. parentNode and ownerDoc
-  // are not counted.
-  TXMLNode(const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc);
+  // Raises "IDOMNode required" without a DOM node. Keeps the reference it
+  // is given; parentNode and ownerDoc are not counted.
+  TXMLNode(rtl::ComPtr<IDOMNode> domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc);
   // A second wrapper over the DOM node of the top of hostNode's host chain.
   TXMLNode(HostedTag, TXMLNode* hostNode);
   TXMLNode(const TXMLNode&) = delete;
@@ -372,8 +383,8 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
                                         TXMLNodeClass nodeClass, int32_t index = -1) override;
   void CheckTextNode() override;
   void ClearDocumentRef() override;
-  rtl::ComPtr<IXMLNode> CreateAttributeNode(const rtl::ComPtr<IDOMNode>& domNode) override;
-  rtl::ComPtr<IXMLNode> CreateChildNode(const rtl::ComPtr<IDOMNode>& domNode) override;
+  rtl::ComPtr<IXMLNode> CreateAttributeNode(rtl::ComPtr<IDOMNode> domNode) override;
+  rtl::ComPtr<IXMLNode> CreateChildNode(rtl::ComPtr<IDOMNode> domNode) override;
   rtl::ComPtr<IXMLNode> CreateHostedNode(TXMLNodeClass nodeClass, const rtl::GUID& itemInterface,
                                          const WideString& itemTag,
                                          const WideString& itemNamespaceURI) override;
@@ -417,9 +428,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   TXMLNodeLink* Link();
   IDOMNode* DOMNode() const { return FDOMNode.get(); }
   // Whether the node keeps an attribute list.
-  bool CachesAttributeNodes() const { return FAttributeNodes != nullptr; }
+  bool CachesAttributeNodes() const { return FAttributeNodes && !FLooseAttributes; }
   // Whether the node keeps any list.
-  bool CachesLists() const { return FChildNodes || FAttributeNodes; }
+  bool CachesLists() const { return FChildNodes || CachesAttributeNodes(); }
   // The DOM document the node belongs to (the node itself for a document).
   rtl::ComPtr<IDOMDocument> DOMDocument();
   bool IsDocElement() const { return FIsDocElement; }
@@ -479,12 +490,19 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // Called when the count falls to one (normally its list's hold): lets go
   // of the cached lists that nobody can observe any more.
   void LetGoOfUnheldLists();
+  // The loose attribute list stops being this node's (DropLooseAttributes),
+  // is cached from now on (KeepLooseAttributes), or is gone.
+  void DropLooseAttributes();
+  void KeepLooseAttributes(TXMLNodeList* list);
+  void LooseAttributesGone(TXMLNodeList* list);
   rtl::ComPtr<IXMLNode> Sibling(int32_t delta);
   void HostedListNotify(bool childList, TNodeListOperation operation, rtl::ComPtr<IXMLNode>& node,
                         const OleVariant& indexOrName, bool beforeOperation);
   friend class TXMLNodeList;
   friend class TXMLDocument;
+  friend class TPrepaidLinks;
 
+  // Not counted while FLooseAttributes is set (see there).
   rtl::ComPtr<IXMLNodeList> FAttributeNodes;
   rtl::ComPtr<IXMLNodeList> FChildNodes;
   TXMLDocLink* FDocLink = nullptr;
@@ -494,16 +512,28 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   std::unique_ptr<Extra> FExtra;
   std::atomic<int32_t> FRefCount{0};
   uint32_t FSession = 0;
+  // References on this node's link and on its document's link taken
+  // together for the children of a list being built, each child made
+  // then takes one of each (see CreateChildList).
+  int32_t FPrepaidLinks = 0;
   TNodeType FNodeType;
   bool FIsDocElement = false;
   bool FReadOnly = false;
+  // FAttributeNodes is an empty attribute list that follows the DOM,
+  // handed out but not cached: it is this node's list while anyone holds
+  // it, holds no count for the node, and tells the node when it goes.
+  // Nearly every node a walk reads has one; caching it would cost two
+  // atomic count changes for an object that nobody could tell from a new
+  // one once let go. (A flag, not a field of its own: the many wrappers of
+  // a long child list stay as small as they were.)
+  bool FLooseAttributes = false;
 };
 
 template <class T>
 TXMLNodeClass NodeClassOf() {
   static const TXMLNodeMeta meta(
-      [](const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc) -> TXMLNode* {
-        return new T(domNode, parentNode, ownerDoc);
+      [](rtl::ComPtr<IDOMNode> domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc) -> TXMLNode* {
+        return new T(std::move(domNode), parentNode, ownerDoc);
       },
       []() -> TXMLNodeMeta::CreateHostedFn {
         if constexpr (std::is_constructible_v<T, TXMLNode::HostedTag, TXMLNode*>)

@@ -33,8 +33,57 @@ namespace {
 struct DestroyQueue {
   std::vector<TXMLNode*> pending;
   bool draining = false;
+  // The link references that the nodes freed meanwhile let go, released
+  // together when the draining ends or another link comes: the siblings
+  // of a list share both links, and each release is an atomic change.
+  template <class Link>
+  struct Deferred {
+    Link* link = nullptr;
+    int32_t count = 0;
+    void Add(Link* next) {
+      if (next != link) {
+        Flush();
+        link = next;
+      }
+      ++count;
+    }
+    void Flush() {
+      if (count) link->Release(count);
+      link = nullptr;
+      count = 0;
+    }
+  };
+  Deferred<TXMLNodeLink> parentLinks;
+  Deferred<TXMLDocLink> docLinks;
+
+  void Drain() {
+    while (!pending.empty()) {
+      TXMLNode* next = pending.back();
+      pending.pop_back();
+      delete next;
+    }
+    parentLinks.Flush();
+    docLinks.Flush();
+    draining = false;
+  }
 };
 thread_local DestroyQueue tDestroyQueue;
+
+// Queues the nodes freed while it lasts, and frees them when the outermost
+// one ends: a list let go frees its nodes together.
+class TDestroyScope {
+ public:
+  TDestroyScope() : queue_(tDestroyQueue), outer_(queue_.draining) { queue_.draining = true; }
+  ~TDestroyScope() {
+    if (!outer_) queue_.Drain();
+  }
+  TDestroyScope(const TDestroyScope&) = delete;
+  TDestroyScope& operator=(const TDestroyScope&) = delete;
+
+ private:
+  DestroyQueue& queue_;
+  bool outer_;
+};
 
 // Out of line: only a node's last release reaches the thread's queue.
 [[gnu::noinline]] void DestroyNode(TXMLNode* node) {
@@ -43,14 +92,8 @@ thread_local DestroyQueue tDestroyQueue;
     queue.pending.push_back(node);
     return;
   }
-  queue.draining = true;
+  const TDestroyScope scope;
   delete node;
-  while (!queue.pending.empty()) {
-    TXMLNode* next = queue.pending.back();
-    queue.pending.pop_back();
-    delete next;
-  }
-  queue.draining = false;
 }
 
 const TNodeClassArray kNoClasses;
@@ -96,21 +139,54 @@ TXMLNodeList* Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
   if (!list || list->Owner() != owner || list->RefCount() != 1 || list->GetUpdateCount() != 0 ||
       list->Source() == TXMLNodeList::lsNone)
     return nullptr;
-  rtl::TInterfaceList<IXMLNode>& items = list->List();
-  const TListLock lock(items);
-  for (int32_t i = 0, n = items.Count(); i < n; ++i) {
-    const rtl::ComPtr<IXMLNode> item = items.Get(i);
+  // Read without copies: a copy would be a count change on every item.
+  const rtl::TInterfaceList<IXMLNode>& items = list->List();
+  for (int32_t i = 0, n = items.UnlockedCount(); i < n; ++i) {
+    IXMLNode* const item = items.UnlockedGet(i).get();
     if (!item) return nullptr;
     // The plain wrapper, nearly every item, is told by its exact type
     // without asking the object for its identity.
     const TXMLNode* node = typeid(*item) == typeid(TXMLNode)
-                               ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item.get()))
-                               : NodeObjectOf(item.get());
-    // Two: the list's reference and this loop's.
-    if (!node || node->RefCount() != 2 || node->KeepsState() || node->CachesLists()) return nullptr;
+                               ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item))
+                               : NodeObjectOf(item);
+    // One: the list's reference.
+    if (!node || node->RefCount() != 1 || node->KeepsState() || node->CachesLists()) return nullptr;
   }
   return list;
 }
+
+}  // namespace
+
+// The references a list's children take on their parent's link and their
+// document's, taken at once for count children before they are made; what
+// they did not take (a child of a class of its own, a failure) goes back
+// after.
+class TPrepaidLinks {
+ public:
+  // A list of parent's built while another is (a node class building its
+  // parent's list again) takes its references one by one.
+  TPrepaidLinks(TXMLNode* parent, int32_t count)
+      : parent_(count > 0 && parent->FPrepaidLinks == 0 && parent->Document() ? parent : nullptr) {
+    if (!parent_) return;
+    parent_->Link()->AddRef(count);
+    parent_->FDocLink->AddRef(count);
+    parent_->FPrepaidLinks = count;
+  }
+  ~TPrepaidLinks() {
+    if (!parent_) return;
+    if (const int32_t left = std::exchange(parent_->FPrepaidLinks, 0); left > 0) {
+      parent_->FSelfLink->Release(left);
+      parent_->FDocLink->Release(left);
+    }
+  }
+  TPrepaidLinks(const TPrepaidLinks&) = delete;
+  TPrepaidLinks& operator=(const TPrepaidLinks&) = delete;
+
+ private:
+  TXMLNode* const parent_;
+};
+
+namespace {
 
 WideString DOMValue(IDOMNode* node) {
   WideString value;
@@ -129,11 +205,19 @@ rtl::ComPtr<IDOMDocument> DOMOwnerDocument(IDOMNode* node) {
 // ---------------------------------------------------------------------------
 // Construction, destruction, reference counting
 
-TXMLNode::TXMLNode(const rtl::ComPtr<IDOMNode>& domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc)
-    : FDOMNode(domNode), FNodeType(ntReserved) {
-  if (!domNode) RaiseDocError(XMLConst::SMissingNode);
-  FNodeType = DOMNodeType(domNode.get());
+TXMLNode::TXMLNode(rtl::ComPtr<IDOMNode> domNode, TXMLNode* parentNode, TXMLDocument* ownerDoc)
+    : FDOMNode(std::move(domNode)), FNodeType(ntReserved) {
+  if (!FDOMNode) RaiseDocError(XMLConst::SMissingNode);
+  FNodeType = DOMNodeType(FDOMNode.get());
   FIsDocElement = parentNode && parentNode->FNodeType == ntDocument && FNodeType == ntElement;
+  if (parentNode && parentNode->FPrepaidLinks > 0 && ownerDoc && ownerDoc->DocLink() == parentNode->FDocLink) {
+    // A child of a list being built: its parent took both references.
+    --parentNode->FPrepaidLinks;
+    FParentLink = parentNode->FSelfLink;
+    FDocLink = parentNode->FDocLink;
+    FSession = FDocLink->Session();
+    return;
+  }
   SetStoredParent(parentNode);
   SetDocument(ownerDoc);
 }
@@ -156,6 +240,7 @@ TXMLNode::~TXMLNode() {
     FSelfLink->Clear();
     FSelfLink->Release();
   }
+  DropLooseAttributes();  // held lists hold this node: none is left
   for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
     if (auto* list = ListObjectOf(field->get()); list && list->Owner() == this)
       list->OwnerDestroyed();
@@ -166,6 +251,11 @@ TXMLNode::~TXMLNode() {
       TXMLNodeArray& siblings = host->FExtra->HostedNodes;
       siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
     }
+  }
+  if (DestroyQueue& queue = tDestroyQueue; queue.draining) {
+    if (FParentLink) queue.parentLinks.Add(FParentLink);
+    if (FDocLink) queue.docLinks.Add(FDocLink);
+    return;
   }
   if (FParentLink) FParentLink->Release();
   if (FDocLink) FDocLink->Release();
@@ -204,8 +294,9 @@ void TXMLNode::SyncSubtreeLists() {
     rtl::ComPtr<IXMLNodeList> children = node->FChildNodes;
     TXMLNodeList* list = ListObjectOf(children.get());
     if (!list || list->GetUpdateCount() != 0) continue;
-    for (int32_t i = 0, n = list->List().Count(); i < n; ++i)
-      if (rtl::ComPtr<IXMLNode> child = list->List().Get(i); NodeObjectOf(child.get())) pending.push_back(child);
+    for (int32_t i = 0, n = list->List().UnlockedCount(); i < n; ++i)
+      if (const rtl::ComPtr<IXMLNode>& child = list->List().UnlockedGet(i); NodeObjectOf(child.get()))
+        pending.push_back(child);
   }
 }
 
@@ -322,6 +413,15 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
   // The reference made with it is the caller's: every count a walk moves
   // is an atomic operation.
   rtl::ComPtr<IXMLNodeList> built = CreateAttributeList();
+  // An empty list of a node whose lists would be let go anyway need not be
+  // cached (a plain wrapper: CreateAttributeList made a TXMLNodeList).
+  if (!KeepsState() && (StoredParent() || FNodeType == ntAttribute))
+    if (auto* list = static_cast<TXMLNodeList*>(built.get()); list->List().UnlockedCount() == 0) {
+      FAttributeNodes = rtl::ComPtr<IXMLNodeList>::adopt(list);  // not counted: see FLooseAttributes
+      FLooseAttributes = true;
+      list->SetLoose(true);
+      return built;
+    }
   SetAttributeNodes(built);
   return FAttributeNodes == built ? std::move(built) : FAttributeNodes;
 }
@@ -356,7 +456,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> attr;
       DOMCheck(map->Item(i, attr.put()), "Item");
-      list->List().Add(CreateAttributeNode(attr));
+      list->List().Add(CreateAttributeNode(std::move(attr)));
     }
   }
   list->SetSource(TXMLNodeList::lsAttributes);
@@ -373,10 +473,11 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
     DOMCheck(children->GetLength(&length), "GetLength");
     const TListLock lock(list->List());
     list->List().Reserve(length);
+    const TPrepaidLinks prepaid(this, length);
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> child;
       DOMCheck(children->Item(i, child.put()), "Item");
-      list->List().Add(CreateChildNode(child));
+      list->List().Add(CreateChildNode(std::move(child)));
     }
   }
   list->SetSource(TXMLNodeList::lsChildren);
@@ -405,18 +506,37 @@ void TXMLNode::LetGoOfUnheldLists() {
   // not pay a rebuild on every call.
   if (KeepsState() || (!StoredParent() && FNodeType != ntAttribute)) return;
   const TKeepListsScope keep;
+  const TDestroyScope together;
   // Told while the cache's reference still counts, as CacheList tells it;
-  // the list found is this node's own, so it need not be asked again.
+  // the list found is this node's own, so it need not be asked again. A
+  // loose list is not the cache's: whoever holds it keeps it.
   for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
-    if (*field)
+    if (*field && (field != &FAttributeNodes || !FLooseAttributes))
       if (TXMLNodeList* list = Unobserved(field->get(), this)) {
         list->SetCached(false);
         *field = nullptr;
       }
 }
 
+void TXMLNode::DropLooseAttributes() {
+  if (!FLooseAttributes) return;
+  FLooseAttributes = false;
+  static_cast<TXMLNodeList*>(FAttributeNodes.detach())->SetLoose(false);
+}
+
+void TXMLNode::KeepLooseAttributes(TXMLNodeList* list) {
+  if (!FLooseAttributes || list != FAttributeNodes.get()) return;
+  DropLooseAttributes();
+  SetAttributeNodes(rtl::ComPtr<IXMLNodeList>(list));
+}
+
+void TXMLNode::LooseAttributesGone(TXMLNodeList* list) {
+  if (FLooseAttributes && list == FAttributeNodes.get()) DropLooseAttributes();
+}
+
 void TXMLNode::SetAttributeNodes(const rtl::ComPtr<IXMLNodeList>& value) {
   if (GetHostNode()) return;
+  DropLooseAttributes();
   CacheList(FAttributeNodes, value);
   if (FExtra)
     for (TXMLNode* hosted : TXMLNodeArray(FExtra->HostedNodes)) hosted->SetAttributeNodes(value);
@@ -429,12 +549,12 @@ void TXMLNode::SetChildNodes(const rtl::ComPtr<IXMLNodeList>& value) {
     for (TXMLNode* hosted : TXMLNodeArray(FExtra->HostedNodes)) hosted->SetChildNodes(value);
 }
 
-rtl::ComPtr<IXMLNode> TXMLNode::CreateAttributeNode(const rtl::ComPtr<IDOMNode>& domNode) {
-  return rtl::ComPtr<IXMLNode>(new TXMLNode(domNode, nullptr, Document()));
+rtl::ComPtr<IXMLNode> TXMLNode::CreateAttributeNode(rtl::ComPtr<IDOMNode> domNode) {
+  return rtl::ComPtr<IXMLNode>(new TXMLNode(std::move(domNode), nullptr, Document()));
 }
 
-rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(const rtl::ComPtr<IDOMNode>& domNode) {
-  if (TXMLNode* host = GetHostNode()) return host->CreateChildNode(domNode);
+rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(rtl::ComPtr<IDOMNode> domNode) {
+  if (TXMLNode* host = GetHostNode()) return host->CreateChildNode(std::move(domNode));
   TXMLDocument* doc = Document();
   TXMLNodeClass nodeClass = doc ? doc->ChooseNodeClass(domNode.get()) : nullptr;
   if (!nodeClass) {
@@ -445,7 +565,8 @@ rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(const rtl::ComPtr<IDOMNode>& dom
       }
     }
   }
-  TXMLNode* node = nodeClass ? nodeClass->Create(domNode, this, doc) : new TXMLNode(domNode, this, doc);
+  TXMLNode* node =
+      nodeClass ? nodeClass->Create(std::move(domNode), this, doc) : new TXMLNode(std::move(domNode), this, doc);
   return rtl::ComPtr<IXMLNode>(node);
 }
 
@@ -628,7 +749,7 @@ rtl::ComPtr<IXMLNode> TXMLNode::Sibling(int32_t delta) {
 rtl::ComPtr<IXMLNode> TXMLNode::CloneNode(bool deep) {
   rtl::ComPtr<IDOMNode> clone;
   DOMCheck(FDOMNode->CloneNode(rtl::ToWordBool(deep), clone.put()), "CloneNode");
-  return rtl::ComPtr<IXMLNode>(ClassType()->Create(clone, nullptr, Document()));
+  return rtl::ComPtr<IXMLNode>(ClassType()->Create(std::move(clone), nullptr, Document()));
 }
 
 void TXMLNode::Normalize() {

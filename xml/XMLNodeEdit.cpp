@@ -2,6 +2,8 @@
 // document, adding child elements, and namespace declarations.
 #include "xml/XMLDoc.h"
 
+#include <utility>
+
 #include "xml/XMLConst.h"
 #include "xml/XMLTreeSync.h"
 #include "xml/XMLTextRules.h"
@@ -140,8 +142,9 @@ rtl::ComPtr<IXMLNode> TXMLNode::InternalAddChild(TXMLNodeClass nodeClass, const 
                                                  const WideString& namespaceURI, int32_t index) {
   rtl::ComPtr<IDOMDocument> domDoc = DOMDocument();
   rtl::ComPtr<IDOMNode> element = MakeDOMNode(domDoc.get(), tagName, ntElement, namespaceURI);
-  rtl::ComPtr<IXMLNode> result = nodeClass ? rtl::ComPtr<IXMLNode>(nodeClass->Create(element, this, Document()))
-                                           : CreateChildNode(element);
+  rtl::ComPtr<IXMLNode> result = nodeClass
+                                     ? rtl::ComPtr<IXMLNode>(nodeClass->Create(std::move(element), this, Document()))
+                                     : CreateChildNode(std::move(element));
   GetChildNodes()->Insert(index, result);
   return result;
 }

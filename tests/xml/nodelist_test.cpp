@@ -258,6 +258,19 @@ TEST(NodeList, UpdateCountLeavesTheDOMAlone) {
   EXPECT_EQ(a->GetParentNode(), root);
 }
 
+// An empty attribute list is not cached while only its user holds it; one
+// left in update mode is the node's list still, and still leaves the DOM alone.
+TEST(NodeList, EmptyAttributeListLeftInUpdateModeStaysTheNodes) {
+  ComPtr<IXMLDocumentIntf> doc = LoadDoc("<r><a/></r>");
+  ComPtr<IXMLNode> a = doc->GetDocumentElement()->GetChildNodes()->Get(0);
+  a->GetAttributeNodes()->BeginUpdate();
+  ComPtr<IXMLNodeList> again = a->GetAttributeNodes();
+  EXPECT_EQ(again->GetUpdateCount(), 1);
+  again->Add(doc->CreateNode(u"k", ntAttribute));
+  EXPECT_EQ(again->GetCount(), 1);
+  EXPECT_EQ(Body(doc), "<r><a/></r>");
+}
+
 TEST(NodeList, AutoIndentFollowsTheExample) {
   ComPtr<IXMLDocumentIntf> doc = LoadDoc("<R/>", kDefaultXMLDocOptions + TXMLDocOptions{doNodeAutoIndent});
   ComPtr<IXMLNode> r = doc->GetDocumentElement();
