@@ -31,7 +31,8 @@ namespace xdom {
 // Equal texts. The standard library compares UTF-16 unit by unit; names and
 // namespace names are compared often enough for that to show.
 inline bool SameText(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+  // An empty view may have no data, which memcmp may not be given.
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
 }
 
 class Store {
