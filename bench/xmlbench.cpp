@@ -18,7 +18,8 @@
 // The last line is "ratio time=X.XX memory=Y.YY", the whole load over the
 // scan (wall time; added peak); "ratio-dom" lines compare with the DOM
 // parse. With --runs N the floors and the whole load run N times each and
-// the fastest of each counts, and so does the document load's.
+// the fastest of each counts, and so do the document load's, the loads with
+// a document type and the edit's.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +34,7 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -399,32 +401,43 @@ int main(int argc, char** argv) {
   // The same file with a document type: the library's load alone and the
   // window's whole load. Then the file opened, one element added to its
   // document element, and saved to a file.
+  // Each the fastest of runs, with the first run's peak, as the plain
+  // load's: compared with it, a single run would stand against a best.
+  const auto fastestOf = [runs](const std::function<bench::StageResult()>& stage) {
+    bench::StageResult best = stage();
+    for (int run = 1; run < runs; ++run) {
+      const bench::StageResult r = stage();
+      best.wall = std::min(best.wall, r.wall);
+      best.cpu = std::min(best.cpu, r.cpu);
+    }
+    return best;
+  };
   bench::StageResult typedLoad, typedTotal, edit;
   try {
     const std::string typed = WriteTypedCopy(file, scratch + "-typed.xml");
-    {
+    typedLoad = fastestOf([&] {
       TForm1 form;
       const bench::StageTimer timer;
       form.XMLDocument1->LoadFromFile(rtl::NarrowToWide(typed));
-      typedLoad = timer.Stop();
-    }
-    {
+      return timer.Stop();
+    });
+    typedTotal = fastestOf([&] {
       TForm1 form;
       form.show();
       QApplication::processEvents();
       const bench::StageTimer timer;
       form.LoadXMLFile(typed);
-      typedTotal = timer.Stop();
-    }
+      return timer.Stop();
+    });
     std::remove(typed.c_str());
-    {
+    edit = fastestOf([&] {
       TForm1 form;
       const bench::StageTimer timer;
       form.XMLDocument1->LoadFromFile(rtl::NarrowToWide(file));
       form.XMLDocument1->GetDocumentElement()->AddChild(u"added");
       form.XMLDocument1->SaveToFile(rtl::NarrowToWide(scratch + "-saved.xml"));
-      edit = timer.Stop();
-    }
+      return timer.Stop();
+    });
     std::remove((scratch + "-saved.xml").c_str());
   } catch (...) {
     Die("document type or edit stage failed: " + Message(std::current_exception()));
