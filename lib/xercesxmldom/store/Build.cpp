@@ -139,13 +139,7 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
           xp::AppendNew(made[parent], x);
         made[n] = x;
       }
-      if (store.First(n) != Store::kNone) {
-        n = store.First(n);
-        continue;
-      }
-      while (n != root && store.Next(n) == Store::kNone) n = store.Parent(n);
-      if (n == root) break;
-      n = store.Next(n);
+      n = store.After(n, root);
     }
   };
   Subtree(0);

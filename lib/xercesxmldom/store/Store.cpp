@@ -227,17 +227,9 @@ std::u16string Store::TextOf(uint32_t root) const {
   const uint8_t t = Type(root);
   if (!HoldsChildren(t)) return std::u16string(Text(root));
   std::u16string out;
-  uint32_t n = First(root);
-  while (n != kNone) {
+  for (uint32_t n = First(root); n != kNone; n = After(n, root)) {
     const uint8_t type = Type(n);
     if (type == kText || type == kCData) out += Text(n);
-    if (type == kElement && First(n) != kNone) {
-      n = First(n);
-      continue;
-    }
-    while (n != root && Next(n) == kNone) n = Parent(n);
-    if (n == root) break;
-    n = Next(n);
   }
   return out;
 }

@@ -92,6 +92,14 @@ class Store {
   // then Next); they are not children, and have no siblings in the DOM.
   uint32_t Parent(uint32_t i) const { return At(i).parent; }  // an attribute's: its element
   uint32_t First(uint32_t i) const { return At(i).first; }
+  // The node after n in document order within root's subtree: n's first
+  // child, else the next sibling of n or of its nearest ancestor below
+  // root; kNone past the subtree's end.
+  uint32_t After(uint32_t n, uint32_t root) const {
+    if (First(n) != kNone) return First(n);
+    while (n != root && Next(n) == kNone) n = Parent(n);
+    return n == root ? kNone : Next(n);
+  }
   uint32_t Last(uint32_t i) const { return First(i) == kNone ? kNone : At(First(i)).prev; }
   uint32_t Next(uint32_t i) const { return At(i).next; }
   uint32_t Prev(uint32_t i) const {

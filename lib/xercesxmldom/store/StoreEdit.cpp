@@ -383,17 +383,7 @@ void Normalize(XDoc* doc, uint32_t root) {
       c = next;
     }
   };
-  uint32_t n = root;
-  while (n != Store::kNone) {
-    mergeChildren(n);
-    if (s.First(n) != Store::kNone) {
-      n = s.First(n);
-      continue;
-    }
-    while (n != root && s.Next(n) == Store::kNone) n = s.Parent(n);
-    if (n == root) break;
-    n = s.Next(n);
-  }
+  for (uint32_t n = root; n != Store::kNone; n = s.After(n, root)) mergeChildren(n);
   doc->Touch();
 }
 

@@ -199,17 +199,8 @@ class TStoreTagList final : public rtl::TInterfacedObject<IDOMNodeList>, public 
     if (made_ && version_ == doc_->version) return matches_;
     matches_.clear();
     const Store& s = *doc_->store;
-    uint32_t n = s.First(root_);
-    while (n != Store::kNone) {
+    for (uint32_t n = s.First(root_); n != Store::kNone; n = s.After(n, root_))
       if (s.Type(n) == Store::kElement && Match(s, n)) matches_.push_back(n);
-      if (s.First(n) != Store::kNone) {
-        n = s.First(n);
-        continue;
-      }
-      while (n != root_ && s.Next(n) == Store::kNone) n = s.Parent(n);
-      if (n == root_) break;
-      n = s.Next(n);
-    }
     made_ = true;
     version_ = doc_->version;
     return matches_;
