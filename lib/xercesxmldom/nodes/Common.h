@@ -158,8 +158,9 @@ class TDocument;
 struct NodeCore;
 
 // One Xerces document, alive while any wrapper of it or of one of its nodes
-// lives. Nodes are never released individually (removed nodes stay valid in
-// the document's pool), so a wrapper never dangles.
+// lives. Xerces' nodes are never released individually (removed nodes stay
+// valid in the document's pool); a store's node is freed only once no
+// wrapper and no list names it (Store::Collect), so a wrapper never dangles.
 //
 // A loaded document comes as a store (see Store.h): the Xerces document
 // holds at most its document type until Materialize builds its tree from
@@ -199,11 +200,49 @@ class XDoc : public rtl::TRefCounted {
   // The one live wrapper of each wrapped node, so that a node has one
   // identity however often it is handed out (not counted).
   std::unordered_map<const xc::DOMNode*, NodeCore*> wrappers;
-  // The same for nodes still in the store: slot h of a node whose store
-  // handle is h (slot 0 unused), and the free slots.
-  std::vector<NodeCore*> storeWrappers{nullptr};
+  // The same for nodes still in the store, with the count of lists over
+  // the store that name the node: slot h of a node whose store handle is h
+  // (slot 0 unused), and the free slots. A node with a slot is not freed.
+  struct StoreSlot {
+    NodeCore* wrapper = nullptr;
+    uint32_t lists = 0;
+  };
+  std::vector<StoreSlot> storeSlots{StoreSlot{}};
   std::vector<uint32_t> freeSlots;
   void DropStoreWrapper(uint32_t idx);
+  // A list over the store names idx from its making to its end (the
+  // document itself is never freed).
+  void HoldStoreNode(uint32_t idx) {
+    if (idx != 0) ++storeSlots[SlotOf(idx)].lists;
+  }
+  void LetGoStoreNode(uint32_t idx) {
+    // Once the tree is built, nothing is freed by store index any more.
+    if (idx == 0 || !store) return;
+    const uint32_t h = store->Handle(idx);
+    if (--storeSlots[h].lists == 0 && !storeSlots[h].wrapper) FreeSlot(idx, h);
+  }
+  // The slot of idx, made if it has none; giving it back.
+  uint32_t SlotOf(uint32_t idx) {
+    const uint32_t h = store->Handle(idx);
+    return h ? h : NewSlot(idx);
+  }
+  uint32_t NewSlot(uint32_t idx);
+  void FreeSlot(uint32_t idx, uint32_t h);
+  // Frees what has left the store's tree and nothing names any more, once
+  // enough has left since the last time (Store::Collect). Called where no
+  // change is under way.
+  void CollectStore();
+  size_t collectAt = 0;
+  // What Xerces gives an element it makes by a store name: the defaults
+  // the document type declares for it, each as a store name, value and
+  // marks. Asked once per name: Xerces keeps memory of every element it
+  // makes until its document goes.
+  struct Default {
+    uint32_t name;
+    std::u16string value;
+    bool specified, isId;
+  };
+  std::unordered_map<uint32_t, std::vector<Default>> elementDefaults;
   // Pseudo-attributes "SYSTEM"/"PUBLIC" of the document type, made once.
   std::vector<xc::DOMNode*> doctypeAttrs;
   bool doctypeAttrsMade = false;

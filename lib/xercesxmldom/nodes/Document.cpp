@@ -533,7 +533,7 @@ XDoc::~XDoc() {
   store.reset();
   decltype(byIndex)().swap(byIndex);
   decltype(wrappers)().swap(wrappers);
-  decltype(storeWrappers)().swap(storeWrappers);
+  decltype(storeSlots)().swap(storeSlots);
   decltype(freeSlots)().swap(freeSlots);
   GiveBackMemory();
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdint>
+#include <new>
 #include <stdexcept>
 
 #include "lib/xercesxmldom/parse/Limits.h"
@@ -29,6 +31,12 @@ Region Store::Allocate(size_t bytes) {
 Store::~Store() { CountFreed(bytes_); }
 
 uint32_t Store::NewNode() {
+  if (freed_ != kNone) {
+    const uint32_t i = freed_;
+    freed_ = At(i).next;
+    Mut(i) = Node{0, kNone, kNone, kNone, kNone, kNone, 0, 0, kNone};
+    return i;
+  }
   if (size_ >= kMaxNodes) throw std::length_error("too many nodes");
   if ((size_ & kChunkMask) == 0) {
     chunks_.push_back(Allocate(sizeof(Node) << kChunkBits));
@@ -80,6 +88,7 @@ char16_t* Store::Room(Node& n, size_t units, size_t spare) {
     if (blocks_.size() >= (size_t(1) << 24)) throw std::length_error("too much text");
     blocks_.push_back(Allocate(size * sizeof(char16_t)));
     bytes_ += size * sizeof(char16_t);
+    textBytes_ += size * sizeof(char16_t);
     free_ = Block(blocks_.size() - 1);
     room_ = size;
   }
@@ -89,6 +98,7 @@ char16_t* Store::Room(Node& n, size_t units, size_t spare) {
   char16_t* at = free_;
   free_ += units;
   room_ -= units;
+  used_ += units;
   return at;
 }
 
@@ -96,6 +106,7 @@ void Store::Keep(Node& n, std::u16string_view text) {
   if (text.size() > kMaxText) throw std::length_error("text too long");
   // The node keeps its old text if there is no room for the new one.
   if (!text.empty()) std::memcpy(Room(n, text.size(), 0), text.data(), text.size() * sizeof(char16_t));
+  wasted_ += n.length;
   n.length = static_cast<uint32_t>(text.size());
 }
 
@@ -179,6 +190,8 @@ void Store::AppendText(uint32_t i, std::u16string_view more) {
     std::memcpy(grown.get(), blocks_.back().get(), old * sizeof(char16_t));
     bytes_ -= (old + room_) * sizeof(char16_t);
     bytes_ += size * sizeof(char16_t);
+    textBytes_ -= (old + room_) * sizeof(char16_t);
+    textBytes_ += size * sizeof(char16_t);
     blocks_.back() = std::move(grown);
     free_ = Block(blocks_.size() - 1) + old;
     room_ = size - old;
@@ -190,6 +203,7 @@ void Store::AppendText(uint32_t i, std::u16string_view more) {
     char16_t* moved = Room(n, length, length);
     if (old) std::memcpy(moved, from, old * sizeof(char16_t));
     std::memcpy(moved + old, more.data(), more.size() * sizeof(char16_t));
+    wasted_ += old;
     n.length = static_cast<uint32_t>(length);
     lastText_ = i;
     return;
@@ -197,6 +211,7 @@ void Store::AppendText(uint32_t i, std::u16string_view more) {
   std::memcpy(end, more.data(), more.size() * sizeof(char16_t));
   free_ += more.size();
   room_ -= more.size();
+  used_ += more.size();
   n.length = static_cast<uint32_t>(length);
   lastText_ = i;
 }
@@ -285,6 +300,7 @@ uint32_t Store::FindAttrNS(uint32_t element, std::u16string_view ns, std::u16str
 uint32_t Store::Create(uint8_t type, uint32_t name, std::u16string_view text) {
   const uint32_t i = Make(type, name, text);
   lastText_ = kNone;
+  ListLoose(i);
   return i;
 }
 
@@ -295,6 +311,7 @@ void Store::InsertBefore(uint32_t parent, uint32_t child, uint32_t ref) {
 }
 
 void Store::Unlink(uint32_t child) {
+  ListLoose(child);  // first: if it fails, nothing has changed
   Changed();
   Node& n = Mut(child);
   RingRemove(Mut(n.parent).first, child);
@@ -314,6 +331,7 @@ void Store::LinkAttr(uint32_t element, uint32_t attr, uint32_t before) {
 }
 
 void Store::RemoveAttr(uint32_t attr) {
+  ListLoose(attr);
   Changed();
   Node& n = Mut(attr);
   Node& e = Mut(n.parent);
@@ -324,8 +342,102 @@ void Store::RemoveAttr(uint32_t attr) {
 
 void Store::SetText(uint32_t i, std::u16string_view text) {
   Changed();
-  Keep(Mut(i), text);
+  Node& n = Mut(i);
+  // A text no longer than the old one takes its place (the same values set
+  // again and again do not grow the store); a longer one gets new room.
+  if (!text.empty() && text.size() <= n.length) {
+    std::memmove(Block(n.kind >> 8) + n.offset, text.data(), text.size() * sizeof(char16_t));
+    wasted_ += n.length - text.size();
+    n.length = static_cast<uint32_t>(text.size());
+  } else {
+    Keep(n, text);
+  }
   lastText_ = kNone;
+}
+
+void Store::ListLoose(uint32_t i) {
+  if (At(i).kind & kLoose) return;
+  loose_.push_back(i);
+  Mut(i).kind |= kLoose;
+}
+
+void Store::Free(uint32_t i) {
+  // An element's length counts its attributes.
+  if (!HoldsChildren(Type(i))) wasted_ += At(i).length;
+  Mut(i) = Node{0, kNone, kNone, kNone, freed_, kNone, 0, 0, kNone};
+  freed_ = i;
+}
+
+size_t Store::Collect() {
+  size_t looked = 0;
+  std::vector<uint32_t> kept, subtree;
+  for (const uint32_t root : loose_) {
+    // Freed already with the subtree of an earlier one, or back in a tree.
+    if (!(At(root).kind & kLoose)) continue;
+    Mut(root).kind &= ~kLoose;
+    if (Parent(root) != kNone) continue;
+    subtree.clear();
+    bool held = false;
+    for (uint32_t n = root; n != kNone && !held; n = After(n, root)) {
+      subtree.push_back(n);
+      held = Handle(n) != 0;
+      if (Type(n) == kElement)
+        for (uint32_t a = FirstAttr(n); a != kNone && !held; a = Next(a)) {
+          subtree.push_back(a);
+          held = Handle(a) != 0;
+        }
+    }
+    if (held) {
+      looked += subtree.size();
+      kept.push_back(root);
+      Mut(root).kind |= kLoose;
+      continue;
+    }
+    for (const uint32_t n : subtree) Free(n);
+
+  }
+  loose_ = std::move(kept);
+  if (wasted_ >= kBlockUnits && wasted_ >= used_ - wasted_) Compact();
+  return looked;
+}
+
+void Store::Compact() {
+  // Free places have type 0, which holds no text either.
+  auto holdsText = [&](const Node& n) { return !HoldsChildren(static_cast<uint8_t>(n.kind & kTypeMask)) && n.length; };
+  size_t live = 0;
+  for (uint32_t i = 0; i < size_; ++i)
+    if (holdsText(At(i))) live += At(i).length;
+  // Offsets are 32 bits. Without the memory the blocks stay as they are.
+  const size_t size = live + kBlockUnits;
+  if (size > UINT32_MAX) return;
+  Region fresh;
+  try {
+    fresh = Allocate(size * sizeof(char16_t));
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  char16_t* const base = static_cast<char16_t*>(fresh.get());
+  char16_t* at = base;
+  for (uint32_t i = 0; i < size_; ++i) {
+    Node& n = Mut(i);
+    if (!holdsText(n)) continue;
+    std::memcpy(at, Block(n.kind >> 8) + n.offset, n.length * sizeof(char16_t));
+    n.kind &= 0xFF;  // block 0
+    n.offset = static_cast<uint32_t>(at - base);
+    at += n.length;
+  }
+  blocks_.clear();
+  blocks_.push_back(std::move(fresh));
+  CountFreed(textBytes_);
+  bytes_ = bytes_ - textBytes_ + size * sizeof(char16_t);
+  textBytes_ = size * sizeof(char16_t);
+  free_ = at;
+  room_ = size - live;
+  used_ = live;
+  wasted_ = 0;
+  lastText_ = kNone;
+  // The ID index's keys are views of the old blocks.
+  Changed();
 }
 
 }  // namespace xdom

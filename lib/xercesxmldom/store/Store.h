@@ -11,9 +11,10 @@
 //
 // Nodes live in one array and refer to each other by index; names are
 // interned once per document; text is kept as the scanner delivered it, in
-// large blocks. Index 0 is the document. A node made by a change is
-// appended to the array, whatever its place in the tree; a node that
-// leaves the tree stays in the array (a wrapper may still name it).
+// large blocks. Index 0 is the document. A node made by a change takes the
+// place of a freed one, or is appended to the array, whatever its place in
+// the tree. A node that leaves the tree stays in the array while anything
+// names it (see Collect).
 #pragma once
 
 #include <cstdint>
@@ -120,7 +121,8 @@ class Store {
     Mut(attr).kind |= (specified ? 0 : kDefaulted) | (isId ? kIsId : 0);
   }
 
-  // A number the reader keeps with a node (its wrapper's slot).
+  // A number the reader keeps with a node: nonzero while a wrapper or a
+  // list names it, which keeps it from being freed (see Collect).
   uint32_t Handle(uint32_t i) const { return At(i).handle; }
   void SetHandle(uint32_t i, uint32_t h) { Mut(i).handle = h; }
 
@@ -170,9 +172,22 @@ class Store {
   void AddAttr(uint32_t element, uint32_t attr, uint32_t before = kNone);
   void RemoveAttr(uint32_t attr);
   // Replaces the text of a node that has one (not an element or the
-  // document); the old text's room is not reused.
+  // document); a shorter text takes the old one's place.
   void SetText(uint32_t i, std::u16string_view text);
   void Rename(uint32_t i, uint32_t name) { Mut(i).name = name; }
+
+  // ---- nodes outside the tree. A node that leaves the tree (Unlink,
+  // RemoveAttr) or is made outside it (Create) is listed as loose.
+
+  size_t Loose() const { return loose_.size(); }
+  // Frees each loose node still outside the tree, with its subtree and
+  // their attributes, unless a node there has a handle; the next nodes
+  // made take the freed places. Then, once the texts no node holds any
+  // more outweigh the ones held (and a block), the held ones are copied
+  // together into one block and the old blocks go. Only between changes: a
+  // change may hold nodes it made that nothing names yet, or views of
+  // texts. Returns how many nodes of the kept subtrees it looked at.
+  size_t Collect();
 
  private:
   // 36 bytes. The first child's prev is the last child. An element's
@@ -196,6 +211,8 @@ class Store {
   static constexpr uint32_t kTypeMask = 0x1F;
   static constexpr uint32_t kDefaulted = 0x20;
   static constexpr uint32_t kIsId = 0x40;
+  // Listed in loose_. A freed node has type 0 and no marks.
+  static constexpr uint32_t kLoose = 0x80;
 
   // Nodes are kept in fixed chunks, so the array never moves while it
   // grows (no copy, no doubled peak).
@@ -204,7 +221,11 @@ class Store {
   Node& Mut(uint32_t i) { return static_cast<Node*>(chunks_[i >> kChunkBits].get())[i & kChunkMask]; }
   // Memory for a chunk or block; in huge pages once the store is large.
   Region Allocate(size_t bytes);
+  // A place for a node: a freed one, or a new one at the end.
   uint32_t NewNode();
+  void ListLoose(uint32_t i);
+  void Free(uint32_t i);
+  void Compact();
   // A new node with its text, in no ring yet.
   uint32_t Make(uint8_t type, uint32_t name, std::u16string_view text);
   // units of text space, in a new block with spare units more when the
@@ -228,6 +249,8 @@ class Store {
 
   std::vector<Region> chunks_;
   uint32_t size_ = 0;
+  std::vector<uint32_t> loose_;
+  uint32_t freed_ = kNone;  // freed places, linked by next
   std::vector<Name> names_;
   struct Recent {
     const char16_t* qname = nullptr;
@@ -241,6 +264,11 @@ class Store {
   char16_t* Block(size_t b) const { return static_cast<char16_t*>(blocks_[b].get()); }
   char16_t* free_ = nullptr;
   size_t room_ = 0;
+  // Units of text handed out, those of them no node holds any more (an old
+  // text replaced or moved, a freed node's), and the blocks' bytes.
+  size_t used_ = 0;
+  size_t wasted_ = 0;
+  uint64_t textBytes_ = 0;
   // The node whose text was made last, which AppendText may extend in place.
   // Changes do not extend texts: they reset it.
   uint32_t lastText_ = kNone;

@@ -105,13 +105,43 @@ uint32_t PlaceOf(XDoc* doc, uint32_t parent, IDOMNode* ref) {
   return i;
 }
 
-// A new attribute of the store like a, an attribute of a Xerces element:
-// name, value and marks.
-uint32_t AttributeLike(Store& s, xc::DOMAttr* a) {
-  const XMLCh* uri = a->getNamespaceURI();
-  const uint32_t name = a->getLocalName() ? s.Intern(uri ? uri : u"", a->getName()) : s.Intern(u"", a->getName(), true);
-  const uint32_t made = s.Create(Store::kAttribute, name, ops::ValueOf(a));
-  s.MarkAttr(made, a->getSpecified(), a->isId());
+// The defaults of an element of the store name `name`, found in the element
+// make() gives (Xerces' check of the name, which throws for a bad one) the
+// first time.
+template <class Make>
+const std::vector<XDoc::Default>& DefaultsOf(XDoc* doc, uint32_t name, Make&& make) {
+  if (const auto it = doc->elementDefaults.find(name); it != doc->elementDefaults.end()) return it->second;
+  Store& s = *doc->store;
+  std::vector<XDoc::Default> found;
+  xc::DOMElement* probe = make();
+  try {
+    xc::DOMNamedNodeMap* defaults = probe->getAttributes();
+    for (XMLSize_t i = 0; defaults && i < defaults->getLength(); ++i) {
+      auto* a = static_cast<xc::DOMAttr*>(defaults->item(i));
+      const XMLCh* uri = a->getNamespaceURI();
+      found.push_back({a->getLocalName() ? s.Intern(uri ? uri : u"", a->getName()) : s.Intern(u"", a->getName(), true),
+                       ops::ValueOf(a), a->getSpecified(), a->isId()});
+    }
+    probe->release();
+  } catch (...) {
+    probe->release();
+    throw;
+  }
+  return doc->elementDefaults.emplace(name, std::move(found)).first->second;
+}
+
+// The defaults Xerces gives an element it makes by the qualified name of
+// element, as createElement makes it.
+const std::vector<XDoc::Default>& DefaultsByName(XDoc* doc, uint32_t element) {
+  Store& s = *doc->store;
+  const std::u16string qname(s.NameOf(element).qname);
+  return DefaultsOf(doc, s.Intern(u"", qname, true), [&] { return doc->doc->createElement(qname.c_str()); });
+}
+
+// A new attribute of the store made as d, outside the tree.
+uint32_t Made(Store& s, const XDoc::Default& d) {
+  const uint32_t made = s.Create(Store::kAttribute, d.name, d.value);
+  s.MarkAttr(made, d.specified, d.isId);
   return made;
 }
 
@@ -121,17 +151,9 @@ uint32_t AttributeLike(Store& s, xc::DOMAttr* a) {
 // it, and looks the stand-in up by the removed attribute's name.
 uint32_t DefaultFor(XDoc* doc, uint32_t element, uint32_t attr) {
   Store& s = *doc->store;
-  const std::u16string qname(s.NameOf(element).qname), name(s.NameOf(attr).qname);
-  xc::DOMElement* probe = doc->doc->createElement(qname.c_str());
-  try {
-    auto* d = static_cast<xc::DOMAttr*>(probe->getAttributes()->getNamedItem(name.c_str()));
-    const uint32_t made = d ? AttributeLike(s, d) : Store::kNone;
-    probe->release();
-    return made;
-  } catch (...) {
-    probe->release();
-    throw;
-  }
+  for (const XDoc::Default& d : DefaultsByName(doc, element))
+    if (s.Names()[d.name].qname == s.NameOf(attr).qname) return Made(s, d);
+  return Store::kNone;
 }
 
 // Gives element the defaults the document type declares for its name that
@@ -141,19 +163,8 @@ uint32_t DefaultFor(XDoc* doc, uint32_t element, uint32_t attr) {
 // save can write; here the imported one stands alone.
 void AddDefaults(XDoc* doc, uint32_t element) {
   Store& s = *doc->store;
-  const std::u16string qname(s.NameOf(element).qname);
-  xc::DOMElement* probe = doc->doc->createElement(qname.c_str());
-  try {
-    xc::DOMNamedNodeMap* defaults = probe->getAttributes();
-    for (XMLSize_t i = 0; defaults && i < defaults->getLength(); ++i) {
-      auto* d = static_cast<xc::DOMAttr*>(defaults->item(i));
-      if (s.FindAttr(element, std::u16string_view(d->getName())) == Store::kNone) s.AddAttr(element, AttributeLike(s, d));
-    }
-    probe->release();
-  } catch (...) {
-    probe->release();
-    throw;
-  }
+  for (const XDoc::Default& d : DefaultsByName(doc, element))
+    if (s.FindAttr(element, s.Names()[d.name].qname) == Store::kNone) s.AddAttr(element, Made(s, d));
 }
 
 // Xerces refuses a bad name when it makes the node; a node made for the
@@ -161,6 +172,13 @@ void AddDefaults(XDoc* doc, uint32_t element) {
 template <class Make>
 void CheckName(Make&& make) {
   make()->release();
+}
+
+// The store, what has left it freed first: each change starts here, before
+// it makes anything that nothing names yet.
+Store& Ready(XDoc* doc) {
+  doc->CollectStore();
+  return *doc->store;
 }
 
 }  // namespace
@@ -171,7 +189,7 @@ uint32_t IndexOf(XDoc* doc, IDOMNode* n) {
 }
 
 bool InsertBefore(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* ref, IDOMNode** r) {
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   const uint32_t c = ChildOf(doc, parent, child);
   if (c == Store::kNone || !StoreHolds(s, parent, c)) return false;
   const uint32_t before = ref ? PlaceOf(doc, parent, ref) : Store::kNone;
@@ -184,7 +202,7 @@ bool InsertBefore(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* ref, ID
 }
 
 bool ReplaceChild(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* old, IDOMNode** r) {
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   const uint32_t c = ChildOf(doc, parent, child);
   if (c == Store::kNone) return false;
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
@@ -200,7 +218,7 @@ bool ReplaceChild(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* old, ID
 }
 
 bool RemoveChild(XDoc* doc, uint32_t parent, IDOMNode* old, IDOMNode** r) {
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
   const uint32_t o = PlaceOf(doc, parent, old);
   // The document type belongs to Xerces' document too.
@@ -212,7 +230,7 @@ bool RemoveChild(XDoc* doc, uint32_t parent, IDOMNode* old, IDOMNode** r) {
 }
 
 void SetNodeValue(XDoc* doc, uint32_t node, WideStringView value) {
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   const std::u16string v = Z(value);
   switch (s.Type(node)) {
     case Store::kElement:
@@ -231,7 +249,7 @@ void SetNodeValue(XDoc* doc, uint32_t node, WideStringView value) {
 }
 
 void SetText(XDoc* doc, uint32_t node, WideStringView text) {
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   if (s.Type(node) != Store::kElement && s.Type(node) != Store::kFragment) return SetNodeValue(doc, node, text);
   const std::u16string v = Z(text);
   // Made first: if it fails, nothing has changed.
@@ -318,7 +336,8 @@ class Copier {
 }  // namespace
 
 uint32_t Clone(XDoc* doc, uint32_t node, bool deep) {
-  Copier copier(*doc->store, *doc->store, false);
+  Store& s = Ready(doc);
+  Copier copier(s, s, false);
   return copier.Tree(node, deep);
 }
 
@@ -349,7 +368,7 @@ IDOMNode* CloneDocument(XDoc* doc, bool deep) {
 uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep) {
   NodeCore* core = CoreOf(imported);
   if (!core || !core->InStore()) return Store::kNone;
-  Store& to = *doc->store;
+  Store& to = Ready(doc);
   const Store& from = *core->doc->store;
   const uint8_t type = from.Type(core->idx);
   if (type == Store::kDocument || type == Store::kDocType) return Store::kNone;
@@ -358,7 +377,7 @@ uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep) {
 }
 
 void Normalize(XDoc* doc, uint32_t root) {
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   std::u16string merged;
   auto mergeChildren = [&](uint32_t parent) {
     uint32_t c = s.First(parent);
@@ -388,7 +407,7 @@ void Normalize(XDoc* doc, uint32_t root) {
 }
 
 void SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringView value) {
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   const std::u16string n = Z(name), v = Z(value);
   uint32_t a = s.FindAttr(element, n);
   if (a == Store::kNone) {
@@ -403,7 +422,7 @@ void SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringVi
 }
 
 void SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringView qname, WideStringView value) {
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   const std::u16string n = Z(ns), q = Z(qname), v = Z(value);
   CheckName([&] { return doc->doc->createAttributeNS(NullIfEmpty(n), q.c_str()); });
   const size_t colon = q.find(u':');
@@ -423,7 +442,7 @@ void SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringVi
 }
 
 bool SetAttributeNode(XDoc* doc, uint32_t element, IDOMNode* attr, bool byNamespace, uint32_t* old) {
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   const uint32_t a = IndexOf(doc, attr);
   // Xerces' own answers for a node on this element already, and for one
   // without namespace information set by namespace.
@@ -440,7 +459,7 @@ bool SetAttributeNode(XDoc* doc, uint32_t element, IDOMNode* attr, bool byNamesp
 }
 
 void RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr) {
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   if (attr != Store::kNone) {
     if (s.Parent(attr) != element) Refuse(xc::DOMException::NOT_FOUND_ERR);
     const uint32_t standIn = s.DocType() != Store::kNone ? DefaultFor(doc, element, attr) : Store::kNone;
@@ -452,22 +471,16 @@ void RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr) {
 
 uint32_t CreateElement(XDoc* doc, const std::u16string* ns, WideStringView qname) {
   const std::u16string q = Z(qname);
+  Store& s = Ready(doc);
   // Xerces' own checks the name and gives the defaults the document type
   // declares for it, which the new element has too.
-  xc::DOMElement* probe =
-      ns ? doc->doc->createElementNS(NullIfEmpty(*ns), q.c_str()) : doc->doc->createElement(q.c_str());
-  Store& s = *doc->store;
-  try {
-    const uint32_t e = s.Create(Store::kElement, ns ? s.Intern(*ns, q) : s.Intern(u"", q, true), {});
-    xc::DOMNamedNodeMap* defaults = probe->getAttributes();
-    for (XMLSize_t i = 0; defaults && i < defaults->getLength(); ++i)
-      s.AddAttr(e, AttributeLike(s, static_cast<xc::DOMAttr*>(defaults->item(i))));
-    probe->release();
-    return e;
-  } catch (...) {
-    probe->release();
-    throw;
-  }
+  const uint32_t name = ns ? s.Intern(*ns, q) : s.Intern(u"", q, true);
+  const std::vector<XDoc::Default>& defaults = DefaultsOf(doc, name, [&] {
+    return ns ? doc->doc->createElementNS(NullIfEmpty(*ns), q.c_str()) : doc->doc->createElement(q.c_str());
+  });
+  const uint32_t e = s.Create(Store::kElement, name, {});
+  for (const XDoc::Default& d : defaults) s.AddAttr(e, Made(s, d));
+  return e;
 }
 
 uint32_t CreateAttribute(XDoc* doc, const std::u16string* ns, WideStringView qname) {
@@ -476,20 +489,20 @@ uint32_t CreateAttribute(XDoc* doc, const std::u16string* ns, WideStringView qna
     CheckName([&] { return doc->doc->createAttributeNS(NullIfEmpty(*ns), q.c_str()); });
   else
     CheckName([&] { return doc->doc->createAttribute(q.c_str()); });
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   return s.Create(Store::kAttribute, ns ? s.Intern(*ns, q) : s.Intern(u"", q, true), {});
 }
 
 uint32_t CreateData(XDoc* doc, uint8_t type, WideStringView data) {
-  return doc->store->Create(type, Store::kNone, Z(data));
+  return Ready(doc).Create(type, Store::kNone, Z(data));
 }
 
-uint32_t CreateFragment(XDoc* doc) { return doc->store->Create(Store::kFragment, Store::kNone, {}); }
+uint32_t CreateFragment(XDoc* doc) { return Ready(doc).Create(Store::kFragment, Store::kNone, {}); }
 
 uint32_t CreateProcessingInstruction(XDoc* doc, WideStringView target, WideStringView data) {
   const std::u16string t = Z(target), d = Z(data);
   CheckName([&] { return doc->doc->createProcessingInstruction(t.c_str(), d.c_str()); });
-  Store& s = *doc->store;
+  Store& s = Ready(doc);
   return s.Create(Store::kPI, s.Intern(u"", t), d);
 }
 

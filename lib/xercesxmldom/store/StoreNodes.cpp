@@ -2,6 +2,8 @@
 // that turns the store into a Xerces tree.
 #include "lib/xercesxmldom/nodes/Nodes.h"
 
+#include <algorithm>
+
 #include "lib/xercesxmldom/store/Build.h"
 #include "lib/xercesxmldom/store/ListCursor.h"
 
@@ -58,7 +60,8 @@ class StoreCursor {
 // the Xerces list of the same parent.
 class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, public rtl::TBlockCached {
  public:
-  TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) {}
+  TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) { doc->HoldStoreNode(parent); }
+  ~TStoreChildList() override { doc_->LetGoStoreNode(parent_); }
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNodeList* l = Built()) return l->Item(index, r);
@@ -88,7 +91,8 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, publi
 // type goes to Xerces' map, which looks its defaults up by namespace.
 class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, public rtl::TBlockCached {
  public:
-  TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) {}
+  TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) { doc->HoldStoreNode(element); }
+  ~TStoreAttrMap() override { doc_->LetGoStoreNode(element_); }
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNamedNodeMap* m = Built()) return m->Item(index, r);
@@ -171,7 +175,10 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
 class TStoreTagList final : public rtl::TInterfacedObject<IDOMNodeList>, public rtl::TBlockCached {
  public:
   TStoreTagList(XDoc* doc, uint32_t root, const std::u16string* ns, std::u16string name)
-      : doc_(doc), root_(root), byNs_(ns != nullptr), ns_(ns ? *ns : std::u16string()), name_(std::move(name)) {}
+      : doc_(doc), root_(root), byNs_(ns != nullptr), ns_(ns ? *ns : std::u16string()), name_(std::move(name)) {
+    doc->HoldStoreNode(root);
+  }
+  ~TStoreTagList() override { doc_->LetGoStoreNode(root_); }
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNodeList* l = Built()) return l->Item(index, r);
@@ -261,8 +268,9 @@ IDOMNamedNodeMap* StoreAttributes(XDoc* doc, uint32_t element) {
 IDOMNode* WrapAt(XDoc* doc, uint32_t idx) {
   if (idx == 0) return WrapDocument(doc);
   Store& store = *doc->store;
-  if (const uint32_t h = store.Handle(idx)) {
-    IDOMNode* existing = doc->storeWrappers[h]->self;
+  const uint32_t h = store.Handle(idx);
+  if (h && doc->storeSlots[h].wrapper) {
+    IDOMNode* existing = doc->storeSlots[h].wrapper->self;
     existing->AddRef();
     return existing;
   }
@@ -271,30 +279,48 @@ IDOMNode* WrapAt(XDoc* doc, uint32_t idx) {
   const uint8_t type = store.Type(idx);
   IDOMNode* r = NewWrapper(doc, type, type == Store::kDocType ? doc->doc->getDoctype() : nullptr, idx, &core);
   r->AddRef();
-  uint32_t h;
   try {
-    if (doc->freeSlots.empty()) {
-      h = static_cast<uint32_t>(doc->storeWrappers.size());
-      doc->storeWrappers.push_back(core);
-    } else {
-      h = doc->freeSlots.back();
-      doc->freeSlots.pop_back();
-      doc->storeWrappers[h] = core;
-    }
+    doc->storeSlots[doc->SlotOf(idx)].wrapper = core;
   } catch (...) {
     r->Release();
     throw;
   }
-  store.SetHandle(idx, h);
   core->self = r;
   return r;
 }
 
+uint32_t XDoc::NewSlot(uint32_t idx) {
+  uint32_t h;
+  if (freeSlots.empty()) {
+    h = static_cast<uint32_t>(storeSlots.size());
+    storeSlots.emplace_back();
+  } else {
+    h = freeSlots.back();
+    freeSlots.pop_back();
+  }
+  store->SetHandle(idx, h);
+  return h;
+}
+
+void XDoc::FreeSlot(uint32_t idx, uint32_t h) {
+  store->SetHandle(idx, 0);
+  freeSlots.push_back(h);
+}
+
 void XDoc::DropStoreWrapper(uint32_t idx) {
   const uint32_t h = store->Handle(idx);
-  store->SetHandle(idx, 0);
-  storeWrappers[h] = nullptr;
-  freeSlots.push_back(h);
+  storeSlots[h].wrapper = nullptr;
+  if (storeSlots[h].lists == 0) FreeSlot(idx, h);
+}
+
+void XDoc::CollectStore() {
+  // At least this many loose nodes between two collections, and more when
+  // the last one looked at many nodes it had to keep, so that the looking
+  // costs a few steps for each node made or taken out.
+  constexpr size_t kCollectFrom = 64;
+  if (!store || store->Loose() < collectAt) return;
+  const size_t looked = store->Collect();
+  collectAt = store->Loose() + std::max(kCollectFrom, looked / 4);
 }
 
 void XDoc::Materialize() {
@@ -305,12 +331,12 @@ void XDoc::Materialize() {
   try {
     made = BuildTree(*store, doc, attrOrder);
     // The wrappers made over the store are found under their Xerces nodes.
-    for (NodeCore* core : storeWrappers)
-      if (core) wrappers.emplace(made[core->idx], core);
+    for (const StoreSlot& slot : storeSlots)
+      if (slot.wrapper) wrappers.emplace(made[slot.wrapper->idx], slot.wrapper);
   } catch (...) {
     if (!made.empty())
-      for (NodeCore* core : storeWrappers)
-        if (core) wrappers.erase(made[core->idx]);
+      for (const StoreSlot& slot : storeSlots)
+        if (slot.wrapper) wrappers.erase(made[slot.wrapper->idx]);
     // The document type was there before.
     for (xc::DOMNode* c = doc->getFirstChild(); c;) {
       xc::DOMNode* next = c->getNextSibling();
@@ -321,9 +347,9 @@ void XDoc::Materialize() {
   }
   byIndex = std::move(made);
   attrOrder.Seal();
-  for (NodeCore* core : storeWrappers)
-    if (core) core->node_ = byIndex[core->idx];
-  storeWrappers.assign(1, nullptr);
+  for (const StoreSlot& slot : storeSlots)
+    if (slot.wrapper) slot.wrapper->node_ = byIndex[slot.wrapper->idx];
+  storeSlots.assign(1, StoreSlot{});
   freeSlots.clear();
   store.reset();
 }
