@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -431,6 +432,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   bool CachesAttributeNodes() const { return FAttributeNodes && !FLooseAttributes; }
   // Whether the node keeps any list.
   bool CachesLists() const { return FChildNodes || CachesAttributeNodes(); }
+  // Whether freeing the node can free no other node: a plain wrapper with
+  // nothing extra that caches no list.
+  bool GoesAtOnce() const;
   // The DOM document the node belongs to (the node itself for a document).
   rtl::ComPtr<IDOMDocument> DOMDocument();
   bool IsDocElement() const { return FIsDocElement; }
@@ -548,7 +552,14 @@ TXMLNodeClass NodeClassOf() {
 // The layer's object behind a reference, or null for another
 // implementation (or null). Not counted.
 TXMLNode* NodeObjectOf(IXMLNode* node);
-TXMLNodeList* ListObjectOf(IXMLNodeList* list);
+TXMLNodeList* ListObjectByIdentity(IXMLNodeList* list);
+// Nearly every list is this layer's plain one, told by its exact type
+// without a call; any other asks the object for its identity.
+inline TXMLNodeList* ListObjectOf(IXMLNodeList* list) {
+  if (!list) return nullptr;
+  if (typeid(*list) == typeid(TXMLNodeList)) return static_cast<TXMLNodeList*>(list);
+  return ListObjectByIdentity(list);
+}
 
 // ---------------------------------------------------------------------------
 // TXMLDocument

@@ -29,89 +29,108 @@ namespace {
 // release their lists... On a deep document that chain would recurse once
 // per level. Instead, a node whose count drops to 0 while another node is
 // being destroyed on this thread is queued, and the outermost destruction
-// drains the queue in a loop.
-struct DestroyQueue {
-  std::vector<TXMLNode*> pending;
-  bool draining = false;
-  // The link references that the nodes freed meanwhile let go, released
-  // together when the draining ends or another link comes: the siblings
-  // of a list share both links, and each release is an atomic change.
-  template <class Link>
-  struct Deferred {
-    Link* link = nullptr;
-    int32_t count = 0;
-    void Add(Link* next) {
-      if (next != link) {
-        Flush();
-        link = next;
-      }
-      ++count;
+// drains the queue in a loop. A node that caches no list and is of no class
+// of its own cannot release another node: it goes at once.
+//
+// The link references that the nodes freed meanwhile let go are released
+// together when the draining ends or another link comes: the siblings of a
+// list share both links, and each release is an atomic change.
+template <class Link>
+struct Deferred {
+  Link* link = nullptr;
+  int32_t count = 0;
+  void Add(Link* next) {
+    if (next != link) {
+      Flush();
+      link = next;
     }
-    void Flush() {
-      if (count) link->Release(count);
-      link = nullptr;
-      count = 0;
-    }
-  };
-  Deferred<TXMLNodeLink> parentLinks;
-  Deferred<TXMLDocLink> docLinks;
-
-  void Drain() {
-    while (!pending.empty()) {
-      TXMLNode* next = pending.back();
-      pending.pop_back();
-      delete next;
-    }
-    parentLinks.Flush();
-    docLinks.Flush();
-    draining = false;
+    ++count;
+  }
+  void Flush() {
+    if (count) link->Release(count);
+    link = nullptr;
+    count = 0;
   }
 };
-thread_local DestroyQueue tDestroyQueue;
+
+// Everything the layer keeps per thread, in one place: every node freed and
+// every list let go reaches it, and each thread-local costs a lookup. No
+// constructor or destructor, so no check of its initialisation either.
+struct ThreadState {
+  // The queue of the outermost destruction; null while none is draining.
+  std::vector<TXMLNode*>* pending = nullptr;
+  Deferred<TXMLNodeLink> parentLinks;
+  Deferred<TXMLDocLink> docLinks;
+  // Set while the layer's own passing holds make counts rise and fall (a
+  // node letting go of its lists, references moved between documents, a
+  // list cached or dropped): a count falling to one meanwhile must not
+  // start another letting go in the middle of it.
+  bool keepLists = false;
+};
+constinit thread_local ThreadState tStateStorage;
+
+// The thread's state, its address looked up once per call (see
+// rtl::detail::ThreadBlockCache).
+ThreadState& ThisThread() {
+  ThreadState* state = &tStateStorage;
+  asm("" : "+r"(state));
+  return *state;
+}
 
 // Queues the nodes freed while it lasts, and frees them when the outermost
 // one ends: a list let go frees its nodes together.
 class TDestroyScope {
  public:
-  TDestroyScope() : queue_(tDestroyQueue), outer_(queue_.draining) { queue_.draining = true; }
+  explicit TDestroyScope(ThreadState& state) : state_(state), outer_(state.pending != nullptr) {
+    if (!outer_) state_.pending = &queue_;
+  }
   ~TDestroyScope() {
-    if (!outer_) queue_.Drain();
+    if (outer_) return;
+    while (!queue_.empty()) {
+      TXMLNode* next = queue_.back();
+      queue_.pop_back();
+      delete next;
+    }
+    state_.parentLinks.Flush();
+    state_.docLinks.Flush();
+    state_.pending = nullptr;
   }
   TDestroyScope(const TDestroyScope&) = delete;
   TDestroyScope& operator=(const TDestroyScope&) = delete;
 
  private:
-  DestroyQueue& queue_;
+  ThreadState& state_;
+  std::vector<TXMLNode*> queue_;
   bool outer_;
 };
 
-// Out of line: only a node's last release reaches the thread's queue.
+// Out of line: only a node's last release reaches the thread's state.
 [[gnu::noinline]] void DestroyNode(TXMLNode* node) {
-  DestroyQueue& queue = tDestroyQueue;
-  if (queue.draining) {
-    queue.pending.push_back(node);
+  ThreadState& state = ThisThread();
+  if (state.pending) {
+    if (node->GoesAtOnce())
+      delete node;
+    else
+      state.pending->push_back(node);
     return;
   }
-  const TDestroyScope scope;
+  const TDestroyScope scope(state);
   delete node;
 }
 
 const TNodeClassArray kNoClasses;
 
-// Set while the layer's own passing holds make counts rise and fall (a node
-// letting go of its lists, references moved between documents, a list
-// cached or dropped): a count falling to one meanwhile must not start
-// another letting go in the middle of it.
-thread_local bool tKeepLists = false;
-
 class TKeepListsScope {
  public:
-  TKeepListsScope() : outer_(tKeepLists) { tKeepLists = true; }
-  ~TKeepListsScope() { tKeepLists = outer_; }
+  explicit TKeepListsScope(ThreadState& state = ThisThread()) : state_(state), outer_(state.keepLists) {
+    state_.keepLists = true;
+  }
+  ~TKeepListsScope() { state_.keepLists = outer_; }
   TKeepListsScope(const TKeepListsScope&) = delete;
   TKeepListsScope& operator=(const TKeepListsScope&) = delete;
 
  private:
+  ThreadState& state_;
   bool outer_;
 };
 
@@ -252,9 +271,9 @@ TXMLNode::~TXMLNode() {
       siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
     }
   }
-  if (DestroyQueue& queue = tDestroyQueue; queue.draining) {
-    if (FParentLink) queue.parentLinks.Add(FParentLink);
-    if (FDocLink) queue.docLinks.Add(FDocLink);
+  if (ThreadState& state = ThisThread(); state.pending) {
+    if (FParentLink) state.parentLinks.Add(FParentLink);
+    if (FDocLink) state.docLinks.Add(FDocLink);
     return;
   }
   if (FParentLink) FParentLink->Release();
@@ -349,7 +368,7 @@ TXMLNode* NodeObjectOf(IXMLNode* node) {
   return nullptr;
 }
 
-TXMLNodeList* ListObjectOf(IXMLNodeList* list) {
+TXMLNodeList* ListObjectByIdentity(IXMLNodeList* list) {
   void* object = nullptr;
   if (list && rtl::Succeeded(list->QueryInterface(TXMLNodeList::kObjectIID, &object)))
     return static_cast<TXMLNodeList*>(object);
@@ -386,7 +405,7 @@ int32_t TXMLNode::Release() {
     DestroyNode(this);
     return 0;
   }
-  if (n == 1 && (FChildNodes || FAttributeNodes) && !tKeepLists) LetGoOfUnheldLists();
+  if (n == 1 && (FChildNodes || FAttributeNodes) && !ThisThread().keepLists) LetGoOfUnheldLists();
   if (FIsDocElement)
     if (TXMLDocument* doc = HoldingDocument()) doc->Release();  // may free this node too
   return n;
@@ -496,6 +515,8 @@ void TXMLNode::CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXM
   if (auto* list = ListObjectOf(field.get()); list && list->Owner() == this) list->SetCached(true);
 }
 
+bool TXMLNode::GoesAtOnce() const { return !CachesLists() && !FExtra && typeid(*this) == typeid(TXMLNode); }
+
 bool TXMLNode::KeepsState() const { return FReadOnly || FExtra || typeid(*this) != typeid(TXMLNode); }
 
 void TXMLNode::LetGoOfUnheldLists() {
@@ -505,8 +526,9 @@ void TXMLNode::LetGoOfUnheldLists() {
   // alone and keeps its lists: a caller building it up through them must
   // not pay a rebuild on every call.
   if (KeepsState() || (!StoredParent() && FNodeType != ntAttribute)) return;
-  const TKeepListsScope keep;
-  const TDestroyScope together;
+  ThreadState& state = ThisThread();
+  const TKeepListsScope keep(state);
+  const TDestroyScope together(state);
   // Told while the cache's reference still counts, as CacheList tells it;
   // the list found is this node's own, so it need not be asked again. A
   // loose list is not the cache's: whoever holds it keeps it.
