@@ -140,4 +140,17 @@ inline void CachedFree(void* block, std::size_t size) noexcept {
 }
 #endif
 
+// An allocator over the cache, for the small item arrays of the many short
+// lists a walk makes and frees.
+template <class T>
+struct TCachedAllocator {
+  using value_type = T;
+  TCachedAllocator() noexcept = default;
+  template <class U>
+  TCachedAllocator(const TCachedAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return static_cast<T*>(CachedAllocate(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) noexcept { CachedFree(p, n * sizeof(T)); }
+  friend bool operator==(const TCachedAllocator&, const TCachedAllocator&) { return true; }
+};
+
 }  // namespace rtl

@@ -279,6 +279,9 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
 
  private:
   void Rebuild();
+  // Sync once anything changed since the list last matched: out of line,
+  // so that the common case, nothing changed, is inlined into every read.
+  [[gnu::noinline]] void SyncTo(uint64_t now);
   void LeaveUpdateMode();
   // A loose list that gained items or entered update mode is cached by
   // its owner from now on, as any other list.
@@ -488,6 +491,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   struct Extra;
   Extra& Ext();
   void AssignChildNodeClasses(const TNodeClassArray& classes);
+  // The destructor's part for a node with lists or hosting ties: out of
+  // line, the many plain nodes a walk frees skip it.
+  [[gnu::noinline]] void ForgetListsAndHosts();
   // Stores value in a list field, telling both lists whether their owner
   // caches them.
   void CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& value);

@@ -134,19 +134,6 @@ class TKeepListsScope {
   bool outer_;
 };
 
-// Holds a list's lock across a run of calls on it: each call then takes the
-// lock again for the price of a compare, not of the mutex.
-class TListLock {
- public:
-  explicit TListLock(const rtl::TInterfaceList<IXMLNode>& list) : list_(list) { list_.Lock(); }
-  ~TListLock() { list_.Unlock(); }
-  TListLock(const TListLock&) = delete;
-  TListLock& operator=(const TListLock&) = delete;
-
- private:
-  const rtl::TInterfaceList<IXMLNode>& list_;
-};
-
 // Whether dropping owner's cached list changes nothing anyone can observe:
 // only the owner's cache holds it, it follows the DOM (not in update mode,
 // not a list of its user's), and every node it lists is held by nothing but
@@ -164,12 +151,15 @@ TXMLNodeList* Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
     IXMLNode* const item = items.UnlockedGet(i).get();
     if (!item) return nullptr;
     // The plain wrapper, nearly every item, is told by its exact type
-    // without asking the object for its identity.
-    const TXMLNode* node = typeid(*item) == typeid(TXMLNode)
-                               ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item))
-                               : NodeObjectOf(item);
+    // without asking the object for its identity, and asked whether it
+    // keeps state without a virtual call.
+    const bool plain = typeid(*item) == typeid(TXMLNode);
+    const TXMLNode* node =
+        plain ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item)) : NodeObjectOf(item);
     // One: the list's reference.
-    if (!node || node->RefCount() != 1 || node->KeepsState() || node->CachesLists()) return nullptr;
+    if (!node || node->RefCount() != 1 || node->CachesLists() ||
+        (plain ? node->TXMLNode::KeepsState() : node->KeepsState()))
+      return nullptr;
   }
   return list;
 }
@@ -259,6 +249,18 @@ TXMLNode::~TXMLNode() {
     FSelfLink->Clear();
     FSelfLink->Release();
   }
+  // Nearly every node a walk frees has neither.
+  if (FChildNodes || FAttributeNodes || FExtra) ForgetListsAndHosts();
+  if (ThreadState& state = ThisThread(); state.pending) {
+    if (FParentLink) state.parentLinks.Add(FParentLink);
+    if (FDocLink) state.docLinks.Add(FDocLink);
+    return;
+  }
+  if (FParentLink) FParentLink->Release();
+  if (FDocLink) FDocLink->Release();
+}
+
+void TXMLNode::ForgetListsAndHosts() {
   DropLooseAttributes();  // held lists hold this node: none is left
   for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
     if (auto* list = ListObjectOf(field->get()); list && list->Owner() == this)
@@ -271,13 +273,6 @@ TXMLNode::~TXMLNode() {
       siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
     }
   }
-  if (ThreadState& state = ThisThread(); state.pending) {
-    if (FParentLink) state.parentLinks.Add(FParentLink);
-    if (FDocLink) state.docLinks.Add(FDocLink);
-    return;
-  }
-  if (FParentLink) FParentLink->Release();
-  if (FDocLink) FDocLink->Release();
 }
 
 TXMLNodeLink* TXMLNode::Link() {
@@ -471,11 +466,12 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
   if (map) {
     int32_t length = 0;
     DOMCheck(map->GetLength(&length), "GetLength");
-    const TListLock lock(list->List());
+    // Nobody else sees the list yet: it is filled without its lock.
+    list->List().UnlockedReserve(length);
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> attr;
       DOMCheck(map->Item(i, attr.put()), "Item");
-      list->List().Add(CreateAttributeNode(std::move(attr)));
+      list->List().UnlockedAdd(CreateAttributeNode(std::move(attr)));
     }
   }
   list->SetSource(TXMLNodeList::lsAttributes);
@@ -490,13 +486,13 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
   if (children) {
     int32_t length = 0;
     DOMCheck(children->GetLength(&length), "GetLength");
-    const TListLock lock(list->List());
-    list->List().Reserve(length);
+    // Nobody else sees the list yet: it is filled without its lock.
+    list->List().UnlockedReserve(length);
     const TPrepaidLinks prepaid(this, length);
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> child;
       DOMCheck(children->Item(i, child.put()), "Item");
-      list->List().Add(CreateChildNode(std::move(child)));
+      list->List().UnlockedAdd(CreateChildNode(std::move(child)));
     }
   }
   list->SetSource(TXMLNodeList::lsChildren);
@@ -579,7 +575,9 @@ rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(rtl::ComPtr<IDOMNode> domNode) {
   if (TXMLNode* host = GetHostNode()) return host->CreateChildNode(std::move(domNode));
   TXMLDocument* doc = Document();
   TXMLNodeClass nodeClass = doc ? doc->ChooseNodeClass(domNode.get()) : nullptr;
-  if (!nodeClass) {
+  // A plain wrapper without extras has no classes registered: it skips
+  // the search (and its virtual call) for every child it makes.
+  if (!nodeClass && (FExtra || typeid(*this) != typeid(TXMLNode))) {
     for (const TNodeClassInfo& entry : GetChildNodeClasses()) {
       if (entry.NodeClass && NodeMatches(domNode.get(), entry.NodeName, entry.NamespaceURI)) {
         nodeClass = entry.NodeClass;
