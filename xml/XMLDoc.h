@@ -437,7 +437,10 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   bool CachesLists() const { return FChildNodes || CachesAttributeNodes(); }
   // Whether freeing the node can free no other node: a plain wrapper with
   // nothing extra that caches no list.
-  bool GoesAtOnce() const;
+  bool GoesAtOnce() const { return !CachesLists() && IsPlain(); }
+  // Whether the node is a plain wrapper: of this very class, with nothing
+  // extra (no host, hosted nodes or registrations).
+  bool IsPlain() const { return !FExtra && typeid(*this) == typeid(TXMLNode); }
   // The DOM document the node belongs to (the node itself for a document).
   rtl::ComPtr<IDOMDocument> DOMDocument();
   bool IsDocElement() const { return FIsDocElement; }
@@ -450,7 +453,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // parent's list. Any other wrapper, and the lists it caches, go as soon
   // as nobody outside the layer can observe them, and are made again,
   // alike, when next asked for.
-  virtual bool KeepsState() const;
+  virtual bool KeepsState() const { return FReadOnly || FExtra || typeid(*this) != typeid(TXMLNode); }
+  // KeepsState, asked of a plain wrapper (see IsPlain) without a virtual call.
+  bool KeepsStateOfItsOwn() const { return IsPlain() ? FReadOnly : KeepsState(); }
 
   // Callbacks the host calls after each list notification; never set by the
   // layer itself.
@@ -497,6 +502,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // Stores value in a list field, telling both lists whether their owner
   // caches them.
   void CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& value);
+  // A plain wrapper (IsPlain) builds its lists itself and stores a fresh
+  // one into its empty field without the virtual setters.
+  void StoreBuiltList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& built);
   // Called when the count falls to one (normally its list's hold): lets go
   // of the cached lists that nobody can observe any more.
   void LetGoOfUnheldLists();

@@ -151,15 +151,12 @@ TXMLNodeList* Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
     IXMLNode* const item = items.UnlockedGet(i).get();
     if (!item) return nullptr;
     // The plain wrapper, nearly every item, is told by its exact type
-    // without asking the object for its identity, and asked whether it
-    // keeps state without a virtual call.
-    const bool plain = typeid(*item) == typeid(TXMLNode);
-    const TXMLNode* node =
-        plain ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item)) : NodeObjectOf(item);
+    // without asking the object for its identity.
+    const TXMLNode* node = typeid(*item) == typeid(TXMLNode)
+                               ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item))
+                               : NodeObjectOf(item);
     // One: the list's reference.
-    if (!node || node->RefCount() != 1 || node->CachesLists() ||
-        (plain ? node->TXMLNode::KeepsState() : node->KeepsState()))
-      return nullptr;
+    if (!node || node->RefCount() != 1 || node->CachesLists() || node->KeepsStateOfItsOwn()) return nullptr;
   }
   return list;
 }
@@ -429,13 +426,17 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
   rtl::ComPtr<IXMLNodeList> built = CreateAttributeList();
   // An empty list of a node whose lists would be let go anyway need not be
   // cached (a plain wrapper: CreateAttributeList made a TXMLNodeList).
-  if (!KeepsState() && (StoredParent() || FNodeType == ntAttribute))
+  if (!KeepsStateOfItsOwn() && (StoredParent() || FNodeType == ntAttribute))
     if (auto* list = static_cast<TXMLNodeList*>(built.get()); list->List().UnlockedCount() == 0) {
       FAttributeNodes = rtl::ComPtr<IXMLNodeList>::adopt(list);  // not counted: see FLooseAttributes
       FLooseAttributes = true;
       list->SetLoose(true);
       return built;
     }
+  if (IsPlain()) {
+    StoreBuiltList(FAttributeNodes, built);
+    return built;
+  }
   SetAttributeNodes(built);
   return FAttributeNodes == built ? std::move(built) : FAttributeNodes;
 }
@@ -444,6 +445,10 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::GetChildNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetChildNodes();
   if (FChildNodes) return FChildNodes;
   rtl::ComPtr<IXMLNodeList> built = CreateChildList();
+  if (IsPlain()) {
+    StoreBuiltList(FChildNodes, built);
+    return built;
+  }
   SetChildNodes(built);
   return FChildNodes == built ? std::move(built) : FChildNodes;
 }
@@ -499,6 +504,13 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
   return result;
 }
 
+void TXMLNode::StoreBuiltList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& built) {
+  // CacheList without what it guards against: the field is empty, the list
+  // this node's own, and counts only rise.
+  field = built;
+  static_cast<TXMLNodeList*>(built.get())->SetCached(true);
+}
+
 void TXMLNode::CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& value) {
   if (field == value) return;
   // Telling a list moves its hold on this node, which must not let go of
@@ -511,17 +523,13 @@ void TXMLNode::CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXM
   if (auto* list = ListObjectOf(field.get()); list && list->Owner() == this) list->SetCached(true);
 }
 
-bool TXMLNode::GoesAtOnce() const { return !CachesLists() && !FExtra && typeid(*this) == typeid(TXMLNode); }
-
-bool TXMLNode::KeepsState() const { return FReadOnly || FExtra || typeid(*this) != typeid(TXMLNode); }
-
 void TXMLNode::LetGoOfUnheldLists() {
   // The one reference left is normally the list this node stands in: its
   // parent's child list, or its element's attribute list. A node in no
   // list (made, not yet inserted; the document node) is its holder's
   // alone and keeps its lists: a caller building it up through them must
   // not pay a rebuild on every call.
-  if (KeepsState() || (!StoredParent() && FNodeType != ntAttribute)) return;
+  if (KeepsStateOfItsOwn() || (!StoredParent() && FNodeType != ntAttribute)) return;
   ThreadState& state = ThisThread();
   const TKeepListsScope keep(state);
   const TDestroyScope together(state);
@@ -577,7 +585,7 @@ rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(rtl::ComPtr<IDOMNode> domNode) {
   TXMLNodeClass nodeClass = doc ? doc->ChooseNodeClass(domNode.get()) : nullptr;
   // A plain wrapper without extras has no classes registered: it skips
   // the search (and its virtual call) for every child it makes.
-  if (!nodeClass && (FExtra || typeid(*this) != typeid(TXMLNode))) {
+  if (!nodeClass && !IsPlain()) {
     for (const TNodeClassInfo& entry : GetChildNodeClasses()) {
       if (entry.NodeClass && NodeMatches(domNode.get(), entry.NodeName, entry.NamespaceURI)) {
         nodeClass = entry.NodeClass;
