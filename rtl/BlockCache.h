@@ -30,20 +30,13 @@ inline constexpr std::size_t kBlockStep = 16;
 inline constexpr std::size_t kBlockClasses = 16;
 inline constexpr uint32_t kBlockCacheLimit = 1024;
 
+// Trivially destructible, so that reaching it costs one thread-local lookup:
+// a thread-local with a destructor is reached through a wrapper that checks
+// its initialisation on every access, and the walk of a large document
+// reaches the cache several times per node. The blocks a thread keeps are
+// freed at its end by a separate guard, made on the first block kept.
 class TBlockCache {
  public:
-  TBlockCache() = default;
-  TBlockCache(const TBlockCache&) = delete;
-  TBlockCache& operator=(const TBlockCache&) = delete;
-  ~TBlockCache() {
-    alive_ = false;
-    for (std::size_t c = 0; c < kBlockClasses; ++c)
-      while (Block* b = head_[c]) {
-        head_[c] = b->next;
-        ::operator delete(b);
-      }
-  }
-
   static std::size_t Bytes(std::size_t sizeClass) { return (sizeClass + 1) * kBlockStep; }
 
   void* Take(std::size_t sizeClass) {
@@ -54,25 +47,67 @@ class TBlockCache {
     return b;
   }
   void Give(void* block, std::size_t sizeClass) noexcept {
-    // Past the thread's end (a destructor running after this one), or full.
-    if (!alive_ || count_[sizeClass] >= kBlockCacheLimit) {
+    // Before the guard exists (it is made here), past the thread's end (a
+    // destructor running after the guard's), or full.
+    if (state_ != kKeeping && !StartKeeping()) {
+      ::operator delete(block);
+      return;
+    }
+    if (count_[sizeClass] >= kBlockCacheLimit) {
       ::operator delete(block);
       return;
     }
     head_[sizeClass] = new (block) Block{head_[sizeClass]};
     ++count_[sizeClass];
   }
+  // Frees every kept block; the cache keeps none from now on.
+  void End() noexcept {
+    state_ = kEnded;
+    for (std::size_t c = 0; c < kBlockClasses; ++c)
+      while (Block* b = head_[c]) {
+        head_[c] = b->next;
+        ::operator delete(b);
+      }
+  }
 
  private:
+  enum TState : uint8_t { kFresh, kKeeping, kEnded };
   struct Block {
     Block* next;
   };
+  // Out of line: once per thread.
+  bool StartKeeping() noexcept;
+
   Block* head_[kBlockClasses] = {};
   uint32_t count_[kBlockClasses] = {};
-  bool alive_ = true;
+  TState state_ = kFresh;
 };
 
-inline thread_local TBlockCache tBlockCache;
+// Constant-initialised, no destructor: no initialisation check.
+inline constinit thread_local TBlockCache tBlockCache;
+
+// Frees the thread's kept blocks when the thread ends.
+struct TBlockCacheGuard {
+  ~TBlockCacheGuard() { tBlockCache.End(); }
+};
+
+[[gnu::noinline]] inline bool TBlockCache::StartKeeping() noexcept {
+  if (state_ == kEnded) return false;
+  // Made once, on the thread's first kept block: its destructor runs at the
+  // thread's end.
+  static thread_local TBlockCacheGuard guard;
+  (void)guard;
+  state_ = kKeeping;
+  return true;
+}
+
+// The thread's cache, its address looked up once: left alone, the compiler
+// looks a thread-local's address up again (a call) after every branch.
+inline TBlockCache& ThreadBlockCache() {
+  TBlockCache* cache = &tBlockCache;
+  asm("" : "+r"(cache));
+  return *cache;
+}
 
 inline std::size_t BlockClass(std::size_t size) { return size == 0 ? 0 : (size - 1) / kBlockStep; }
 
@@ -93,16 +128,29 @@ inline void CachedFree(void* block, std::size_t) noexcept { ::operator delete(bl
 #else
 inline void* CachedAllocate(std::size_t size) {
   const std::size_t c = detail::BlockClass(size);
-  return c < detail::kBlockClasses ? detail::tBlockCache.Take(c) : ::operator new(size);
+  return c < detail::kBlockClasses ? detail::ThreadBlockCache().Take(c) : ::operator new(size);
 }
 inline void CachedFree(void* block, std::size_t size) noexcept {
   if (!block) return;
   const std::size_t c = detail::BlockClass(size);
   if (c < detail::kBlockClasses)
-    detail::tBlockCache.Give(block, c);
+    detail::ThreadBlockCache().Give(block, c);
   else
     ::operator delete(block);
 }
 #endif
+
+// An allocator over the cache, for the small item arrays of the many short
+// lists a walk makes and frees.
+template <class T>
+struct TCachedAllocator {
+  using value_type = T;
+  TCachedAllocator() noexcept = default;
+  template <class U>
+  TCachedAllocator(const TCachedAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return static_cast<T*>(CachedAllocate(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) noexcept { CachedFree(p, n * sizeof(T)); }
+  friend bool operator==(const TCachedAllocator&, const TCachedAllocator&) { return true; }
+};
 
 }  // namespace rtl

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "rtl/BlockCache.h"
 #include "rtl/Exception.h"
 #include "rtl/Interface.h"
 #include "rtl/rtlconst.h"
@@ -87,6 +88,15 @@ class TInterfaceList {
     CheckIndex(index, Size());
     return items_[static_cast<size_t>(index)];
   }
+  // Reserve and Add without the lock, for a caller that holds it (Lock)
+  // or is the list's only user (filling a list nobody else sees yet).
+  void UnlockedReserve(int32_t count) {
+    if (count > 0) items_.reserve(static_cast<size_t>(count));
+  }
+  int32_t UnlockedAdd(Item item) {
+    items_.push_back(std::move(item));
+    return Size() - 1;
+  }
   // Replaces the item at index; raises EListError outside 0..Count()-1.
   void Put(int32_t index, Item item) {
     // item now holds the old reference; it is released after the lock goes.
@@ -144,7 +154,7 @@ class TInterfaceList {
     if (count > 0) items_.reserve(static_cast<size_t>(count));
   }
   void Clear() {
-    std::vector<Item> dropped;
+    Items dropped;
     std::lock_guard guard(mutex_);
     dropped.swap(items_);
   }
@@ -172,8 +182,12 @@ class TInterfaceList {
     return item;
   }
 
+  // Most lists a walk makes are a few items long: their arrays come from
+  // the block cache, not the heap.
+  using Items = std::vector<Item, TCachedAllocator<Item>>;
+
   mutable TRecursiveLock mutex_;
-  std::vector<Item> items_;
+  Items items_;
 };
 
 }  // namespace rtl

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -278,6 +279,9 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
 
  private:
   void Rebuild();
+  // Sync once anything changed since the list last matched: out of line,
+  // so that the common case, nothing changed, is inlined into every read.
+  [[gnu::noinline]] void SyncTo(uint64_t now);
   void LeaveUpdateMode();
   // A loose list that gained items or entered update mode is cached by
   // its owner from now on, as any other list.
@@ -431,6 +435,12 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   bool CachesAttributeNodes() const { return FAttributeNodes && !FLooseAttributes; }
   // Whether the node keeps any list.
   bool CachesLists() const { return FChildNodes || CachesAttributeNodes(); }
+  // Whether freeing the node can free no other node: a plain wrapper with
+  // nothing extra that caches no list.
+  bool GoesAtOnce() const { return !CachesLists() && IsPlain(); }
+  // Whether the node is a plain wrapper: of this very class, with nothing
+  // extra (no host, hosted nodes or registrations).
+  bool IsPlain() const { return !FExtra && typeid(*this) == typeid(TXMLNode); }
   // The DOM document the node belongs to (the node itself for a document).
   rtl::ComPtr<IDOMDocument> DOMDocument();
   bool IsDocElement() const { return FIsDocElement; }
@@ -443,7 +453,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   // parent's list. Any other wrapper, and the lists it caches, go as soon
   // as nobody outside the layer can observe them, and are made again,
   // alike, when next asked for.
-  virtual bool KeepsState() const;
+  virtual bool KeepsState() const { return FReadOnly || FExtra || typeid(*this) != typeid(TXMLNode); }
+  // KeepsState, asked of a plain wrapper (see IsPlain) without a virtual call.
+  bool KeepsStateOfItsOwn() const { return IsPlain() ? FReadOnly : KeepsState(); }
 
   // Callbacks the host calls after each list notification; never set by the
   // layer itself.
@@ -484,9 +496,15 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   struct Extra;
   Extra& Ext();
   void AssignChildNodeClasses(const TNodeClassArray& classes);
+  // The destructor's part for a node with lists or hosting ties: out of
+  // line, the many plain nodes a walk frees skip it.
+  [[gnu::noinline]] void ForgetListsAndHosts();
   // Stores value in a list field, telling both lists whether their owner
   // caches them.
   void CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& value);
+  // A plain wrapper (IsPlain) builds its lists itself and stores a fresh
+  // one into its empty field without the virtual setters.
+  void StoreBuiltList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& built);
   // Called when the count falls to one (normally its list's hold): lets go
   // of the cached lists that nobody can observe any more.
   void LetGoOfUnheldLists();
@@ -548,7 +566,14 @@ TXMLNodeClass NodeClassOf() {
 // The layer's object behind a reference, or null for another
 // implementation (or null). Not counted.
 TXMLNode* NodeObjectOf(IXMLNode* node);
-TXMLNodeList* ListObjectOf(IXMLNodeList* list);
+TXMLNodeList* ListObjectByIdentity(IXMLNodeList* list);
+// Nearly every list is this layer's plain one, told by its exact type
+// without a call; any other asks the object for its identity.
+inline TXMLNodeList* ListObjectOf(IXMLNodeList* list) {
+  if (!list) return nullptr;
+  if (typeid(*list) == typeid(TXMLNodeList)) return static_cast<TXMLNodeList*>(list);
+  return ListObjectByIdentity(list);
+}
 
 // ---------------------------------------------------------------------------
 // TXMLDocument

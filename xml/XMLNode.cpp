@@ -29,103 +29,109 @@ namespace {
 // release their lists... On a deep document that chain would recurse once
 // per level. Instead, a node whose count drops to 0 while another node is
 // being destroyed on this thread is queued, and the outermost destruction
-// drains the queue in a loop.
-struct DestroyQueue {
-  std::vector<TXMLNode*> pending;
-  bool draining = false;
-  // The link references that the nodes freed meanwhile let go, released
-  // together when the draining ends or another link comes: the siblings
-  // of a list share both links, and each release is an atomic change.
-  template <class Link>
-  struct Deferred {
-    Link* link = nullptr;
-    int32_t count = 0;
-    void Add(Link* next) {
-      if (next != link) {
-        Flush();
-        link = next;
-      }
-      ++count;
+// drains the queue in a loop. A node that caches no list and is of no class
+// of its own cannot release another node: it goes at once.
+//
+// The link references that the nodes freed meanwhile let go are released
+// together when the draining ends or another link comes: the siblings of a
+// list share both links, and each release is an atomic change.
+template <class Link>
+struct Deferred {
+  Link* link = nullptr;
+  int32_t count = 0;
+  void Add(Link* next) {
+    if (next != link) {
+      Flush();
+      link = next;
     }
-    void Flush() {
-      if (count) link->Release(count);
-      link = nullptr;
-      count = 0;
-    }
-  };
-  Deferred<TXMLNodeLink> parentLinks;
-  Deferred<TXMLDocLink> docLinks;
-
-  void Drain() {
-    while (!pending.empty()) {
-      TXMLNode* next = pending.back();
-      pending.pop_back();
-      delete next;
-    }
-    parentLinks.Flush();
-    docLinks.Flush();
-    draining = false;
+    ++count;
+  }
+  void Flush() {
+    if (count) link->Release(count);
+    link = nullptr;
+    count = 0;
   }
 };
-thread_local DestroyQueue tDestroyQueue;
+
+// Everything the layer keeps per thread, in one place: every node freed and
+// every list let go reaches it, and each thread-local costs a lookup. No
+// constructor or destructor, so no check of its initialisation either.
+struct ThreadState {
+  // The queue of the outermost destruction; null while none is draining.
+  std::vector<TXMLNode*>* pending = nullptr;
+  Deferred<TXMLNodeLink> parentLinks;
+  Deferred<TXMLDocLink> docLinks;
+  // Set while the layer's own passing holds make counts rise and fall (a
+  // node letting go of its lists, references moved between documents, a
+  // list cached or dropped): a count falling to one meanwhile must not
+  // start another letting go in the middle of it.
+  bool keepLists = false;
+};
+constinit thread_local ThreadState tStateStorage;
+
+// The thread's state, its address looked up once per call (see
+// rtl::detail::ThreadBlockCache).
+ThreadState& ThisThread() {
+  ThreadState* state = &tStateStorage;
+  asm("" : "+r"(state));
+  return *state;
+}
 
 // Queues the nodes freed while it lasts, and frees them when the outermost
 // one ends: a list let go frees its nodes together.
 class TDestroyScope {
  public:
-  TDestroyScope() : queue_(tDestroyQueue), outer_(queue_.draining) { queue_.draining = true; }
+  explicit TDestroyScope(ThreadState& state) : state_(state), outer_(state.pending != nullptr) {
+    if (!outer_) state_.pending = &queue_;
+  }
   ~TDestroyScope() {
-    if (!outer_) queue_.Drain();
+    if (outer_) return;
+    while (!queue_.empty()) {
+      TXMLNode* next = queue_.back();
+      queue_.pop_back();
+      delete next;
+    }
+    state_.parentLinks.Flush();
+    state_.docLinks.Flush();
+    state_.pending = nullptr;
   }
   TDestroyScope(const TDestroyScope&) = delete;
   TDestroyScope& operator=(const TDestroyScope&) = delete;
 
  private:
-  DestroyQueue& queue_;
+  ThreadState& state_;
+  std::vector<TXMLNode*> queue_;
   bool outer_;
 };
 
-// Out of line: only a node's last release reaches the thread's queue.
+// Out of line: only a node's last release reaches the thread's state.
 [[gnu::noinline]] void DestroyNode(TXMLNode* node) {
-  DestroyQueue& queue = tDestroyQueue;
-  if (queue.draining) {
-    queue.pending.push_back(node);
+  ThreadState& state = ThisThread();
+  if (state.pending) {
+    if (node->GoesAtOnce())
+      delete node;
+    else
+      state.pending->push_back(node);
     return;
   }
-  const TDestroyScope scope;
+  const TDestroyScope scope(state);
   delete node;
 }
 
 const TNodeClassArray kNoClasses;
 
-// Set while the layer's own passing holds make counts rise and fall (a node
-// letting go of its lists, references moved between documents, a list
-// cached or dropped): a count falling to one meanwhile must not start
-// another letting go in the middle of it.
-thread_local bool tKeepLists = false;
-
 class TKeepListsScope {
  public:
-  TKeepListsScope() : outer_(tKeepLists) { tKeepLists = true; }
-  ~TKeepListsScope() { tKeepLists = outer_; }
+  explicit TKeepListsScope(ThreadState& state = ThisThread()) : state_(state), outer_(state.keepLists) {
+    state_.keepLists = true;
+  }
+  ~TKeepListsScope() { state_.keepLists = outer_; }
   TKeepListsScope(const TKeepListsScope&) = delete;
   TKeepListsScope& operator=(const TKeepListsScope&) = delete;
 
  private:
+  ThreadState& state_;
   bool outer_;
-};
-
-// Holds a list's lock across a run of calls on it: each call then takes the
-// lock again for the price of a compare, not of the mutex.
-class TListLock {
- public:
-  explicit TListLock(const rtl::TInterfaceList<IXMLNode>& list) : list_(list) { list_.Lock(); }
-  ~TListLock() { list_.Unlock(); }
-  TListLock(const TListLock&) = delete;
-  TListLock& operator=(const TListLock&) = delete;
-
- private:
-  const rtl::TInterfaceList<IXMLNode>& list_;
 };
 
 // Whether dropping owner's cached list changes nothing anyone can observe:
@@ -150,7 +156,7 @@ TXMLNodeList* Unobserved(IXMLNodeList* intf, TXMLNode* owner) {
                                ? static_cast<const TXMLNode*>(static_cast<const IXMLNodeAccess*>(item))
                                : NodeObjectOf(item);
     // One: the list's reference.
-    if (!node || node->RefCount() != 1 || node->KeepsState() || node->CachesLists()) return nullptr;
+    if (!node || node->RefCount() != 1 || node->CachesLists() || node->KeepsStateOfItsOwn()) return nullptr;
   }
   return list;
 }
@@ -240,6 +246,18 @@ TXMLNode::~TXMLNode() {
     FSelfLink->Clear();
     FSelfLink->Release();
   }
+  // Nearly every node a walk frees has neither.
+  if (FChildNodes || FAttributeNodes || FExtra) ForgetListsAndHosts();
+  if (ThreadState& state = ThisThread(); state.pending) {
+    if (FParentLink) state.parentLinks.Add(FParentLink);
+    if (FDocLink) state.docLinks.Add(FDocLink);
+    return;
+  }
+  if (FParentLink) FParentLink->Release();
+  if (FDocLink) FDocLink->Release();
+}
+
+void TXMLNode::ForgetListsAndHosts() {
   DropLooseAttributes();  // held lists hold this node: none is left
   for (rtl::ComPtr<IXMLNodeList>* field : {&FChildNodes, &FAttributeNodes})
     if (auto* list = ListObjectOf(field->get()); list && list->Owner() == this)
@@ -252,13 +270,6 @@ TXMLNode::~TXMLNode() {
       siblings.erase(std::remove(siblings.begin(), siblings.end(), this), siblings.end());
     }
   }
-  if (DestroyQueue& queue = tDestroyQueue; queue.draining) {
-    if (FParentLink) queue.parentLinks.Add(FParentLink);
-    if (FDocLink) queue.docLinks.Add(FDocLink);
-    return;
-  }
-  if (FParentLink) FParentLink->Release();
-  if (FDocLink) FDocLink->Release();
 }
 
 TXMLNodeLink* TXMLNode::Link() {
@@ -349,7 +360,7 @@ TXMLNode* NodeObjectOf(IXMLNode* node) {
   return nullptr;
 }
 
-TXMLNodeList* ListObjectOf(IXMLNodeList* list) {
+TXMLNodeList* ListObjectByIdentity(IXMLNodeList* list) {
   void* object = nullptr;
   if (list && rtl::Succeeded(list->QueryInterface(TXMLNodeList::kObjectIID, &object)))
     return static_cast<TXMLNodeList*>(object);
@@ -386,7 +397,7 @@ int32_t TXMLNode::Release() {
     DestroyNode(this);
     return 0;
   }
-  if (n == 1 && (FChildNodes || FAttributeNodes) && !tKeepLists) LetGoOfUnheldLists();
+  if (n == 1 && (FChildNodes || FAttributeNodes) && !ThisThread().keepLists) LetGoOfUnheldLists();
   if (FIsDocElement)
     if (TXMLDocument* doc = HoldingDocument()) doc->Release();  // may free this node too
   return n;
@@ -415,13 +426,17 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
   rtl::ComPtr<IXMLNodeList> built = CreateAttributeList();
   // An empty list of a node whose lists would be let go anyway need not be
   // cached (a plain wrapper: CreateAttributeList made a TXMLNodeList).
-  if (!KeepsState() && (StoredParent() || FNodeType == ntAttribute))
+  if (!KeepsStateOfItsOwn() && (StoredParent() || FNodeType == ntAttribute))
     if (auto* list = static_cast<TXMLNodeList*>(built.get()); list->List().UnlockedCount() == 0) {
       FAttributeNodes = rtl::ComPtr<IXMLNodeList>::adopt(list);  // not counted: see FLooseAttributes
       FLooseAttributes = true;
       list->SetLoose(true);
       return built;
     }
+  if (IsPlain()) {
+    StoreBuiltList(FAttributeNodes, built);
+    return built;
+  }
   SetAttributeNodes(built);
   return FAttributeNodes == built ? std::move(built) : FAttributeNodes;
 }
@@ -430,6 +445,10 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::GetChildNodes() {
   if (TXMLNode* host = GetHostNode()) return host->GetChildNodes();
   if (FChildNodes) return FChildNodes;
   rtl::ComPtr<IXMLNodeList> built = CreateChildList();
+  if (IsPlain()) {
+    StoreBuiltList(FChildNodes, built);
+    return built;
+  }
   SetChildNodes(built);
   return FChildNodes == built ? std::move(built) : FChildNodes;
 }
@@ -452,11 +471,12 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
   if (map) {
     int32_t length = 0;
     DOMCheck(map->GetLength(&length), "GetLength");
-    const TListLock lock(list->List());
+    // Nobody else sees the list yet: it is filled without its lock.
+    list->List().UnlockedReserve(length);
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> attr;
       DOMCheck(map->Item(i, attr.put()), "Item");
-      list->List().Add(CreateAttributeNode(std::move(attr)));
+      list->List().UnlockedAdd(CreateAttributeNode(std::move(attr)));
     }
   }
   list->SetSource(TXMLNodeList::lsAttributes);
@@ -471,17 +491,24 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
   if (children) {
     int32_t length = 0;
     DOMCheck(children->GetLength(&length), "GetLength");
-    const TListLock lock(list->List());
-    list->List().Reserve(length);
+    // Nobody else sees the list yet: it is filled without its lock.
+    list->List().UnlockedReserve(length);
     const TPrepaidLinks prepaid(this, length);
     for (int32_t i = 0; i < length; ++i) {
       rtl::ComPtr<IDOMNode> child;
       DOMCheck(children->Item(i, child.put()), "Item");
-      list->List().Add(CreateChildNode(std::move(child)));
+      list->List().UnlockedAdd(CreateChildNode(std::move(child)));
     }
   }
   list->SetSource(TXMLNodeList::lsChildren);
   return result;
+}
+
+void TXMLNode::StoreBuiltList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& built) {
+  // CacheList without what it guards against: the field is empty, the list
+  // this node's own, and counts only rise.
+  field = built;
+  static_cast<TXMLNodeList*>(built.get())->SetCached(true);
 }
 
 void TXMLNode::CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXMLNodeList>& value) {
@@ -496,17 +523,16 @@ void TXMLNode::CacheList(rtl::ComPtr<IXMLNodeList>& field, const rtl::ComPtr<IXM
   if (auto* list = ListObjectOf(field.get()); list && list->Owner() == this) list->SetCached(true);
 }
 
-bool TXMLNode::KeepsState() const { return FReadOnly || FExtra || typeid(*this) != typeid(TXMLNode); }
-
 void TXMLNode::LetGoOfUnheldLists() {
   // The one reference left is normally the list this node stands in: its
   // parent's child list, or its element's attribute list. A node in no
   // list (made, not yet inserted; the document node) is its holder's
   // alone and keeps its lists: a caller building it up through them must
   // not pay a rebuild on every call.
-  if (KeepsState() || (!StoredParent() && FNodeType != ntAttribute)) return;
-  const TKeepListsScope keep;
-  const TDestroyScope together;
+  if (KeepsStateOfItsOwn() || (!StoredParent() && FNodeType != ntAttribute)) return;
+  ThreadState& state = ThisThread();
+  const TKeepListsScope keep(state);
+  const TDestroyScope together(state);
   // Told while the cache's reference still counts, as CacheList tells it;
   // the list found is this node's own, so it need not be asked again. A
   // loose list is not the cache's: whoever holds it keeps it.
@@ -557,7 +583,9 @@ rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(rtl::ComPtr<IDOMNode> domNode) {
   if (TXMLNode* host = GetHostNode()) return host->CreateChildNode(std::move(domNode));
   TXMLDocument* doc = Document();
   TXMLNodeClass nodeClass = doc ? doc->ChooseNodeClass(domNode.get()) : nullptr;
-  if (!nodeClass) {
+  // A plain wrapper without extras has no classes registered: it skips
+  // the search (and its virtual call) for every child it makes.
+  if (!nodeClass && !IsPlain()) {
     for (const TNodeClassInfo& entry : GetChildNodeClasses()) {
       if (entry.NodeClass && NodeMatches(domNode.get(), entry.NodeName, entry.NamespaceURI)) {
         nodeClass = entry.NodeClass;

@@ -147,6 +147,10 @@ void TXMLNodeList::Sync() {
   if (FSource == lsNone || FUpdateCount != 0 || !FOwner) return;
   const uint64_t now = xmlsync::Epoch();
   if (FSyncedAt == now && !FMustRebuild) return;
+  SyncTo(now);
+}
+
+void TXMLNodeList::SyncTo(uint64_t now) {
   // An attribute's children (its text) change with every value written to
   // it, by name, through its element: those lists, a node or two long, are
   // simply checked whenever anything changed.

@@ -7,7 +7,11 @@
 
 namespace xmlsync {
 
+std::atomic<uint64_t> detail::gEpoch{1};
+
 namespace {
+
+using detail::gEpoch;
 
 // Marks are kept per changed node. Past this many the table is emptied and
 // its floor raised: a list last checked before the floor then rebuilds once,
@@ -19,8 +23,6 @@ struct Marks {
   std::unordered_map<Key, uint64_t> changedAt;
   uint64_t floor = 0;
 };
-
-std::atomic<uint64_t> gEpoch{1};
 
 Marks& TheMarks() {
   static Marks* marks = new Marks;  // outlives every static wrapper
@@ -48,8 +50,6 @@ Key KeyOf(IDOMNode* node) {
   identity->Release();  // the caller's reference keeps it alive
   return identity;
 }
-
-uint64_t Epoch() { return gEpoch.load(std::memory_order_relaxed); }
 
 void Changed(IDOMNode* node) {
   const Key key = KeyOf(node);

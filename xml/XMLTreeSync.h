@@ -13,6 +13,7 @@
 // reference names its node.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -26,8 +27,12 @@ using Key = const void*;
 // The identity of a DOM node; null for null.
 Key KeyOf(IDOMNode* node);
 
-// The current tree epoch; it only grows.
-uint64_t Epoch();
+namespace detail {
+extern std::atomic<uint64_t> gEpoch;
+}  // namespace detail
+
+// The current tree epoch; it only grows. Inline: every list read asks it.
+inline uint64_t Epoch() { return detail::gEpoch.load(std::memory_order_relaxed); }
 
 // Records that the children or attributes of node changed.
 void Changed(IDOMNode* node);
