@@ -130,7 +130,10 @@ class Model {
     // update mode: then it follows the DOM again; a parent nobody held may
     // go: then the node has none.)
     const Kind kind = static_cast<Kind>(op.kind % kKinds);
-    const bool reads = kind <= kTakeRelative || kind == kRelease || (kind == kWalk && op.c % 2 == 0 && op.d % 2 == 0);
+    const bool endsUpdates = kind == kRelease && !(op.b % 2 && !nodes_.empty()) && !lists_.empty() &&
+                             lists_[op.a % lists_.size()]->GetUpdateCount() != 0;
+    const bool reads = kind <= kTakeRelative || (kind == kRelease && !endsUpdates) ||
+                       (kind == kWalk && op.c % 2 == 0 && op.d % 2 == 0);
     const std::map<const void*, int> before = reads ? Observe() : std::map<const void*, int>();
     try {
       Step(op);
