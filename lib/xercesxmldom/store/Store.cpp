@@ -264,19 +264,10 @@ uint32_t Store::DocType() const {
 uint32_t Store::ElementById(std::u16string_view id) const {
   if (!idsMade_) {
     // In document order, so the first of equal values wins.
-    uint32_t n = First(0);
-    while (n != kNone) {
+    for (uint32_t n = First(0); n != kNone; n = After(n, 0))
       if (Type(n) == kElement)
         for (uint32_t a = FirstAttr(n); a != kNone; a = Next(a))
           if (IsId(a)) ids_.emplace(Text(a), n);
-      if (First(n) != kNone) {
-        n = First(n);
-        continue;
-      }
-      while (n != 0 && Next(n) == kNone) n = Parent(n);
-      if (n == 0) break;
-      n = Next(n);
-    }
     idsMade_ = true;
   }
   const auto it = ids_.find(id);
@@ -394,7 +385,6 @@ size_t Store::Collect() {
       continue;
     }
     for (const uint32_t n : subtree) Free(n);
-
   }
   loose_ = std::move(kept);
   if (wasted_ >= kBlockUnits && wasted_ >= used_ - wasted_) Compact();
