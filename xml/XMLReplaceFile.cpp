@@ -1,6 +1,8 @@
 #include "xml/XMLReplaceFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,14 +40,40 @@ bool FollowLinks(std::string& path) {
   return false;
 }
 
+constexpr char kSparePrefix[] = ".xmlsave-";
+
 // A short name beside the target that nothing else uses: the target's own
-// name may already be as long as a name can be.
+// name may already be as long as a name can be. It carries the process id,
+// so that a name left by a process killed while it used it can be told from
+// one in use (see RemoveStaleSpares).
 std::string SpareName(const std::string& folder) {
   static std::mt19937 random(std::random_device{}());
   static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string name = folder + "/.xmlsave-";
+  std::string name = folder + "/" + kSparePrefix + std::to_string(getpid()) + "-";
   for (int i = 0; i < 8; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
   return name;
+}
+
+// Spare names whose process is gone: a process killed between giving its
+// file the spare name and renaming it over the target leaves that name (a
+// whole new file, never the only copy of anything). The next save in the
+// folder takes them away. A process in another process id namespace that
+// shares the folder may look gone; its save then fails with a message and
+// leaves its target as it was.
+void RemoveStaleSpares(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  const size_t prefix = sizeof kSparePrefix - 1;
+  while (const dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (std::strncmp(name, kSparePrefix, prefix) != 0) continue;
+    char* end = nullptr;
+    long pid = std::strtol(name + prefix, &end, 10);
+    if (end == name + prefix || *end != '-' || std::strlen(end + 1) != 8 || pid <= 0) continue;
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    (void)unlinkat(dirfd(dir), name, 0);
+  }
+  closedir(dir);
 }
 
 void SyncFolder(const std::string& folder) {
@@ -203,7 +231,8 @@ void TReplacementFile::Replace() {
     if (!exists_ && errno != EEXIST) Fail(XMLConst::SReplaceFileFailed, errno);
     // A name cannot be given over an existing one: link under a spare
     // name and rename that over the target (a kill between the two calls
-    // would leave the spare name).
+    // would leave the spare name, which the next save here takes away).
+    RemoveStaleSpares(folder_);
     std::string spare;
     int rc = -1;
     for (int tries = 0; tries < 16; ++tries) {
