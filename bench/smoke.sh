@@ -21,7 +21,7 @@ cat "$work/report.txt"
 fail() { echo "smoke: $*" >&2; exit 1; }
 grep -Eq '^ratio time=[0-9]+\.[0-9]{2} memory=[0-9]+\.[0-9]{2}$' <(tail -n 1 "$work/report.txt") ||
   fail "the last line is not the ratio line"
-for stage in scan dom load fill expand walk free total paint load-dt total-dt edit; do
+for stage in scan dom load fill expand walk free total paint load-dt total-pl total-dt edit; do
   grep -Eq "^$stage +time=" "$work/report.txt" || fail "no line for stage $stage"
 done
 for stage in closed broken refused; do
