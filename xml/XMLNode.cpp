@@ -467,7 +467,9 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
   rtl::ComPtr<IXMLNodeList> result(list);
   rtl::ComPtr<IDOMNamedNodeMap> map;
   // Most elements have no attributes: they are told without making a map.
-  if (FNodeType != ntElement || HasAttributeNodes()) DOMCheck(FDOMNode->GetAttributes(map.put()), "GetAttributes");
+  // Text has none (a document type has its identifiers as attributes).
+  if (FNodeType == ntElement ? HasAttributeNodes() : FNodeType != ntText)
+    DOMCheck(FDOMNode->GetAttributes(map.put()), "GetAttributes");
   if (map) {
     int32_t length = 0;
     DOMCheck(map->GetLength(&length), "GetLength");
