@@ -488,20 +488,17 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
 rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
   auto* list = new TXMLNodeList(this, TNodeListNotification::Bind<&TXMLNode::ChildListNotify>(this), true);
   rtl::ComPtr<IXMLNodeList> result(list);
-  rtl::ComPtr<IDOMNodeList> children;
-  DOMCheck(FDOMNode->GetChildNodes(children.put()), "GetChildNodes");
-  if (children) {
-    int32_t length = 0;
-    DOMCheck(children->GetLength(&length), "GetLength");
-    // Nobody else sees the list yet: it is filled without its lock.
-    list->List().UnlockedReserve(length);
-    const TPrepaidLinks prepaid(this, length);
-    for (int32_t i = 0; i < length; ++i) {
-      rtl::ComPtr<IDOMNode> child;
-      DOMCheck(children->Item(i, child.put()), "Item");
-      list->List().UnlockedAdd(CreateChildNode(std::move(child)));
-    }
-  }
+  // The children along their siblings: a DOM list made for this alone, and
+  // freed at once, costs about what wrapping a child costs.
+  std::vector<rtl::ComPtr<IDOMNode>, rtl::TCachedAllocator<rtl::ComPtr<IDOMNode>>> children;
+  children.reserve(8);
+  for (rtl::ComPtr<IDOMNode> child = DOMFirstChild(FDOMNode.get()); child; child = DOMNextSibling(child.get()))
+    children.push_back(child);
+  const int32_t length = static_cast<int32_t>(children.size());
+  // Nobody else sees the list yet: it is filled without its lock.
+  list->List().UnlockedReserve(length);
+  const TPrepaidLinks prepaid(this, length);
+  for (rtl::ComPtr<IDOMNode>& child : children) list->List().UnlockedAdd(CreateChildNode(std::move(child)));
   list->SetSource(TXMLNodeList::lsChildren);
   return result;
 }
