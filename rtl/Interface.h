@@ -134,10 +134,23 @@ class TRefCounted {
   virtual ~TRefCounted() = default;
 
   int32_t RefCount() const noexcept { return refs_.load(std::memory_order_acquire); }
+  // The first reference to a fresh object, for its maker: nobody else can
+  // see the object yet, so it takes no atomic step.
+  void CountFirstReference() noexcept { refs_.store(1, std::memory_order_relaxed); }
 
  protected:
   int32_t DoAddRef() noexcept { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
   int32_t DoRelease() noexcept {
+    // The caller's reference is the only one left: no other thread can
+    // count the object any more (a thread only counts an object it holds a
+    // reference to), and the acquiring load orders every other thread's
+    // last use before the delete. An atomic step fewer for every object
+    // freed.
+    if (refs_.load(std::memory_order_acquire) == 1) {
+      refs_.store(0, std::memory_order_relaxed);
+      delete this;
+      return 0;
+    }
     int32_t n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (n == 0) delete this;
     return n;

@@ -219,6 +219,9 @@ class TXMLNodeList : public rtl::TInterfacedObject<IXMLNodeList>, public rtl::TB
   // so edits through it always reach the DOM through a live owner.
   int32_t AddRef() override;
   int32_t Release() override;
+  // The first reference to a fresh list, as AddRef counts it, with no
+  // atomic step of its own.
+  static rtl::ComPtr<IXMLNodeList> FirstReference(TXMLNodeList* list);
 
   int32_t GetCount() override;
   rtl::ComPtr<IXMLNode> GetNode(const OleVariant& indexOrName) override;
@@ -334,6 +337,9 @@ class TXMLNode : public IXMLNodeAccess, public rtl::TBlockCached {
   HResult QueryInterface(const rtl::GUID& iid, void** obj) override;
   int32_t AddRef() override;
   int32_t Release() override;
+  // The first reference to a fresh node, with no atomic step: nobody else
+  // sees the node yet.
+  static rtl::ComPtr<IXMLNode> FirstReference(TXMLNode* node);
 
   // IXMLNode
   OleVariant GetAttribute(const WideString& attrName) override;

@@ -391,8 +391,18 @@ int32_t TXMLNode::AddRef() {
   return n;
 }
 
+rtl::ComPtr<IXMLNode> TXMLNode::FirstReference(TXMLNode* node) {
+  // A node class's constructor may have counted the node already.
+  if (node->FRefCount.load(std::memory_order_relaxed) != 0) return rtl::ComPtr<IXMLNode>(node);
+  node->FRefCount.store(1, std::memory_order_relaxed);
+  return rtl::ComPtr<IXMLNode>::adopt(node);
+}
+
 int32_t TXMLNode::Release() {
-  const int32_t n = FRefCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  // The last reference takes no atomic step (see rtl::TRefCounted).
+  const int32_t n = FRefCount.load(std::memory_order_acquire) == 1
+                        ? (FRefCount.store(0, std::memory_order_relaxed), 0)
+                        : FRefCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
   if (n == 0) {
     DestroyNode(this);
     return 0;
@@ -464,7 +474,7 @@ bool TXMLNode::HasAttributeNodes() {
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
   auto* list = new TXMLNodeList(this, TNodeListNotification::Bind<&TXMLNode::AttributeListNotify>(this), false);
-  rtl::ComPtr<IXMLNodeList> result(list);
+  rtl::ComPtr<IXMLNodeList> result = TXMLNodeList::FirstReference(list);
   rtl::ComPtr<IDOMNamedNodeMap> map;
   // Most elements have no attributes: they are told without making a map.
   // Text has none (a document type has its identifiers as attributes).
@@ -487,7 +497,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateAttributeList() {
 
 rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
   auto* list = new TXMLNodeList(this, TNodeListNotification::Bind<&TXMLNode::ChildListNotify>(this), true);
-  rtl::ComPtr<IXMLNodeList> result(list);
+  rtl::ComPtr<IXMLNodeList> result = TXMLNodeList::FirstReference(list);
   // The children along their siblings: a DOM list made for this alone, and
   // freed at once, costs about what wrapping a child costs.
   std::vector<rtl::ComPtr<IDOMNode>, rtl::TCachedAllocator<rtl::ComPtr<IDOMNode>>> children;
@@ -575,7 +585,7 @@ void TXMLNode::SetChildNodes(const rtl::ComPtr<IXMLNodeList>& value) {
 }
 
 rtl::ComPtr<IXMLNode> TXMLNode::CreateAttributeNode(rtl::ComPtr<IDOMNode> domNode) {
-  return rtl::ComPtr<IXMLNode>(new TXMLNode(std::move(domNode), nullptr, Document()));
+  return FirstReference(new TXMLNode(std::move(domNode), nullptr, Document()));
 }
 
 rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(rtl::ComPtr<IDOMNode> domNode) {
@@ -594,7 +604,7 @@ rtl::ComPtr<IXMLNode> TXMLNode::CreateChildNode(rtl::ComPtr<IDOMNode> domNode) {
   }
   TXMLNode* node =
       nodeClass ? nodeClass->Create(std::move(domNode), this, doc) : new TXMLNode(std::move(domNode), this, doc);
-  return rtl::ComPtr<IXMLNode>(node);
+  return FirstReference(node);
 }
 
 // ---------------------------------------------------------------------------

@@ -90,8 +90,19 @@ int32_t TXMLNodeList::AddRef() {
   return n;
 }
 
+rtl::ComPtr<IXMLNodeList> TXMLNodeList::FirstReference(TXMLNodeList* list) {
+  list->CountFirstReference();
+  if (list->FOwner && !list->FCached) {
+    list->FHoldsOwner = true;
+    list->FOwner->AddRef();
+  }
+  return rtl::ComPtr<IXMLNodeList>::adopt(list);
+}
+
 int32_t TXMLNodeList::Release() {
-  const int32_t n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  // The last reference takes no atomic step (see rtl::TRefCounted).
+  const int32_t n = refs_.load(std::memory_order_acquire) == 1 ? (refs_.store(0, std::memory_order_relaxed), 0)
+                                                               : refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
   if (n == 0) {
     TXMLNode* held = FHoldsOwner ? FOwner : nullptr;
     delete this;

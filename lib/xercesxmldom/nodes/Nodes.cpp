@@ -281,21 +281,25 @@ IDOMNode* NewWrapper(XDoc* doc, uint16_t type, xc::DOMNode* node, uint32_t idx, 
   switch (type) {
     case xc::DOMNode::ELEMENT_NODE: {
       auto* e = new TElement(doc, node, idx);
+      e->CountFirstReference();
       *core = e;
       return static_cast<IDOMElement*>(e);
     }
     case xc::DOMNode::ATTRIBUTE_NODE: {
       auto* a = new TAttr(doc, node, idx);
+      a->CountFirstReference();
       *core = a;
       return static_cast<IDOMAttr*>(a);
     }
     case xc::DOMNode::DOCUMENT_TYPE_NODE: {
       auto* t = new TDocType(doc, node, idx);
+      t->CountFirstReference();
       *core = t;
       return static_cast<IDOMDocumentType*>(t);
     }
     default: {
       auto* n = new TNode(doc, node, idx);
+      n->CountFirstReference();
       *core = n;
       return static_cast<IDOMNodeExtension*>(n);
     }
@@ -320,7 +324,6 @@ IDOMNode* Wrap(XDoc* doc, xc::DOMNode* node) {
   }
   core->self = r;
   slot->second = core;
-  r->AddRef();
   return r;
 }
 

@@ -381,8 +381,8 @@ class TDocType final : public TNodeImpl<IDOMDocumentType> {
   HResult GetInternalSubset(WideString* r) override;
 };
 
-// A new wrapper of the class for a node type (its reference not yet
-// counted; core receives its core).
+// A new wrapper of the class for a node type, with one reference counted:
+// the caller's. core receives its core.
 IDOMNode* NewWrapper(XDoc* doc, uint16_t type, xc::DOMNode* node, uint32_t idx, NodeCore** core);
 
 // A live list over a Xerces node list (GetElementsByTagName).

@@ -278,7 +278,6 @@ IDOMNode* WrapAt(XDoc* doc, uint32_t idx) {
   // The document type is Xerces' own from the load on.
   const uint8_t type = store.Type(idx);
   IDOMNode* r = NewWrapper(doc, type, type == Store::kDocType ? doc->doc->getDoctype() : nullptr, idx, &core);
-  r->AddRef();
   try {
     doc->storeSlots[doc->SlotOf(idx)].wrapper = core;
   } catch (...) {
