@@ -502,8 +502,11 @@ rtl::ComPtr<IXMLNodeList> TXMLNode::CreateChildList() {
   // freed at once, costs about what wrapping a child costs.
   std::vector<rtl::ComPtr<IDOMNode>, rtl::TCachedAllocator<rtl::ComPtr<IDOMNode>>> children;
   children.reserve(8);
-  for (rtl::ComPtr<IDOMNode> child = DOMFirstChild(FDOMNode.get()); child; child = DOMNextSibling(child.get()))
-    children.push_back(child);
+  for (rtl::ComPtr<IDOMNode> child = DOMFirstChild(FDOMNode.get()); child;) {
+    rtl::ComPtr<IDOMNode> next = DOMNextSibling(child.get());
+    children.push_back(std::move(child));
+    child = std::move(next);
+  }
   const int32_t length = static_cast<int32_t>(children.size());
   // Nobody else sees the list yet: it is filled without its lock.
   list->List().UnlockedReserve(length);
