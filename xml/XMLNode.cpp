@@ -67,7 +67,7 @@ struct ThreadState {
   // start another letting go in the middle of it.
   bool keepLists = false;
 };
-constinit thread_local ThreadState tStateStorage;
+constinit thread_local ThreadState tStateStorage RTL_HOT_THREAD_LOCAL;
 
 // The thread's state, its address looked up once per call (see
 // rtl::detail::ThreadBlockCache).
