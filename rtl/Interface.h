@@ -126,6 +126,19 @@ bool InterfaceMatches(const GUID& iid) {
 
 // Counted object base: atomic count starting at 0, deleted when it drops to
 // 0. Copying does not copy the count; assignment is deleted.
+// Takes one reference off a count and returns what is left. The caller's
+// reference being the only one left, no other thread can count the object
+// any more (a thread only counts an object it holds a reference to), and
+// the acquiring load orders every other thread's last use before the
+// caller frees it: an atomic step fewer for every object freed.
+inline int32_t DropReference(std::atomic<int32_t>& refs) noexcept {
+  if (refs.load(std::memory_order_acquire) == 1) {
+    refs.store(0, std::memory_order_relaxed);
+    return 0;
+  }
+  return refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+}
+
 class TRefCounted {
  public:
   TRefCounted() = default;
@@ -141,17 +154,7 @@ class TRefCounted {
  protected:
   int32_t DoAddRef() noexcept { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
   int32_t DoRelease() noexcept {
-    // The caller's reference is the only one left: no other thread can
-    // count the object any more (a thread only counts an object it holds a
-    // reference to), and the acquiring load orders every other thread's
-    // last use before the delete. An atomic step fewer for every object
-    // freed.
-    if (refs_.load(std::memory_order_acquire) == 1) {
-      refs_.store(0, std::memory_order_relaxed);
-      delete this;
-      return 0;
-    }
-    int32_t n = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    const int32_t n = DropReference(refs_);
     if (n == 0) delete this;
     return n;
   }

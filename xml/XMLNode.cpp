@@ -399,10 +399,7 @@ rtl::ComPtr<IXMLNode> TXMLNode::FirstReference(TXMLNode* node) {
 }
 
 int32_t TXMLNode::Release() {
-  // The last reference takes no atomic step (see rtl::TRefCounted).
-  const int32_t n = FRefCount.load(std::memory_order_acquire) == 1
-                        ? (FRefCount.store(0, std::memory_order_relaxed), 0)
-                        : FRefCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  const int32_t n = rtl::DropReference(FRefCount);
   if (n == 0) {
     DestroyNode(this);
     return 0;

@@ -100,9 +100,7 @@ rtl::ComPtr<IXMLNodeList> TXMLNodeList::FirstReference(TXMLNodeList* list) {
 }
 
 int32_t TXMLNodeList::Release() {
-  // The last reference takes no atomic step (see rtl::TRefCounted).
-  const int32_t n = refs_.load(std::memory_order_acquire) == 1 ? (refs_.store(0, std::memory_order_relaxed), 0)
-                                                               : refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  const int32_t n = rtl::DropReference(refs_);
   if (n == 0) {
     TXMLNode* held = FHoldsOwner ? FOwner : nullptr;
     delete this;
