@@ -1,6 +1,7 @@
 // Time and memory readings for the load benchmark.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -32,6 +33,12 @@ struct StageResult {
   int64_t baseRss = 0;  // resident size at the start
   int64_t peakRss = 0;  // high-water mark during the stage
   int64_t Added() const { return peakRss - baseRss; }
+  // Keeps the faster times of this run and another (the peaks stay this
+  // run's: a later run of a stage meets a heap the earlier ones left).
+  void KeepFastest(const StageResult& other) {
+    wall = std::min(wall, other.wall);
+    cpu = std::min(cpu, other.cpu);
+  }
 };
 
 // Starts a stage: trims the heap, resets the peak, takes the start readings.

@@ -277,32 +277,27 @@ NodeCore::~NodeCore() {
     doc->wrappers.erase(node_);
 }
 
+namespace {
+// A fresh wrapper of class W, counted once, handed out as its Handed.
+template <class W, class Handed>
+IDOMNode* Fresh(XDoc* doc, xc::DOMNode* node, uint32_t idx, NodeCore** core) {
+  auto* w = new W(doc, node, idx);
+  w->CountFirstReference();
+  *core = w;
+  return static_cast<Handed*>(w);
+}
+}  // namespace
+
 IDOMNode* NewWrapper(XDoc* doc, uint16_t type, xc::DOMNode* node, uint32_t idx, NodeCore** core) {
   switch (type) {
-    case xc::DOMNode::ELEMENT_NODE: {
-      auto* e = new TElement(doc, node, idx);
-      e->CountFirstReference();
-      *core = e;
-      return static_cast<IDOMElement*>(e);
-    }
-    case xc::DOMNode::ATTRIBUTE_NODE: {
-      auto* a = new TAttr(doc, node, idx);
-      a->CountFirstReference();
-      *core = a;
-      return static_cast<IDOMAttr*>(a);
-    }
-    case xc::DOMNode::DOCUMENT_TYPE_NODE: {
-      auto* t = new TDocType(doc, node, idx);
-      t->CountFirstReference();
-      *core = t;
-      return static_cast<IDOMDocumentType*>(t);
-    }
-    default: {
-      auto* n = new TNode(doc, node, idx);
-      n->CountFirstReference();
-      *core = n;
-      return static_cast<IDOMNodeExtension*>(n);
-    }
+    case xc::DOMNode::ELEMENT_NODE:
+      return Fresh<TElement, IDOMElement>(doc, node, idx, core);
+    case xc::DOMNode::ATTRIBUTE_NODE:
+      return Fresh<TAttr, IDOMAttr>(doc, node, idx, core);
+    case xc::DOMNode::DOCUMENT_TYPE_NODE:
+      return Fresh<TDocType, IDOMDocumentType>(doc, node, idx, core);
+    default:
+      return Fresh<TNode, IDOMNodeExtension>(doc, node, idx, core);
   }
 }
 
