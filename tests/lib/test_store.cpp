@@ -346,7 +346,9 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
         if (const ComPtr<IDOMNamedNodeMap> map = e ? Attrs(x.get()) : nullptr; map && a % 3 == 0) {
           map->RemoveNamedItem(name, out.put());
         } else if (map && a % 3 == 1) {
-          map->RemoveNamedItemNS(ns, b % 3 ? u"x" : u"z", out.put());
+          // Not p:x, declared with a default: Xerces' map does not give
+          // that back when it is removed by namespace (the store does).
+          map->RemoveNamedItemNS(ns, ns.empty() && b % 3 ? u"x" : u"z", out.put());
         } else if (map) {
           ComPtr<IDOMAttr> n;
           b % 2 ? d->CreateAttribute(name, n.put()) : d->CreateAttributeNS(ns, b % 4 ? u"p:z" : u"z", n.put());
@@ -787,4 +789,20 @@ TEST(StoreEdits, ARemovedAttributeGivesWayToItsDefault) {
     DOMCheck(e->RemoveAttribute(u"d"), "RemoveAttribute");
     EXPECT_EQ(AttrList(e.get()), "d=x") << tree;
   }
+  // In the store a default comes back however the attribute goes: through
+  // the element or its map, by name or by namespace (Xerces' tree gives a
+  // prefixed one back only by name), and never beside an attribute of its
+  // name that stays, which would leave the element unsaveable.
+  auto d = Parse(u"<!DOCTYPE r [<!ATTLIST p:c p:x CDATA 'pd' y CDATA 'yd'>]><r xmlns:p='urn:p'><p:c p:x='1' y='2'/></r>");
+  const ComPtr<IDOMNode> c = Child(Root(d.get()).get(), 0);
+  const ComPtr<IDOMElement> e = c.try_query<IDOMElement>();
+  ComPtr<IDOMNode> out;
+  DOMCheck(Attrs(c.get())->RemoveNamedItemNS(u"urn:p", u"x", out.put()), "RemoveNamedItemNS");
+  DOMCheck(Attrs(c.get())->RemoveNamedItemNS(u"", u"y", out.put()), "RemoveNamedItemNS");
+  EXPECT_EQ(AttrList(c.get()), "p:x=pd y=yd");
+  DOMCheck(e->SetAttributeNS(u"urn:p", u"p:x", u"2"), "SetAttributeNS");
+  DOMCheck(e->RemoveAttributeNS(u"urn:p", u"x"), "RemoveAttributeNS");
+  EXPECT_EQ(AttrList(c.get()), "p:x=pd y=yd");
+  EXPECT_EQ(Narrow(DocText(d.get())),
+            "<!DOCTYPE r [<!ATTLIST p:c p:x CDATA \"pd\" y CDATA \"yd\">]>\n<r xmlns:p=\"urn:p\"><p:c p:x=\"pd\" y=\"yd\"/></r>\n");
 }

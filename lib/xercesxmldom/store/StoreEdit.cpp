@@ -462,7 +462,15 @@ void RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr) {
   Store& s = Ready(doc);
   if (attr != Store::kNone) {
     if (s.Parent(attr) != element) Refuse(xc::DOMException::NOT_FOUND_ERR);
-    const uint32_t standIn = s.DocType() != Store::kNone ? DefaultFor(doc, element, attr) : Store::kNone;
+    // An attribute of the same qualified name that stays (one set by
+    // namespace beside one without namespace information) keeps the name
+    // given: a default beside it would be a second attribute of that name,
+    // which no save can write.
+    bool nameStays = false;
+    for (uint32_t a = s.FirstAttr(element); a != Store::kNone && !nameStays; a = s.Next(a))
+      nameStays = a != attr && SameText(s.NameOf(a).qname, s.NameOf(attr).qname);
+    const uint32_t standIn =
+        s.DocType() != Store::kNone && !nameStays ? DefaultFor(doc, element, attr) : Store::kNone;
     if (standIn != Store::kNone) s.AddAttr(element, standIn, attr);
     s.RemoveAttr(attr);
   }

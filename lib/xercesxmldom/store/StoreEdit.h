@@ -46,7 +46,9 @@ void Normalize(XDoc* doc, uint32_t root);
 void SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringView value);
 void SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringView qname, WideStringView value);
 // Removes attr (none for kNone) from element; with a document type, the
-// default it declares for the name takes its place, not specified.
+// default it declares for the name takes its place, not specified, however
+// the attribute was found (by name or by namespace), unless another
+// attribute of that qualified name stays.
 void RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr);
 // Puts an attribute node on element, in the place of the one it replaces
 // (same name, or namespace and local name with byNamespace); *old gets

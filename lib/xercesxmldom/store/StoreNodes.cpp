@@ -87,8 +87,9 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, publi
 };
 
 // Attributes of a store element, in document order. Changes are the
-// element's own; a removal by namespace in a document with a document
-// type goes to Xerces' map, which looks its defaults up by namespace.
+// element's own: a removed attribute gives way to its default however it
+// is named (Xerces' map looks defaults up by namespace, and finds none for
+// a prefixed name, whose default it made without namespace information).
 class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, public rtl::TBlockCached {
  public:
   TStoreAttrMap(XDoc* doc, uint32_t element) : doc_(doc), element_(element) { doc->HoldStoreNode(element); }
@@ -117,11 +118,6 @@ class TStoreAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap>, pub
     return Guard([&] { Remove(S().FindAttr(element_, Z(name)), r); });
   }
   HResult RemoveNamedItemNS(WideStringView ns, WideStringView localName, IDOMNode** r) override {
-    if (doc_->store && S().DocType() != Store::kNone) {
-      IDOMNamedNodeMap* m = nullptr;
-      if (const HResult hr = Guard([&] { m = Build(); }); rtl::Failed(hr)) return hr;
-      return m->RemoveNamedItemNS(ns, localName, r);
-    }
     if (IDOMNamedNodeMap* m = Built()) return m->RemoveNamedItemNS(ns, localName, r);
     return Guard([&] {
       const std::u16string local = Z(localName);
