@@ -294,9 +294,13 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
 
  protected:
   const Store& S() const { return *doc->store; }
-  // In the store, and a node whose children are there (an attribute's text
-  // child is not).
-  bool StoreParent() const { return InStore() && S().Type(idx) != Store::kAttribute; }
+  // In the store, with its children there: an attribute's text child is
+  // made there when first asked for.
+  bool StoreParent() {
+    if (!InStore()) return false;
+    if (S().Type(idx) == Store::kAttribute) doc->store->AttrText(idx);
+    return true;
+  }
   // Attributes have no siblings.
   uint32_t Sibling(uint32_t i) const { return S().Type(idx) == Store::kAttribute ? Store::kNone : i; }
   // Has a namespace, prefix and local name (none for nodes made without

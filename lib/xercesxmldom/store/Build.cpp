@@ -79,9 +79,11 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
     const Store::Name& name = store.NameOf(a);
     xc::DOMAttr* attr = name.bare ? doc->createAttribute(name.qname.c_str())
                                   : doc->createAttributeNS(Ns(a), name.qname.c_str());
-    xp::AppendNew(attr, doc->createTextNode(Text(a)));
+    xc::DOMNode* value = doc->createTextNode(Text(a));
+    xp::AppendNew(attr, value);
     if (!store.Specified(a)) xp::SetNotSpecified(attr);
     made[a] = attr;
+    if (store.First(a) != Store::kNone) made[store.First(a)] = value;
     return attr;
   };
   auto Make = [&](uint32_t i) -> xc::DOMNode* {
@@ -125,7 +127,8 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
   // earlier siblings.
   auto Subtree = [&](uint32_t root) {
     if (root != 0) made[root] = Make(root);
-    uint32_t n = store.First(root);
+    // An attribute's text child came with it.
+    uint32_t n = store.Type(root) == Store::kAttribute ? Store::kNone : store.First(root);
     while (n != Store::kNone) {
       const uint32_t parent = store.Parent(n);
       if (store.Type(n) == Store::kDocType) {

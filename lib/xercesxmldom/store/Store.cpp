@@ -305,8 +305,18 @@ void Store::Unlink(uint32_t child) {
   ListLoose(child);  // first: if it fails, nothing has changed
   Changed();
   Node& n = Mut(child);
-  RingRemove(Mut(n.parent).first, child);
+  const uint32_t parent = n.parent;
+  RingRemove(Mut(parent).first, child);
   n.parent = kNone;
+  if (Type(parent) == kAttribute) PutText(parent, {});
+}
+
+uint32_t Store::AttrText(uint32_t attr) {
+  if (First(attr) != kNone) return First(attr);
+  const uint32_t t = Make(kText, kNone, Text(attr));
+  lastText_ = kNone;
+  Link(attr, t);
+  return t;
 }
 
 void Store::AddAttr(uint32_t element, uint32_t attr, uint32_t before) {
@@ -333,6 +343,16 @@ void Store::RemoveAttr(uint32_t attr) {
 
 void Store::SetText(uint32_t i, std::u16string_view text) {
   Changed();
+  PutText(i, text);
+  lastText_ = kNone;
+  // An attribute and its text child hold the same value.
+  if (Type(i) == kAttribute && First(i) != kNone)
+    PutText(First(i), Text(i));
+  else if (Parent(i) != kNone && Type(Parent(i)) == kAttribute)
+    PutText(Parent(i), Text(i));
+}
+
+void Store::PutText(uint32_t i, std::u16string_view text) {
   Node& n = Mut(i);
   // A text no longer than the old one takes its place (the same values set
   // again and again do not grow the store); a longer one gets new room.
@@ -343,7 +363,6 @@ void Store::SetText(uint32_t i, std::u16string_view text) {
   } else {
     Keep(n, text);
   }
-  lastText_ = kNone;
 }
 
 void Store::ListLoose(uint32_t i) {
@@ -376,6 +395,10 @@ size_t Store::Collect() {
         for (uint32_t a = FirstAttr(n); a != kNone && !held; a = Next(a)) {
           subtree.push_back(a);
           held = Handle(a) != 0;
+          if (const uint32_t t = First(a); t != kNone && !held) {
+            subtree.push_back(t);
+            held = Handle(t) != 0;
+          }
         }
     }
     if (held) {

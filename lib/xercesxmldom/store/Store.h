@@ -172,8 +172,13 @@ class Store {
   void AddAttr(uint32_t element, uint32_t attr, uint32_t before = kNone);
   void RemoveAttr(uint32_t attr);
   // Replaces the text of a node that has one (not an element or the
-  // document); a shorter text takes the old one's place.
+  // document); a shorter text takes the old one's place. An attribute's
+  // new value is its text child's, and the other way round.
   void SetText(uint32_t i, std::u16string_view text);
+  // An attribute's value as its one text child, made the first time it is
+  // asked for (the attribute keeps the value itself as well). When the
+  // child leaves (Unlink), the attribute's value is empty.
+  uint32_t AttrText(uint32_t attr);
   void Rename(uint32_t i, uint32_t name) { Mut(i).name = name; }
 
   // ---- nodes outside the tree. A node that leaves the tree (Unlink,
@@ -192,7 +197,8 @@ class Store {
  private:
   // 36 bytes. The first child's prev is the last child. An element's
   // length is its attribute count and its offset its first attribute (it
-  // has no text); the first attribute's prev is the last.
+  // has no text); the first attribute's prev is the last. An attribute's
+  // first is its text child, once made (AttrText).
   // Set by NewNode(); chunks are left uninitialised until then, so a small
   // document touches only the pages its nodes use.
   struct Node {
@@ -224,6 +230,7 @@ class Store {
   // A place for a node: a freed one, or a new one at the end.
   uint32_t NewNode();
   void ListLoose(uint32_t i);
+  void PutText(uint32_t i, std::u16string_view text);
   void Free(uint32_t i);
   void Compact();
   // A new node with its text, in no ring yet.

@@ -243,6 +243,8 @@ void SetNodeValue(XDoc* doc, uint32_t node, WideStringView value) {
       s.SetSpecified(node);
       break;
     default:
+      // An attribute's text child changes the attribute's value with it,
+      // which stays as specified as it was (as in Xerces).
       s.SetText(node, v);
   }
   doc->Touch();
@@ -402,7 +404,13 @@ void Normalize(XDoc* doc, uint32_t root) {
       c = next;
     }
   };
-  for (uint32_t n = root; n != Store::kNone; n = s.After(n, root)) mergeChildren(n);
+  for (uint32_t n = root; n != Store::kNone; n = s.After(n, root)) {
+    mergeChildren(n);
+    // Attributes' empty text children go too (those made so far).
+    if (s.Type(n) == Store::kElement)
+      for (uint32_t a = s.FirstAttr(n); a != Store::kNone; a = s.Next(a))
+        if (const uint32_t t = s.First(a); t != Store::kNone && s.Text(t).empty()) s.Unlink(t);
+  }
   doc->Touch();
 }
 

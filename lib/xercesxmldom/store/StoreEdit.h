@@ -40,7 +40,8 @@ uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep);
 // declarations are not read again), the rest imported.
 IDOMNode* CloneDocument(XDoc* doc, bool deep);
 
-// Adjacent texts under root merged into one, empty ones taken out.
+// Adjacent texts under root merged into one, empty ones taken out, the
+// empty text children of its attributes too.
 void Normalize(XDoc* doc, uint32_t root);
 
 void SetAttribute(XDoc* doc, uint32_t element, WideStringView name, WideStringView value);

@@ -60,16 +60,19 @@ class StoreCursor {
 // the Xerces list of the same parent.
 class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, public rtl::TBlockCached {
  public:
-  TStoreChildList(XDoc* doc, uint32_t parent) : doc_(doc), parent_(parent) { doc->HoldStoreNode(parent); }
+  TStoreChildList(XDoc* doc, uint32_t parent)
+      : doc_(doc), parent_(parent), attr_(doc->store->Type(parent) == Store::kAttribute) {
+    doc->HoldStoreNode(parent);
+  }
   ~TStoreChildList() override { doc_->LetGoStoreNode(parent_); }
 
   HResult Item(int32_t index, IDOMNode** r) override {
     if (IDOMNodeList* l = Built()) return l->Item(index, r);
-    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(doc_.get(), StoreChain{S(), parent_}, index)); });
+    return Guard([&] { *r = WrapAs<IDOMNode>(doc_.get(), cursor_.At(doc_.get(), Chain(), index)); });
   }
   HResult GetLength(int32_t* r) override {
     if (IDOMNodeList* l = Built()) return l->GetLength(r);
-    return Guard([&] { *r = cursor_.Length(doc_.get(), StoreChain{S(), parent_}); });
+    return Guard([&] { *r = cursor_.Length(doc_.get(), Chain()); });
   }
 
  private:
@@ -79,9 +82,15 @@ class TStoreChildList final : public rtl::TInterfacedObject<IDOMNodeList>, publi
     return built_.get();
   }
   const Store& S() const { return *doc_->store; }
+  // An attribute's text child is made again after it was taken out.
+  StoreChain Chain() {
+    if (attr_) doc_->store->AttrText(parent_);
+    return StoreChain{S(), parent_};
+  }
 
   XDocRef doc_;
   uint32_t parent_;
+  bool attr_;
   StoreCursor cursor_;
   ComPtr<IDOMNodeList> built_;
 };
