@@ -29,7 +29,13 @@ TEST(LibNodes, DOMErrorsReachTheCallerWithTheirText) {
   EXPECT_EQ(FailureText(d->AppendChild(stray.get(), nullptr)), "Hierarchy request error");
   // Node of another document.
   auto other = Parse(u"<o/>");
-  EXPECT_EQ(FailureText(a->AppendChild(Root(other.get()).get(), nullptr)), "Wrong document error");
+  const ComPtr<IDOMNode> o(Root(other.get()).get()), b = Child(a.get(), 0);
+  EXPECT_EQ(FailureText(a->AppendChild(o.get(), nullptr)), "Wrong document error");
+  EXPECT_EQ(FailureText(a->InsertBefore(stray.get(), o.get(), nullptr)), "Not found error");
+  EXPECT_EQ(FailureText(a->ReplaceChild(o.get(), b.get(), nullptr)), "Wrong document error");
+  EXPECT_EQ(FailureText(a->ReplaceChild(stray.get(), o.get(), nullptr)), "Not found error");
+  EXPECT_EQ(FailureText(a->RemoveChild(o.get(), nullptr)), "Not found error");
+  EXPECT_EQ(FailureText(b->AppendChild(o.get(), nullptr)), "Wrong document error");
   // Namespace misuse.
   ComPtr<IDOMElement> ns;
   EXPECT_EQ(FailureText(d->CreateElementNS(u"", u"p:x", ns.put())), "Namespace error");

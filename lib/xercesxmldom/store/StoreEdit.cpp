@@ -53,14 +53,19 @@ bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
   }
 }
 
-// Parents whose changes the store makes (the document type is Xerces',
-// attributes hold their text there); a node without children refuses any.
-// A fragment's children go under the document through Xerces, which takes
-// them one by one, as it takes them.
-bool StoreHolds(const Store& s, uint32_t parent, uint32_t c) {
+// A node without children refuses any.
+void RefuseChildless(const Store& s, uint32_t parent) {
   const uint8_t type = s.Type(parent);
   if (type == Store::kText || type == Store::kCData || type == Store::kComment || type == Store::kPI)
     Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
+}
+
+// Parents whose changes the store makes (the document type is Xerces',
+// attributes hold their text there). A fragment's children go under the
+// document through Xerces, which takes them one by one, as it takes them.
+bool StoreHolds(const Store& s, uint32_t parent, uint32_t c) {
+  RefuseChildless(s, parent);
+  const uint8_t type = s.Type(parent);
   const uint8_t child = s.Type(c);
   if (child == Store::kDocType || (child == Store::kFragment && type == Store::kDocument)) return false;
   return Store::HoldsChildren(type);
@@ -80,13 +85,29 @@ void Place(Store& s, uint32_t parent, uint32_t c, uint32_t before) {
   }
 }
 
+// A node outside doc's store that no change under a store parent can take:
+// not ours at all (refused as NodeOf refuses it), or of another document,
+// which fails here rather than after both trees are built to fail there.
+// Nodes of doc that only Xerces holds go on to Xerces' tree.
+bool OfAnother(XDoc* doc, IDOMNode* n) {
+  const NodeCore* core = CoreOf(n);
+  if (!core) Fail(xc::DOMException::WRONG_DOCUMENT_ERR, msg::kNotOurNode);
+  return core->doc.get() != doc;
+}
+
 // The child of an insertion under parent: its store index, kNone when it
 // is not in the store. Checked as the other path checks it: no node, or
 // the parent or one of its ancestors, is refused first.
 uint32_t ChildOf(XDoc* doc, uint32_t parent, IDOMNode* child) {
   if (!child) Fail(xc::DOMException::NOT_FOUND_ERR);
   const uint32_t c = IndexOf(doc, child);
-  if (c == Store::kNone) return c;
+  if (c == Store::kNone) {
+    if (OfAnother(doc, child)) {
+      RefuseChildless(*doc->store, parent);
+      Refuse(xc::DOMException::WRONG_DOCUMENT_ERR);
+    }
+    return c;
+  }
   const Store& s = *doc->store;
   // Only a node with children can be the parent's ancestor.
   if (c == parent || s.First(c) != Store::kNone)
@@ -99,7 +120,10 @@ uint32_t ChildOf(XDoc* doc, uint32_t parent, IDOMNode* child) {
 // is not in the store.
 uint32_t PlaceOf(XDoc* doc, uint32_t parent, IDOMNode* ref) {
   const uint32_t i = IndexOf(doc, ref);
-  if (i == Store::kNone) return i;
+  if (i == Store::kNone) {
+    if (OfAnother(doc, ref)) Refuse(xc::DOMException::NOT_FOUND_ERR);
+    return i;
+  }
   const Store& s = *doc->store;
   if (s.Type(i) == Store::kAttribute || s.Parent(i) != parent) Refuse(xc::DOMException::NOT_FOUND_ERR);
   return i;
