@@ -833,7 +833,8 @@ TEST(StoreEdits, ARemovedAttributeGivesWayToItsDefault) {
 
 // An attribute's value is its text child, read and changed in the store:
 // a new value is the child's, the child's new text is the value, and the
-// child taken out leaves the value empty. No tree is
+// child taken out leaves the value empty and no child until a new value
+// makes one. No tree is
 // built for it: a prefixed attribute removed by namespace still gets its
 // default back, which only the store gives.
 TEST(StoreEdits, AnAttributesTextChildIsItsValue) {
@@ -860,12 +861,17 @@ TEST(StoreEdits, AnAttributesTextChildIsItsValue) {
   EXPECT_EQ(Value(attr.get()), u"");
   EXPECT_FALSE(Ask([&](IDOMNode** p) { return t->GetParentNode(p); }));
   EXPECT_EQ(Value(t.get()), u"z");
+  WordBool has = -1;
+  DOMCheck(attr->HasChildNodes(&has), "HasChildNodes");
+  EXPECT_EQ(Length(kids.get()) * 10 + has, 0) << "no child until a new value";
+  DOMCheck(y->SetValue(u"q"), "SetValue");
   const ComPtr<IDOMNode> fresh = Item(kids.get(), 0);
+  ASSERT_TRUE(fresh);
   EXPECT_NE(Id(fresh), Id(t));
-  EXPECT_EQ(Value(fresh.get()), u"");
+  EXPECT_EQ(Value(fresh.get()), u"q");
   ComPtr<IDOMNode> gone;
   DOMCheck(Attrs(r.get())->RemoveNamedItemNS(u"urn:p", u"x", gone.put()), "RemoveNamedItemNS");
-  EXPECT_EQ(AttrList(r.get()), "xmlns:p=urn:p p:x=pd y=");
+  EXPECT_EQ(AttrList(r.get()), "xmlns:p=urn:p p:x=pd y=q");
   // A text child held keeps its attribute, and the attribute's element,
   // from being freed with what nothing else names.
   ComPtr<IDOMNode> kept;

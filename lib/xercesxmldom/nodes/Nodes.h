@@ -230,9 +230,9 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult HasChildNodes(WordBool* r) override {
     return Guard([&] {
-      // An attribute always has its value as a text child.
+      // An attribute has its value as a text child, unless that was taken out.
       if (InStore())
-        *r = WB(S().Type(idx) == Store::kAttribute || S().First(idx) != Store::kNone);
+        *r = WB(S().Type(idx) == Store::kAttribute ? !S().Childless(idx) : S().First(idx) != Store::kNone);
       else
         *r = WB(node_->hasChildNodes());
     });

@@ -308,11 +308,14 @@ void Store::Unlink(uint32_t child) {
   const uint32_t parent = n.parent;
   RingRemove(Mut(parent).first, child);
   n.parent = kNone;
-  if (Type(parent) == kAttribute) PutText(parent, {});
+  if (Type(parent) == kAttribute) {
+    PutText(parent, {});
+    childless_.insert(parent);
+  }
 }
 
 uint32_t Store::AttrText(uint32_t attr) {
-  if (First(attr) != kNone) return First(attr);
+  if (First(attr) != kNone || Childless(attr)) return First(attr);
   const uint32_t t = Make(kText, kNone, Text(attr));
   lastText_ = kNone;
   Link(attr, t);
@@ -346,6 +349,7 @@ void Store::SetText(uint32_t i, std::u16string_view text) {
   PutText(i, text);
   lastText_ = kNone;
   // An attribute and its text child hold the same value.
+  if (Type(i) == kAttribute && !childless_.empty()) childless_.erase(i);
   if (Type(i) == kAttribute && First(i) != kNone)
     PutText(First(i), Text(i));
   else if (Parent(i) != kNone && Type(Parent(i)) == kAttribute)
@@ -372,6 +376,7 @@ void Store::ListLoose(uint32_t i) {
 }
 
 void Store::Free(uint32_t i) {
+  if (!childless_.empty()) childless_.erase(i);
   // An element's length counts its attributes.
   if (!HoldsChildren(Type(i))) wasted_ += At(i).length;
   Mut(i) = Node{0, kNone, kNone, kNone, freed_, kNone, 0, 0, kNone};

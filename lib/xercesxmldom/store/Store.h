@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "lib/xercesxmldom/store/Region.h"
@@ -177,8 +178,12 @@ class Store {
   void SetText(uint32_t i, std::u16string_view text);
   // An attribute's value as its one text child, made the first time it is
   // asked for (the attribute keeps the value itself as well). When the
-  // child leaves (Unlink), the attribute's value is empty.
+  // child leaves (Unlink), the attribute's value is empty and it has no
+  // child (kNone) until it is given a value again.
   uint32_t AttrText(uint32_t attr);
+  bool Childless(uint32_t attr) const { return !childless_.empty() && childless_.count(attr); }
+  // A copy of an attribute taken out of its text child is as childless.
+  void MarkChildless(uint32_t attr) { childless_.insert(attr); }
   void Rename(uint32_t i, uint32_t name) { Mut(i).name = name; }
 
   // ---- nodes outside the tree. A node that leaves the tree (Unlink,
@@ -280,6 +285,8 @@ class Store {
   // Changes do not extend texts: they reset it.
   uint32_t lastText_ = kNone;
   uint64_t bytes_ = 0;
+  // Attributes whose text child was taken out (see AttrText).
+  std::unordered_set<uint32_t> childless_;
   // ID value -> element, made by the first ElementById.
   mutable std::unordered_map<std::u16string_view, uint32_t> ids_;
   mutable bool idsMade_ = false;

@@ -304,6 +304,7 @@ class Copier {
       // An attribute copied on its own keeps its marks in a clone; an
       // imported one is the caller's, and no declaration makes it an ID.
       to_.MarkAttr(root, import_ || from_.Specified(node), !import_ && from_.IsId(node));
+      if (from_.Childless(node)) to_.MarkChildless(root);
     }
     if (!deep) return root;
     // Depth first; each copy goes last under the copy of its parent.
