@@ -79,11 +79,15 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
     const Store::Name& name = store.NameOf(a);
     xc::DOMAttr* attr = name.bare ? doc->createAttribute(name.qname.c_str())
                                   : doc->createAttributeNS(Ns(a), name.qname.c_str());
-    xc::DOMNode* value = doc->createTextNode(Text(a));
-    xp::AppendNew(attr, value);
+    // Its value as its text child, but for one made without a value or
+    // whose child was taken out.
+    if (!store.Childless(a)) {
+      xc::DOMNode* value = doc->createTextNode(Text(a));
+      xp::AppendNew(attr, value);
+      if (store.First(a) != Store::kNone) made[store.First(a)] = value;
+    }
     if (!store.Specified(a)) xp::SetNotSpecified(attr);
     made[a] = attr;
-    if (store.First(a) != Store::kNone) made[store.First(a)] = value;
     return attr;
   };
   auto Make = [&](uint32_t i) -> xc::DOMNode* {

@@ -182,7 +182,7 @@ class Store {
   // child (kNone) until it is given a value again.
   uint32_t AttrText(uint32_t attr);
   bool Childless(uint32_t attr) const { return !childless_.empty() && childless_.count(attr); }
-  // A copy of an attribute taken out of its text child is as childless.
+  // An attribute made without a value, or a copy of a childless one.
   void MarkChildless(uint32_t attr) { childless_.insert(attr); }
   void Rename(uint32_t i, uint32_t name) { Mut(i).name = name; }
 

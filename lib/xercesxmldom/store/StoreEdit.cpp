@@ -531,7 +531,10 @@ uint32_t CreateAttribute(XDoc* doc, const std::u16string* ns, WideStringView qna
   else
     CheckName([&] { return doc->doc->createAttribute(q.c_str()); });
   Store& s = Ready(doc);
-  return s.Create(Store::kAttribute, ns ? s.Intern(*ns, q) : s.Intern(u"", q, true), {});
+  // Without a value yet, and so without a text child, as Xerces makes it.
+  const uint32_t a = s.Create(Store::kAttribute, ns ? s.Intern(*ns, q) : s.Intern(u"", q, true), {});
+  s.MarkChildless(a);
+  return a;
 }
 
 uint32_t CreateData(XDoc* doc, uint8_t type, WideStringView data) {
