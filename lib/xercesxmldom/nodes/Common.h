@@ -243,6 +243,14 @@ class XDoc : public rtl::TRefCounted {
     bool specified, isId;
   };
   std::unordered_map<uint32_t, std::vector<Default>> elementDefaults;
+  // The document type taken out of the store's tree, which Xerces'
+  // document no longer holds; TypeNode() is the Xerces node of the store's
+  // one document type, in the tree or out of it.
+  xc::DOMNode* removedType = nullptr;
+  xc::DOMNode* TypeNode() const {
+    xc::DOMNode* type = doc->getDoctype();
+    return type ? type : removedType;
+  }
   // Pseudo-attributes "SYSTEM"/"PUBLIC" of the document type, made once.
   std::vector<xc::DOMNode*> doctypeAttrs;
   bool doctypeAttrsMade = false;

@@ -59,7 +59,8 @@ void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& att
 
 }  // namespace
 
-std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order) {
+std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order,
+                                    xc::DOMNode* removedType) {
   // A tree of many distinct names needs the wide pool; the parse widened
   // it only once the store passed 256 names.
   xp::WidenNamePool(doc);
@@ -130,7 +131,7 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
   // Depth first, in document order, so every node is appended after its
   // earlier siblings.
   auto Subtree = [&](uint32_t root) {
-    if (root != 0) made[root] = Make(root);
+    if (root != 0) made[root] = store.Type(root) == Store::kDocType ? removedType : Make(root);
     // An attribute's text child came with it.
     uint32_t n = store.Type(root) == Store::kAttribute ? Store::kNone : store.First(root);
     while (n != Store::kNone) {

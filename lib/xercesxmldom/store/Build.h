@@ -11,8 +11,9 @@ namespace xdom {
 // document type yet), and each subtree outside it: a wrapper or a list may
 // still name one of its nodes. Returns the Xerces node made for each store
 // index. Attributes whose map order differs from the document's have it
-// recorded in order.
-std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order);
+// recorded in order. A document type taken out of the tree is removedType.
+std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order,
+                                    xc::DOMNode* removedType);
 
 // Puts n under the document before `before` (last for null), text that is
 // not white space included, which Xerces refuses there but lets a text

@@ -245,9 +245,16 @@ bool RemoveChild(XDoc* doc, uint32_t parent, IDOMNode* old, IDOMNode** r) {
   Store& s = Ready(doc);
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
   const uint32_t o = PlaceOf(doc, parent, old);
-  // The document type belongs to Xerces' document too.
-  if (o == Store::kNone || s.Type(o) == Store::kDocType) return false;
+  if (o == Store::kNone) return false;
   s.Unlink(o);
+  if (s.Type(o) == Store::kDocType) {
+    // Xerces' document holds the document type too, and lets go of it as
+    // well: elements made from now on get no defaults from it.
+    xc::DOMDocumentType* type = doc->doc->getDoctype();
+    doc->doc->removeChild(type);
+    doc->removedType = type;
+    doc->elementDefaults.clear();
+  }
   doc->Touch();
   if (r) *r = WrapAt(doc, o);
   return true;
