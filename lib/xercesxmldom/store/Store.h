@@ -285,7 +285,8 @@ class Store {
   // Changes do not extend texts: they reset it.
   uint32_t lastText_ = kNone;
   uint64_t bytes_ = 0;
-  // Attributes whose text child was taken out (see AttrText).
+  // Attributes without a text child: made without a value, or the child
+  // taken out (see AttrText).
   std::unordered_set<uint32_t> childless_;
   // ID value -> element, made by the first ElementById.
   mutable std::unordered_map<std::u16string_view, uint32_t> ids_;

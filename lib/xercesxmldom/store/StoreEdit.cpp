@@ -250,9 +250,10 @@ bool RemoveChild(XDoc* doc, uint32_t parent, IDOMNode* old, IDOMNode** r) {
   if (s.Type(o) == Store::kDocType) {
     // Xerces' document holds the document type too, and lets go of it as
     // well: elements made from now on get no defaults from it.
-    xc::DOMDocumentType* type = doc->doc->getDoctype();
-    doc->doc->removeChild(type);
-    doc->removedType = type;
+    if (xc::DOMDocumentType* type = doc->doc->getDoctype()) {
+      doc->doc->removeChild(type);
+      doc->removedType = type;
+    }
     doc->elementDefaults.clear();
   }
   doc->Touch();
