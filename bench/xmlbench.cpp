@@ -275,6 +275,14 @@ int main(int argc, char** argv) {
     std::fclose(load);
   }
 
+  // A stage run runs times: the fastest times, with the first run's peak
+  // (later runs meet the heap the earlier ones left).
+  const auto fastestOf = [runs](const std::function<bench::StageResult()>& stage) {
+    bench::StageResult best = stage();
+    for (int run = 1; run < runs; ++run) best.KeepFastest(stage());
+    return best;
+  };
+
   // Both floors, each the fastest of runs fresh children.
   const auto fastest = [runs](bench::FloorResult (*measure)(const std::string&), const std::string& path,
                               const char* name) {
@@ -330,18 +338,13 @@ int main(int argc, char** argv) {
     {
       TForm1 form;
       viewer::TXMLTreeModel& model = *form.TreeModel();
-      // The document load alone, the fastest of runs (each from a closed
-      // document); its peak is the first run's.
-      for (int run = 0; run < runs; ++run) {
+      // The document load alone, each run from a closed document.
+      load = fastestOf([&] {
         form.XMLDocument1->SetActive(false);
         const bench::StageTimer loadTimer;
         form.XMLDocument1->LoadFromFile(rtl::NarrowToWide(file));
-        const bench::StageResult r = loadTimer.Stop();
-        if (run == 0)
-          load = r;
-        else
-          load.KeepFastest(r);
-      }
+        return loadTimer.Stop();
+      });
       const bench::StageTimer fillTimer;
       model.BeginUpdate();
       const int fileItem = model.AddItem(viewer::TXMLTreeModel::kNoItem, u"file");
@@ -364,15 +367,11 @@ int main(int argc, char** argv) {
     TForm1 form;
     form.XMLDocument1->LoadFromFile(rtl::NarrowToWide(file));
     // The walk leaves the document as it found it: each run walks the same.
-    for (int run = 0; run < runs; ++run) {
+    walk = fastestOf([&] {
       const bench::StageTimer walkTimer;
       walked = PlainWalk(form.XMLDocument1->GetDocumentElement());
-      const bench::StageResult r = walkTimer.Stop();
-      if (run == 0)
-        walk = r;
-      else
-        walk.KeepFastest(r);
-    }
+      return walkTimer.Stop();
+    });
     const bench::StageTimer freeTimer;
     form.XMLDocument1->SetActive(false);
     freed = freeTimer.Stop();
@@ -410,16 +409,8 @@ int main(int argc, char** argv) {
 
   // The same file with a document type: the library's load alone and the
   // window's whole load. Then the file opened, one element added to its
-  // document element, and saved to a file.
-  // Each the fastest of runs, with the first run's peak, as the plain
-  // load's: compared with it, a single run would stand against a best.
-  const auto fastestOf = [runs](const std::function<bench::StageResult()>& stage) {
-    bench::StageResult best = stage();
-    for (int run = 1; run < runs; ++run) {
-      best.KeepFastest(stage());
-    }
-    return best;
-  };
+  // document element, and saved to a file. Each the fastest of runs, as the
+  // plain load.
   bench::StageResult typedLoad, typedTotal, plainTotal, edit;
   try {
     const std::string typed = WriteTypedCopy(file, scratch + "-typed.xml");

@@ -124,8 +124,6 @@ bool InterfaceMatches(const GUID& iid) {
 }
 }  // namespace detail
 
-// Counted object base: atomic count starting at 0, deleted when it drops to
-// 0. Copying does not copy the count; assignment is deleted.
 // Takes one reference off a count and returns what is left. The caller's
 // reference being the only one left, no other thread can count the object
 // any more (a thread only counts an object it holds a reference to), and
@@ -139,6 +137,8 @@ inline int32_t DropReference(std::atomic<int32_t>& refs) noexcept {
   return refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
 }
 
+// Counted object base: atomic count starting at 0, deleted when it drops to
+// 0. Copying does not copy the count; assignment is deleted.
 class TRefCounted {
  public:
   TRefCounted() = default;

@@ -348,12 +348,14 @@ void Store::SetText(uint32_t i, std::u16string_view text) {
   Changed();
   PutText(i, text);
   lastText_ = kNone;
-  // An attribute and its text child hold the same value.
-  if (Type(i) == kAttribute && !childless_.empty()) childless_.erase(i);
-  if (Type(i) == kAttribute && First(i) != kNone)
-    PutText(First(i), Text(i));
-  else if (Parent(i) != kNone && Type(Parent(i)) == kAttribute)
+  // An attribute and its text child hold the same value; a value gives a
+  // childless attribute its child again.
+  if (Type(i) == kAttribute) {
+    if (!childless_.empty()) childless_.erase(i);
+    if (First(i) != kNone) PutText(First(i), Text(i));
+  } else if (Parent(i) != kNone && Type(Parent(i)) == kAttribute) {
     PutText(Parent(i), Text(i));
+  }
 }
 
 void Store::PutText(uint32_t i, std::u16string_view text) {

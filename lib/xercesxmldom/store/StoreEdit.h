@@ -1,9 +1,9 @@
 // Changes made in a document's store, while every node a change touches is
 // there. A call that returns a flag returns false, having changed nothing,
-// when the change needs Xerces' tree (a node of another document or outside
-// the store, a change of the document's own children, an attribute with a
-// default to restore): the caller then builds the tree and makes the
-// change there.
+// when the change needs Xerces' tree (a node of the document that only
+// Xerces holds, a document type or a fragment put under the document, a
+// child put into an attribute): the caller then builds the tree and makes
+// the change there. A node of another document is refused here.
 // Failures are Xerces' own exceptions, so callers see the same codes and
 // texts on either path.
 #pragma once

@@ -280,7 +280,7 @@ IDOMNode* WrapAt(XDoc* doc, uint32_t idx) {
     return existing;
   }
   NodeCore* core = nullptr;
-  // The document type is Xerces' own from the load on.
+  // The document type is Xerces' own from the load on, also once taken out.
   const uint8_t type = store.Type(idx);
   IDOMNode* r = NewWrapper(doc, type, type == Store::kDocType ? doc->TypeNode() : nullptr, idx, &core);
   try {
