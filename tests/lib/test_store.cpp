@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -928,4 +929,57 @@ TEST(StoreEdits, TheDocumentTypeTakenOut) {
     EXPECT_FALSE(Ask([&](IDOMNode** r) { return node->GetParentNode(r); }));
     EXPECT_EQ(Narrow(DocText(d.get())), "<r><e d=\"x\"/></r>\n");
   }
+}
+
+// A fragment's children go under the document all or none: each case is a
+// fragment (c: comment, e/f: elements, x: text) put before the first child,
+// at the end, or in place of the document element, with that element there
+// or taken out first. Xerces' own tree would move the children before an
+// element too many and keep them moved.
+TEST(StoreEdits, AFragmentUnderTheDocumentMovesWhole) {
+  struct Case {
+    const char* kids;
+    char how;  // b: before the first child, a: at the end, r: replacing the element
+    bool rootless;
+    const char* after;  // the document saved, "" when refused
+  };
+  const Case cases[] = {
+      {"cc", 'b', false, "<!--c-->\n<!--c-->\n<!--a-->\n<r/>\n"}, {"ce", 'b', false, ""},
+      {"ce", 'a', true, "<!--a-->\n<!--c-->\n<e/>\n"},          {"cef", 'a', true, ""},
+      {"cx", 'a', false, ""},                               {"ce", 'r', false, "<!--a-->\n<!--c-->\n<e/>\n"},
+      {"ef", 'r', false, ""},                               {"", 'a', false, "<!--a-->\n<r/>\n"},
+  };
+  for (bool tree : {false, true})
+    for (const Case& c : cases) {
+      const std::string where = std::string(c.kids) + " " + c.how + (c.rootless ? " rootless" : "") +
+                                (tree ? " tree" : "");
+      auto d = Parse(u"<!--a--><r/>");
+      if (tree) BuildTree(d.get());
+      ComPtr<IDOMNode> root(Root(d.get()).get()), out, frag;
+      if (c.rootless) DOMCheck(d->RemoveChild(root.get(), out.put()), "RemoveChild");
+      DOMCheck(d->CreateDocumentFragment(frag.put()), "CreateDocumentFragment");
+      for (const char* k = c.kids; *k; ++k) {
+        ComPtr<IDOMNode> kid;
+        if (*k == 'c') DOMCheck(d->CreateComment(u"c", kid.put()), "CreateComment");
+        if (*k == 'x') DOMCheck(d->CreateTextNode(u"x", kid.put()), "CreateTextNode");
+        if (*k == 'e' || *k == 'f') {
+          ComPtr<IDOMElement> e;
+          DOMCheck(d->CreateElement(std::u16string(1, char16_t(*k)), e.put()), "CreateElement");
+          kid = ComPtr<IDOMNode>(e.get());
+        }
+        DOMCheck(frag->AppendChild(kid.get(), out.put()), "AppendChild");
+      }
+      const HResult hr = c.how == 'r' ? d->ReplaceChild(frag.get(), root.get(), out.put())
+                         : c.how == 'b' ? d->InsertBefore(frag.get(), Child(d.get(), 0).get(), out.put())
+                                        : d->AppendChild(frag.get(), out.put());
+      if (*c.after) {
+        EXPECT_EQ(hr, rtl::S_OK_) << where;
+        EXPECT_EQ(ChildCount(frag.get()), 0) << where;
+        EXPECT_EQ(Narrow(DocText(d.get())), c.after) << where;
+      } else {
+        EXPECT_NE(FailureText(hr).find("Hierarchy request error"), std::string::npos) << where << FailureText(hr);
+        EXPECT_EQ(ChildCount(frag.get()), static_cast<int32_t>(std::strlen(c.kids))) << where;
+        EXPECT_EQ(ChildCount(d.get()), c.rootless ? 1 : 2) << where;
+      }
+    }
 }

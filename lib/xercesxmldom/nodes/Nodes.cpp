@@ -417,14 +417,38 @@ IDOMNamedNodeMap* Attributes(XDoc* doc, xc::DOMNode* node) {
   return nullptr;
 }
 
+namespace {
+
+// Xerces moves a fragment's children under the document one at a time and
+// stops at an element the document cannot take: those before it stay
+// moved, and a replacement of the document element is left beside the new
+// one. A fragment with more elements than the document can take (in place
+// of `at` on a replacement) is refused whole here, before anything moves.
+void CheckFragmentUnderDocument(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* at, bool replacing) {
+  if (parent->getNodeType() != xc::DOMNode::DOCUMENT_NODE ||
+      child->getNodeType() != xc::DOMNode::DOCUMENT_FRAGMENT_NODE || child->getOwnerDocument() != parent ||
+      (at && at->getParentNode() != parent))
+    return;
+  int elements = 0;
+  for (xc::DOMNode* k = child->getFirstChild(); k; k = k->getNextSibling())
+    elements += k->getNodeType() == xc::DOMNode::ELEMENT_NODE;
+  const xc::DOMElement* root = static_cast<xc::DOMDocument*>(parent)->getDocumentElement();
+  if (elements > 1 || (elements == 1 && root && !(replacing && root == at)))
+    Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
+}
+
+}  // namespace
+
 xc::DOMNode* InsertBefore(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* ref) {
   CheckNotAncestor(parent, child);
+  if (child) CheckFragmentUnderDocument(parent, child, ref, false);
   return parent->insertBefore(child, ref);
 }
 
 xc::DOMNode* ReplaceChild(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* old) {
   CheckNotAncestor(parent, child);
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
+  if (child) CheckFragmentUnderDocument(parent, child, old, true);
   return parent->replaceChild(child, old);
 }
 

@@ -27,13 +27,16 @@ bool AllSpace(std::u16string_view text) {
 // Whether parent may hold c (in place of old, kNone for none): what the
 // store has, but attributes, documents and document types; under the
 // document one element, and text only of white space. A fragment's
-// children are checked, not the fragment.
+// children are checked, not the fragment, all before any moves.
 bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
   const uint8_t type = s.Type(c);
   if (type == Store::kFragment) {
-    for (uint32_t k = s.First(c); k != Store::kNone; k = s.Next(k))
+    int elements = 0;
+    for (uint32_t k = s.First(c); k != Store::kNone; k = s.Next(k)) {
       if (!MayHold(s, parent, k, old)) return false;
-    return true;
+      elements += s.Type(k) == Store::kElement;
+    }
+    return s.Type(parent) != Store::kDocument || elements <= 1;
   }
   if (s.Type(parent) != Store::kDocument)
     return type == Store::kElement || type == Store::kText || type == Store::kCData || type == Store::kPI ||
@@ -61,14 +64,10 @@ void RefuseChildless(const Store& s, uint32_t parent) {
 }
 
 // Parents whose changes the store makes (the document type is Xerces',
-// attributes hold their text there). A fragment's children go under the
-// document through Xerces, which takes them one by one, as it takes them.
+// attributes hold their text there).
 bool StoreHolds(const Store& s, uint32_t parent, uint32_t c) {
   RefuseChildless(s, parent);
-  const uint8_t type = s.Type(parent);
-  const uint8_t child = s.Type(c);
-  if (child == Store::kDocType || (child == Store::kFragment && type == Store::kDocument)) return false;
-  return Store::HoldsChildren(type);
+  return s.Type(c) != Store::kDocType && Store::HoldsChildren(s.Type(parent));
 }
 
 // Puts c under parent before `before`, or a fragment's children in its place.
