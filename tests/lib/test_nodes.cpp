@@ -36,6 +36,9 @@ TEST(LibNodes, DOMErrorsReachTheCallerWithTheirText) {
   EXPECT_EQ(FailureText(a->ReplaceChild(stray.get(), o.get(), nullptr)), "Not found error");
   EXPECT_EQ(FailureText(a->RemoveChild(o.get(), nullptr)), "Not found error");
   EXPECT_EQ(FailureText(b->AppendChild(o.get(), nullptr)), "Wrong document error");
+  // The document holds no text of its own.
+  EXPECT_EQ(FailureText(ComPtr<IDOMDocument>(d).try_query<IDOMNodeExtension>()->SetText(u"t")),
+            "No modification allowed error");
   // Namespace misuse.
   ComPtr<IDOMElement> ns;
   EXPECT_EQ(FailureText(d->CreateElementNS(u"", u"p:x", ns.put())), "Namespace error");

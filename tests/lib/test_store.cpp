@@ -908,6 +908,10 @@ TEST(StoreEdits, TheDocumentTypeTakenOut) {
     ComPtr<IDOMDocumentType> type;
     DOMCheck(d->GetDoctype(type.put()), "GetDoctype");
     const ComPtr<IDOMNode> node(type.get());
+    // A copy, parentless, made without building the tree.
+    const ComPtr<IDOMNode> copy = Ask([&](IDOMNode** r) { return node->CloneNode(-1, r); });
+    EXPECT_FALSE(Ask([&](IDOMNode** r) { return copy->GetParentNode(r); })) << tree;
+    EXPECT_EQ(XML8(copy.get()), XML8(node.get())) << tree;
     ComPtr<IDOMNode> out, none;
     DOMCheck(d->RemoveChild(node.get(), out.put()), "RemoveChild");
     EXPECT_EQ(Id(out), Id(node)) << tree;

@@ -240,8 +240,10 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   HResult CloneNode(WordBool deep, IDOMNode** r) override {
     return Guard([&] {
       if (InStore() && idx == 0) return void(*r = sedit::CloneDocument(doc.get(), deep != 0));
-      const bool own = InStore() && S().Type(idx) != Store::kDocType;
-      *r = own ? WrapAt(doc.get(), sedit::Clone(doc.get(), idx, deep != 0)) : ops::Clone(doc.get(), Node(), deep != 0);
+      // The document type is Xerces' node from the load on: copied as it is.
+      const bool type = InStore() && S().Type(idx) == Store::kDocType;
+      *r = InStore() && !type ? WrapAt(doc.get(), sedit::Clone(doc.get(), idx, deep != 0))
+                              : ops::Clone(doc.get(), type ? node_ : Node(), deep != 0);
     });
   }
   HResult Normalize() override {
@@ -264,7 +266,9 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   }
   HResult SetText(WideStringView v) override {
     return Guard([&] {
-      if (InStore() && idx != 0) return sedit::SetText(doc.get(), idx, v);
+      // The document takes no text, and its tree is not built to say so.
+      if (InStore() && idx == 0) Fail(xc::DOMException::NO_MODIFICATION_ALLOWED_ERR);
+      if (InStore()) return sedit::SetText(doc.get(), idx, v);
       ops::SetText(Node(), v);
       doc->Touch();
     });
