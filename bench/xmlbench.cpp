@@ -48,6 +48,7 @@
 #include "app/Unit1.h"
 #include "app/XMLTreeModel.h"
 #include "app/XMLTreeView.h"
+#include "bench/Copies.h"
 #include "bench/Floor.h"
 #include "bench/Measure.h"
 #include "rtl/Exception.h"
@@ -151,20 +152,9 @@ std::string WriteExpansionBomb(const std::string& to) {
 // declarations) after the XML declaration: what most formats with a
 // document type carry.
 std::string WriteTypedCopy(const std::string& path, const std::string& to) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t at = text.compare(0, 5, "<?xml") == 0 ? text.find("?>") : std::string::npos;
-  at = at == std::string::npos ? 0 : at + 2;
-  size_t element = at;
-  while ((element = text.find('<', element)) != std::string::npos &&
-         (text[element + 1] == '?' || text[element + 1] == '!'))
-    ++element;
-  if (element == std::string::npos) Die("no element in " + path);
-  const size_t end = text.find_first_of(" \t\r\n/>", element);
-  text.insert(at, "\n<!DOCTYPE " + text.substr(element + 1, end - element - 1) + ">");
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out.flush()) Die("cannot write " + to);
+  std::string text = bench::ReadFileText(path);
+  bench::AddDocumentType(text, "");
+  bench::WriteFileText(to, text);
   return to;
 }
 
