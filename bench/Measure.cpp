@@ -73,12 +73,14 @@ StageResult StageTimer::Stop() const {
 }
 
 std::string FormatStage(const char* name, const StageResult& r, uint64_t nodes) {
-  const double perNode = nodes ? 1e9 / static_cast<double>(nodes) : 0;
   char line[256];
-  std::snprintf(line, sizeof line,
-                "%-8s time=%.3fs cpu=%.3fs peak=%.1fMB added=%.1fMB ns/node=%.0f cpu-ns/node=%.0f bytes/node=%.0f",
-                name, r.wall, r.cpu, Mb(r.peakRss), Mb(r.Added()), r.wall * perNode, r.cpu * perNode,
-                static_cast<double>(r.Added()) * perNode / 1e9);
+  int n = std::snprintf(line, sizeof line, "%-8s time=%.3fs cpu=%.3fs peak=%.1fMB added=%.1fMB", name, r.wall,
+                        r.cpu, Mb(r.peakRss), Mb(r.Added()));
+  if (nodes > 0 && n > 0 && static_cast<size_t>(n) < sizeof line) {
+    const double perNode = 1e9 / static_cast<double>(nodes);
+    std::snprintf(line + n, sizeof line - static_cast<size_t>(n), " ns/node=%.0f cpu-ns/node=%.0f bytes/node=%.0f",
+                  r.wall * perNode, r.cpu * perNode, static_cast<double>(r.Added()) * perNode / 1e9);
+  }
   return line;
 }
 

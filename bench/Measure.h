@@ -53,7 +53,8 @@ class StageTimer {
   int64_t baseRss_;
 };
 
-// "name time=..s cpu=..s peak=..MB added=..MB" plus the costs per node.
+// "name time=..s cpu=..s peak=..MB added=..MB", plus the costs per node
+// when nodes is not 0.
 std::string FormatStage(const char* name, const StageResult& r, uint64_t nodes);
 
 }  // namespace bench
