@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# smoke.sh BUILD_DIR: a short run of the load benchmark on a small generated
-# file. Checks only that the tools work (exit status, the counters, the
-# ratio line), never how fast: timings on a shared machine prove nothing.
+# smoke.sh BUILD_DIR: a short run of the load and validation benchmarks on a
+# small generated file. Checks only that the tools work (exit status, the
+# counters, the ratio lines), never how fast: timings on a shared machine prove nothing.
 set -euo pipefail
 build=${1:?usage: smoke.sh BUILD_DIR}
 gen=$build/bench/xmlgen
@@ -38,4 +38,9 @@ read -r _ file root elements texts attrs values _ < <(grep '^counters ' "$work/r
 # The trace holds the walk: a count line before the first name line.
 [ "$(head -n 1 "$work/trace.txt" | cut -d= -f1)" = ChildNodes.Count ] || fail "trace does not start with a count"
 grep -q '^NodeName=record$' "$work/trace.txt" || fail "trace lacks the records"
+# The validation benchmark: its grammars still declare what the generator
+# writes (a validated load of the copies fails otherwise).
+"$build/bench/valbench" "$work/small.xml" >"$work/valid.txt" || { cat "$work/valid.txt" >&2; fail "valbench failed"; }
+grep -Eq '^ratio-valid dtd-cpu=[0-9.]+ dtd-memory=[0-9.]+ schema-cpu=[0-9.]+ schema-memory=[0-9.]+$' "$work/valid.txt" ||
+  fail "no ratio-valid line"
 echo "smoke: ok"
