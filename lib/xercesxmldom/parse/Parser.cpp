@@ -550,11 +550,14 @@ class StoreBuilder final : public xc::XercesDOMParser {
                     const xc::RefVectorOf<xc::XMLAttr>& attrList, XMLSize_t attrCount) {
     if (ownNamespaces_) BindNamespaces(attrList, attrCount);
     // The scanner doing namespaces names the element by its local part.
+    // The declaration's own text is used where it is the name: the store
+    // looks names up by where their text lies first.
     const XMLCh* qname = elemDecl.getFullName();
-    if (!ownNamespaces_) {
-      qname_ = elemPrefix && *elemPrefix ? std::u16string(elemPrefix) + u':' : std::u16string();
-      qname_ += elemDecl.getBaseName();
+    if (!ownNamespaces_ && elemPrefix && *elemPrefix) {
+      qname_.assign(elemPrefix).append(1, u':').append(elemDecl.getBaseName());
       qname = qname_.c_str();
+    } else if (!ownNamespaces_) {
+      qname = elemDecl.getBaseName();
     }
     const XMLCh* ns = ElementNamespace(qname, urlId);
     const uint32_t name = store->Intern(ns ? ns : u"", qname);
