@@ -115,7 +115,11 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
   }
   HResult SetNamedItemNS(IDOMNode* arg, IDOMNode** r) override {
     return Guard([&] {
-      xc::DOMNode* old = map_->setNamedItemNS(RequireNode(arg));
+      // Xerces would take a node without namespace information for the
+      // first other one of the map, whatever its name, and keep one of the
+      // node's name beside it: it goes by its qualified name instead.
+      xc::DOMNode* n = RequireNode(arg);
+      xc::DOMNode* old = n->getLocalName() ? map_->setNamedItemNS(n) : map_->setNamedItem(n);
       doc_->Touch();
       if (r) *r = Wrap(doc_.get(), old);
     });
@@ -666,7 +670,9 @@ HResult TElement::PutAttributeNode(IDOMAttr* newAttr, bool byNamespace, IDOMAttr
     }
     auto* a = static_cast<xc::DOMAttr*>(NodeOf(newAttr));
     if (!a || a->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
-    xc::DOMAttr* old = byNamespace ? elem()->setAttributeNodeNS(a) : elem()->setAttributeNode(a);
+    // As the attribute map's SetNamedItemNS, by qualified name without
+    // namespace information.
+    xc::DOMAttr* old = byNamespace && a->getLocalName() ? elem()->setAttributeNodeNS(a) : elem()->setAttributeNode(a);
     doc->Touch();
     if (r) *r = WrapAs<IDOMAttr>(doc.get(), old);
   });

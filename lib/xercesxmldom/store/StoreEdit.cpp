@@ -484,14 +484,13 @@ void SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringVi
 bool SetAttributeNode(XDoc* doc, uint32_t element, IDOMNode* attr, bool byNamespace, uint32_t* old) {
   Store& s = Ready(doc);
   const uint32_t a = IndexOf(doc, attr);
-  // Xerces' own answers for a node on this element already, and for one
-  // without namespace information set by namespace.
-  if (a == Store::kNone || s.Type(a) != Store::kAttribute || s.Parent(a) == element ||
-      (byNamespace && s.NameOf(a).bare))
-    return false;
+  // Xerces' own answers for a node on this element already.
+  if (a == Store::kNone || s.Type(a) != Store::kAttribute || s.Parent(a) == element) return false;
   if (s.Parent(a) != Store::kNone) Refuse(xc::DOMException::INUSE_ATTRIBUTE_ERR);
+  // One made without namespace information has no local name to be found
+  // by: it takes the place of the attribute of its qualified name.
   const Store::Name& name = s.NameOf(a);
-  *old = byNamespace ? s.FindAttrNS(element, name.ns, name.Local()) : s.FindAttr(element, name.qname);
+  *old = byNamespace && !name.bare ? s.FindAttrNS(element, name.ns, name.Local()) : s.FindAttr(element, name.qname);
   s.AddAttr(element, a, *old);
   if (*old != Store::kNone) s.RemoveAttr(*old);
   doc->Touch();
