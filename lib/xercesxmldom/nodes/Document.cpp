@@ -510,9 +510,10 @@ IDOMNode* WrapDocument(XDoc* d) {
 
 std::u16string LoadIntoDocument(IDOMDocument* output, const uint8_t* data, size_t size) {
   auto* core = CoreOf(output);
-  // A document names index 0 of its store, if it has one: its tree is not
-  // needed, the load replaces it.
-  const bool isDocument = core && (core->idx == 0 || core->Node()->getNodeType() == xc::DOMNode::DOCUMENT_NODE);
+  // A document names index 0 of its store, if it has one: no tree is
+  // needed to tell (the load replaces the document's).
+  const bool isDocument =
+      core && (core->InStore() ? core->idx == 0 : core->Node()->getNodeType() == xc::DOMNode::DOCUMENT_NODE);
   if (!isDocument || core->doc->owner == nullptr)
     FailText(msg::kNotAnOutputDocument);
   return core->doc->owner->LoadBytes(data, size);

@@ -60,8 +60,8 @@ void SetText(xc::DOMNode* node, WideStringView text);
 std::u16string XMLTextOf(NodeCore& node);
 // Returns a wrapper of the clone (documents get a new document holder).
 IDOMNode* Clone(XDoc* doc, xc::DOMNode* node, bool deep);
-void TransformToText(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet, WideString* result);
-void TransformToDocument(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet, IDOMDocument* output);
+void TransformToText(XDoc* doc, NodeCore& source, IDOMNode* styleSheet, WideString* result);
+void TransformToDocument(XDoc* doc, NodeCore& source, IDOMNode* styleSheet, IDOMDocument* output);
 }  // namespace ops
 
 template <class Primary, class... Extra>
@@ -274,10 +274,10 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
     });
   }
   HResult TransformToText(IDOMNode* styleSheet, WideString* r) override {
-    return Guard([&] { ops::TransformToText(doc.get(), Node(), styleSheet, r); });
+    return Guard([&] { ops::TransformToText(doc.get(), *this, styleSheet, r); });
   }
   HResult TransformToDocument(IDOMNode* styleSheet, IDOMDocument* output) override {
-    return Guard([&] { ops::TransformToDocument(doc.get(), Node(), styleSheet, output); });
+    return Guard([&] { ops::TransformToDocument(doc.get(), *this, styleSheet, output); });
   }
   HResult ReadTextElement(WideString* text, WordBool* r) override {
     return Guard([&] {

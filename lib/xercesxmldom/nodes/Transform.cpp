@@ -11,6 +11,7 @@
 #include <xercesc/util/XMLEntityResolver.hpp>
 #include <xercesc/util/XMLResourceIdentifier.hpp>
 
+#include "lib/xercesxmldom/save/NodeRef.h"
 #include "lib/xercesxmldom/save/Writer.h"
 
 namespace xdom {
@@ -61,34 +62,30 @@ bool SubsetDeclares(std::u16string_view subset, std::u16string_view element, std
 
 // Attribute declarations for the attributes the document knows as IDs and
 // its internal subset does not declare, so that id() finds what
-// GetElementById finds, wherever the IDs were declared.
-std::u16string IdDeclarations(xc::DOMDocument* doc) {
+// GetElementById finds, wherever the IDs were declared. Read from the
+// store while the document is there.
+std::u16string IdDeclarations(XDoc* doc) {
   std::u16string out;
-  xc::DOMDocumentType* dt = doc->getDoctype();
+  xc::DOMDocumentType* dt = doc->doc->getDoctype();
   const XMLCh* subsetText = dt ? dt->getInternalSubset() : nullptr;
   std::u16string_view subset = subsetText ? std::u16string_view(subsetText) : std::u16string_view();
   std::set<std::pair<std::u16string, std::u16string>> seen;
-  xc::DOMNode* n = doc->getDocumentElement();
+  const NodeRef top = NodeRef::DocumentOf(doc);
+  NodeRef n = top.First();
   while (n) {
-    if (n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
-      xc::DOMNamedNodeMap* attrs = n->getAttributes();
-      for (XMLSize_t i = 0, len = attrs->getLength(); i < len; ++i) {
-        auto* a = static_cast<xc::DOMAttr*>(attrs->item(i));
-        if (!a->isId() || !seen.insert({n->getNodeName(), a->getNodeName()}).second) continue;
-        if (SubsetDeclares(subset, n->getNodeName(), a->getNodeName())) continue;
-        out += u"<!ATTLIST ";
-        out += n->getNodeName();
-        out += u" ";
-        out += a->getNodeName();
-        out += u" ID #IMPLIED>";
-      }
-    }
-    if (n->getFirstChild() && n->getNodeType() == xc::DOMNode::ELEMENT_NODE) {
-      n = n->getFirstChild();
+    const bool element = n.Type() == xc::DOMNode::ELEMENT_NODE;
+    if (element)
+      n.ForEachAttribute([&](NodeRef a) {
+        if (!a.IsId() || !seen.emplace(n.Name(), a.Name()).second) return;
+        if (SubsetDeclares(subset, n.Name(), a.Name())) return;
+        out.append(u"<!ATTLIST ").append(n.Name()).append(u" ").append(a.Name()).append(u" ID #IMPLIED>");
+      });
+    if (element && n.First()) {
+      n = n.First();
       continue;
     }
-    while (n && !n->getNextSibling()) n = n->getParentNode();
-    if (n) n = n->getNextSibling();
+    while (n && n != top && !n.Next()) n = n.Parent();
+    n = n && n != top ? n.Next() : NodeRef();
   }
   return out;
 }
@@ -100,7 +97,7 @@ std::string Utf8Of(XDoc* doc) {
   auto encoder = MakeEncoder(kUtf8);
   WriteSettings settings;
   settings.declEncoding = &kUtf8;
-  settings.extraSubset = IdDeclarations(doc->Tree());
+  settings.extraSubset = IdDeclarations(doc);
   std::string out;
   WriteDocument(doc, *encoder, [&](const void* p, size_t n) { out.append(static_cast<const char*>(p), n); }, settings);
   return out;
@@ -108,15 +105,15 @@ std::string Utf8Of(XDoc* doc) {
 
 // The encoding the style sheet's xsl:output asks for (the last one wins);
 // empty when it asks for none.
-std::u16string OutputEncoding(xc::DOMNode* sheet) {
+std::u16string OutputEncoding(XDoc* sheet) {
   std::u16string encoding;
-  xc::DOMElement* root = static_cast<xc::DOMDocument*>(sheet)->getDocumentElement();
-  for (xc::DOMNode* c = root ? root->getFirstChild() : nullptr; c; c = c->getNextSibling()) {
-    if (c->getNodeType() != xc::DOMNode::ELEMENT_NODE || !c->getLocalName() || !c->getNamespaceURI()) continue;
-    if (std::u16string_view(c->getNamespaceURI()) != kXsltNs || std::u16string_view(c->getLocalName()) != u"output")
-      continue;
-    const XMLCh* e = static_cast<xc::DOMElement*>(c)->getAttribute(u"encoding");
-    if (e && *e) encoding = e;
+  NodeRef root = NodeRef::DocumentOf(sheet).First();
+  while (root && root.Type() != xc::DOMNode::ELEMENT_NODE) root = root.Next();
+  for (NodeRef c = root ? root.First() : NodeRef(); c; c = c.Next()) {
+    if (c.Type() != xc::DOMNode::ELEMENT_NODE || c.Namespace() != kXsltNs || c.LocalName() != u"output") continue;
+    c.ForEachAttribute([&](NodeRef a) {
+      if (a.Name() == u"encoding" && !a.Value().empty()) encoding = a.Value();
+    });
   }
   return encoding;
 }
@@ -134,10 +131,11 @@ std::u16string TextOf(const Output& out) {
   return DecodeAs(p, out.bytes.size(), out.encoding);
 }
 
-Output Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
+// The processor reads both documents as text: neither needs its tree.
+Output Run(XDoc* doc, NodeCore& source, IDOMNode* styleSheet) {
   NodeCore* sheet = CoreOf(styleSheet);
-  if (source->getNodeType() != xc::DOMNode::DOCUMENT_NODE || !sheet ||
-      sheet->Node()->getNodeType() != xc::DOMNode::DOCUMENT_NODE)
+  if (!sheet || NodeRef::Of(source).Type() != xc::DOMNode::DOCUMENT_NODE ||
+      NodeRef::Of(*sheet).Type() != xc::DOMNode::DOCUMENT_NODE)
     Fail(kDOMErrorTransformSource);
   std::istringstream in(Utf8Of(doc));
   std::istringstream xsl(Utf8Of(sheet->doc.get()));
@@ -158,18 +156,18 @@ Output Run(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet) {
     std::u16string reason = Utf8ToUtf16(why ? why : "");
     FailText(FormatMsg(msg::kTransformFailed, reason));
   }
-  return Output{std::move(out).str(), OutputEncoding(sheet->Node())};
+  return Output{std::move(out).str(), OutputEncoding(sheet->doc.get())};
 }
 
 }  // namespace
 
 namespace ops {
 
-void TransformToText(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet, WideString* result) {
+void TransformToText(XDoc* doc, NodeCore& source, IDOMNode* styleSheet, WideString* result) {
   Put(result, TextOf(Run(doc, source, styleSheet)));
 }
 
-void TransformToDocument(XDoc* doc, xc::DOMNode* source, IDOMNode* styleSheet, IDOMDocument* output) {
+void TransformToDocument(XDoc* doc, NodeCore& source, IDOMNode* styleSheet, IDOMDocument* output) {
   if (!output) FailText(msg::kNotAnOutputDocument);
   Output out = Run(doc, source, styleSheet);
   const auto* p = reinterpret_cast<const uint8_t*>(out.bytes.data());

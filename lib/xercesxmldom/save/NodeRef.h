@@ -45,6 +45,9 @@ class NodeRef {
     return x_ ? View(x_->getLocalName()) : Named() ? s_->NameOf(i_).Local() : std::u16string_view();
   }
 
+  // An attribute the document knows as an ID.
+  bool IsId() const { return x_ ? static_cast<xc::DOMAttr*>(x_)->isId() : s_->IsId(i_); }
+
   // None for attributes, as the DOM has it.
   NodeRef Parent() const { return x_ ? NodeRef(x_->getParentNode()) : NodeRef(s_, s_->ParentOf(i_)); }
   // An attribute's element.
