@@ -72,6 +72,14 @@ StageResult StageTimer::Stop() const {
   return r;
 }
 
+int TakeRuns(int& argc, char**& argv) {
+  if (argc < 3 || std::strcmp(argv[1], "--runs") != 0) return 1;
+  const int runs = std::atoi(argv[2]);
+  argv += 2;
+  argc -= 2;
+  return runs >= 1 && runs <= 100 ? runs : 0;
+}
+
 std::string FormatStage(const char* name, const StageResult& r, uint64_t nodes) {
   char line[256];
   int n = std::snprintf(line, sizeof line, "%-8s time=%.3fs cpu=%.3fs peak=%.1fMB added=%.1fMB", name, r.wall,

@@ -22,6 +22,10 @@ bool ResetPeak();
 // is not hidden by memory an earlier stage freed but the allocator kept.
 void TrimHeap();
 
+// Takes a leading "--runs N" off a tool's arguments: N, 1 without it, 0
+// when N is not from 1 to 100.
+int TakeRuns(int& argc, char**& argv);
+
 // Wall-clock and process CPU time in seconds.
 double WallSeconds();
 double CpuSeconds();

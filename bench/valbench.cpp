@@ -178,13 +178,8 @@ std::string Refusal(const std::string& path, const char* kind) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int runs = 1;
-  if (argc >= 3 && std::strcmp(argv[1], "--runs") == 0) {
-    runs = std::atoi(argv[2]);
-    argv += 2;
-    argc -= 2;
-  }
-  if (argc != 2 || runs < 1 || runs > 100) {
+  const int runs = bench::TakeRuns(argc, argv);
+  if (argc != 2 || runs == 0) {
     std::fprintf(stderr, "usage: valbench [--runs N] FILE\n");
     return 2;
   }

@@ -230,13 +230,8 @@ int main(int argc, char** argv) {
   // --runs N repeats the floors and the whole load N times and keeps each
   // one's fastest run: on a shared machine the fastest is the one least
   // disturbed by others. The peaks are those of the first runs.
-  int runs = 1;
-  if (argc >= 3 && std::strcmp(argv[1], "--runs") == 0) {
-    runs = std::atoi(argv[2]);
-    argv += 2;
-    argc -= 2;
-  }
-  if (argc < 2 || argc > 3 || runs < 1 || runs > 100) {
+  const int runs = bench::TakeRuns(argc, argv);
+  if (argc < 2 || argc > 3 || runs == 0) {
     std::fprintf(stderr, "usage: xmlbench [--runs N] FILE [TRACEFILE]\n");
     return 2;
   }
