@@ -2,6 +2,8 @@
 // real DOM vendor and text conversions.
 #pragma once
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +15,16 @@
 namespace xmltest {
 
 using rtl::ComPtr;
+
+// The message call throws, "(no error)" when it throws none.
+inline std::string ErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
 
 inline WideString W(std::string_view utf8) { return rtl::Utf8Decode(utf8); }
 inline std::string N(WideStringView wide) { return rtl::Utf8Encode(wide); }

@@ -28,15 +28,6 @@ namespace {
 
 using namespace xmltest;
 
-std::string ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 // A file in the temporary folder, removed afterwards.
 struct TempFile {
   std::string path;

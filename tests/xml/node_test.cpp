@@ -14,15 +14,6 @@ namespace {
 
 using namespace xmltest;
 
-std::string ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 TEST(Node, ReadingNamesAndTypes) {
   ComPtr<IXMLDocumentIntf> doc =
       LoadDoc("<p:r xmlns:p=\"urn:p\" a=\"1\"><!--c--><?pi data?><![CDATA[x]]>t<p:e/></p:r>");
