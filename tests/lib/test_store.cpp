@@ -926,12 +926,32 @@ TEST(StoreEdits, TheDocumentTypeTakenOut) {
     EXPECT_EQ(AttrList(made.get()), "") << tree;
     EXPECT_EQ(Narrow(DocText(d.get())), "<r><e d=\"x\"/></r>\n") << tree;
     EXPECT_EQ(Narrow(XMLText(node.get())), "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ATTLIST e d CDATA \"x\">]>") << tree;
-    if (tree) continue;
-    // The tree built after it keeps the node held.
-    BuildTree(d.get());
-    EXPECT_EQ(Narrow(XMLText(node.get())), "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ATTLIST e d CDATA \"x\">]>");
-    EXPECT_FALSE(Ask([&](IDOMNode** r) { return node->GetParentNode(r); }));
-    EXPECT_EQ(Narrow(DocText(d.get())), "<r><e d=\"x\"/></r>\n");
+    if (!tree) {
+      // The tree built after it keeps the node held.
+      BuildTree(d.get());
+      EXPECT_EQ(Narrow(XMLText(node.get())), "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ATTLIST e d CDATA \"x\">]>");
+      EXPECT_FALSE(Ask([&](IDOMNode** r) { return node->GetParentNode(r); }));
+      EXPECT_EQ(Narrow(DocText(d.get())), "<r><e d=\"x\"/></r>\n");
+    }
+    // Put back (in the store while the tree is not built), in place of a
+    // comment and before it, with its defaults.
+    auto again = Parse(u"<!DOCTYPE r [<!ATTLIST e d CDATA 'x'>]><!--c--><r/>");
+    if (tree) BuildTree(again.get());
+    ComPtr<IDOMDocumentType> t2;
+    DOMCheck(again->GetDoctype(t2.put()), "GetDoctype");
+    const ComPtr<IDOMNode> type2(t2.get());
+    DOMCheck(again->RemoveChild(type2.get(), out.put()), "RemoveChild");
+    DOMCheck(again->ReplaceChild(type2.get(), Child(again.get(), 0).get(), out.put()), "ReplaceChild");
+    EXPECT_EQ(Narrow(Name(out.get())), "#comment") << tree;
+    ComPtr<IDOMDocumentType> back;
+    DOMCheck(again->GetDoctype(back.put()), "GetDoctype");
+    EXPECT_EQ(Id(ComPtr<IDOMNode>(back.get())), Id(type2)) << tree;
+    DOMCheck(again->CreateElement(u"e", made.put()), "CreateElement");
+    EXPECT_EQ(AttrList(made.get()), "d=x") << tree;
+    DOMCheck(again->RemoveChild(type2.get(), out.put()), "RemoveChild");
+    DOMCheck(again->InsertBefore(type2.get(), Child(again.get(), 0).get(), out.put()), "InsertBefore");
+    if (!tree) BuildTree(again.get());
+    EXPECT_EQ(Narrow(DocText(again.get())), "<!DOCTYPE r [<!ATTLIST e d CDATA \"x\">]>\n<r/>\n") << tree;
   }
 }
 

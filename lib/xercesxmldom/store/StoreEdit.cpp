@@ -51,6 +51,8 @@ bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
       const uint32_t e = s.DocumentElement();
       return e == Store::kNone || e == old;
     }
+    case Store::kDocType:
+      return s.DocType() == Store::kNone;
     default:
       return false;
   }
@@ -63,11 +65,20 @@ void RefuseChildless(const Store& s, uint32_t parent) {
     Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
 }
 
-// Parents whose changes the store makes (the document type is Xerces',
-// attributes hold their text there).
-bool StoreHolds(const Store& s, uint32_t parent, uint32_t c) {
+// Parents whose changes the store makes (attributes hold their text
+// there).
+bool StoreHolds(const Store& s, uint32_t parent) {
   RefuseChildless(s, parent);
-  return s.Type(c) != Store::kDocType && Store::HoldsChildren(s.Type(parent));
+  return Store::HoldsChildren(s.Type(parent));
+}
+
+// After the document type taken out (the only one of the store outside
+// the tree) is put back in: Xerces' document holds it again, so elements
+// made from now on get its defaults.
+void TypeBack(XDoc* doc) {
+  if (doc->removedType) doc->doc->appendChild(doc->removedType);
+  doc->removedType = nullptr;
+  doc->elementDefaults.clear();
 }
 
 // Puts c under parent before `before`, or a fragment's children in its place.
@@ -214,11 +225,12 @@ uint32_t IndexOf(XDoc* doc, IDOMNode* n) {
 bool InsertBefore(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* ref, IDOMNode** r) {
   Store& s = Ready(doc);
   const uint32_t c = ChildOf(doc, parent, child);
-  if (c == Store::kNone || !StoreHolds(s, parent, c)) return false;
+  if (c == Store::kNone || !StoreHolds(s, parent)) return false;
   const uint32_t before = ref ? PlaceOf(doc, parent, ref) : Store::kNone;
   if (ref && (before == Store::kNone || before == c)) return false;
   if (!MayHold(s, parent, c, Store::kNone)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
   Place(s, parent, c, before);
+  if (s.Type(c) == Store::kDocType) TypeBack(doc);
   doc->Touch();
   if (r) *r = WrapAt(doc, c);
   return true;
@@ -229,12 +241,13 @@ bool ReplaceChild(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* old, ID
   const uint32_t c = ChildOf(doc, parent, child);
   if (c == Store::kNone) return false;
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
-  if (!StoreHolds(s, parent, c)) return false;
+  if (!StoreHolds(s, parent)) return false;
   const uint32_t o = PlaceOf(doc, parent, old);
   if (o == Store::kNone || o == c || s.Type(o) == Store::kDocType) return false;
   if (!MayHold(s, parent, c, o)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
   Place(s, parent, c, o);
   s.Unlink(o);
+  if (s.Type(c) == Store::kDocType) TypeBack(doc);
   doc->Touch();
   if (r) *r = WrapAt(doc, o);
   return true;
