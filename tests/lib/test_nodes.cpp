@@ -36,6 +36,18 @@ TEST(LibNodes, DOMErrorsReachTheCallerWithTheirText) {
   EXPECT_EQ(FailureText(a->ReplaceChild(stray.get(), o.get(), nullptr)), "Not found error");
   EXPECT_EQ(FailureText(a->RemoveChild(o.get(), nullptr)), "Not found error");
   EXPECT_EQ(FailureText(b->AppendChild(o.get(), nullptr)), "Wrong document error");
+  // An attribute the element does not hold, of this document or another.
+  ComPtr<IDOMAttr> loose, foreign;
+  DOMCheck(d->CreateAttribute(u"x", loose.put()), "CreateAttribute");
+  DOMCheck(other->CreateAttribute(u"x", foreign.put()), "CreateAttribute");
+  EXPECT_EQ(FailureText(a->RemoveAttributeNode(loose.get(), nullptr)), "Not found error");
+  EXPECT_EQ(FailureText(a->RemoveAttributeNode(foreign.get(), nullptr)), "Not found error");
+  // A node only Xerces holds (an entity reference made, not put in) is no
+  // child either.
+  ComPtr<IDOMNode> ref;
+  DOMCheck(d->CreateEntityReference(u"e", ref.put()), "CreateEntityReference");
+  EXPECT_EQ(FailureText(a->RemoveChild(ref.get(), nullptr)), "Not found error");
+  EXPECT_EQ(FailureText(a->InsertBefore(stray.get(), ref.get(), nullptr)), "Not found error");
   // The document holds no text of its own.
   EXPECT_EQ(FailureText(ComPtr<IDOMDocument>(d).try_query<IDOMNodeExtension>()->SetText(u"t")),
             "No modification allowed error");

@@ -679,13 +679,14 @@ HResult TElement::PutAttributeNode(IDOMAttr* newAttr, bool byNamespace, IDOMAttr
 }
 HResult TElement::RemoveAttributeNode(IDOMAttr* oldAttr, IDOMAttr** r) {
   return Guard([&] {
-    if (InStore() && oldAttr) {
-      const uint32_t a = sedit::IndexOf(doc.get(), oldAttr);
-      if (a != Store::kNone) {
-        sedit::RemoveAttribute(doc.get(), idx, a);
-        if (r) *r = WrapAs<IDOMAttr>(doc.get(), a);
-        return;
-      }
+    if (InStore()) {
+      // The attributes of an element in the store are there too: any other
+      // node is not one of them, and no tree is built to say so.
+      const uint32_t a = oldAttr ? sedit::IndexOf(doc.get(), oldAttr) : Store::kNone;
+      if (a == Store::kNone || S().Type(a) != Store::kAttribute) Fail(xc::DOMException::NOT_FOUND_ERR);
+      sedit::RemoveAttribute(doc.get(), idx, a);
+      if (r) *r = WrapAs<IDOMAttr>(doc.get(), a);
+      return;
     }
     auto* a = static_cast<xc::DOMAttr*>(NodeOf(oldAttr));
     if (!a) Fail(xc::DOMException::NOT_FOUND_ERR);

@@ -95,10 +95,10 @@ void Place(Store& s, uint32_t parent, uint32_t c, uint32_t before) {
   }
 }
 
-// A node outside doc's store that no change under a store parent can take:
-// not ours at all (refused as NodeOf refuses it), or of another document,
-// which fails here rather than after both trees are built to fail there.
-// Nodes of doc that only Xerces holds go on to Xerces' tree.
+// A new child outside doc's store that no change under a store parent can
+// take: not ours at all (refused as NodeOf refuses it), or of another
+// document, which fails here rather than after both trees are built to fail
+// there. Nodes of doc that only Xerces holds go on to Xerces' tree.
 bool OfAnother(XDoc* doc, IDOMNode* n) {
   const NodeCore* core = CoreOf(n);
   if (!core) Fail(xc::DOMException::WRONG_DOCUMENT_ERR, msg::kNotOurNode);
@@ -126,13 +126,14 @@ uint32_t ChildOf(XDoc* doc, uint32_t parent, IDOMNode* child) {
   return c;
 }
 
-// The node a child goes before (or replaces) under parent: kNone when it
-// is not in the store.
+// The node a child goes before (or replaces, or that is removed) under
+// parent. The children of a node in the store are there too: a node that
+// is not (another document's, or one that only Xerces holds) is not one.
 uint32_t PlaceOf(XDoc* doc, uint32_t parent, IDOMNode* ref) {
   const uint32_t i = IndexOf(doc, ref);
   if (i == Store::kNone) {
-    if (OfAnother(doc, ref)) Refuse(xc::DOMException::NOT_FOUND_ERR);
-    return i;
+    if (!CoreOf(ref)) Fail(xc::DOMException::WRONG_DOCUMENT_ERR, msg::kNotOurNode);  // as NodeOf
+    Refuse(xc::DOMException::NOT_FOUND_ERR);
   }
   const Store& s = *doc->store;
   if (s.Type(i) == Store::kAttribute || s.Parent(i) != parent) Refuse(xc::DOMException::NOT_FOUND_ERR);
@@ -227,7 +228,7 @@ bool InsertBefore(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* ref, ID
   const uint32_t c = ChildOf(doc, parent, child);
   if (c == Store::kNone || !StoreHolds(s, parent)) return false;
   const uint32_t before = ref ? PlaceOf(doc, parent, ref) : Store::kNone;
-  if (ref && (before == Store::kNone || before == c)) return false;
+  if (ref && before == c) return false;
   if (!MayHold(s, parent, c, Store::kNone)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
   Place(s, parent, c, before);
   if (s.Type(c) == Store::kDocType) TypeBack(doc);
@@ -243,7 +244,7 @@ bool ReplaceChild(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* old, ID
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
   if (!StoreHolds(s, parent)) return false;
   const uint32_t o = PlaceOf(doc, parent, old);
-  if (o == Store::kNone || o == c || s.Type(o) == Store::kDocType) return false;
+  if (o == c || s.Type(o) == Store::kDocType) return false;
   if (!MayHold(s, parent, c, o)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
   Place(s, parent, c, o);
   s.Unlink(o);
@@ -257,7 +258,6 @@ bool RemoveChild(XDoc* doc, uint32_t parent, IDOMNode* old, IDOMNode** r) {
   Store& s = Ready(doc);
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
   const uint32_t o = PlaceOf(doc, parent, old);
-  if (o == Store::kNone) return false;
   s.Unlink(o);
   if (s.Type(o) == Store::kDocType) {
     // Xerces' document holds the document type too, and lets go of it as
