@@ -1044,3 +1044,34 @@ TEST(StoreEdits, ABareAttributeSetByNamespaceGoesByItsName) {
       EXPECT_EQ(count, 5) << where;
     }
 }
+// On Xerces' tree an attribute can hold more than one child. However its
+// value is set, the first child stays its child, with the value, and the
+// others leave it as they were: Xerces itself released them, and the nodes
+// it made next took their places under the wrappers still held of them.
+TEST(StoreEdits, AnAttributesChildrenKeepTheirNodesWhenItsValueIsSet) {
+  for (int how = 0; how < 4; ++how) {
+    auto d = Parse(u"<r xmlns:p='urn:p' p:a='v'/>");
+    BuildTree(d.get());
+    const ComPtr<IDOMElement> r = Root(d.get());
+    ComPtr<IDOMAttr> a;
+    DOMCheck(r->GetAttributeNodeNS(u"urn:p", u"a", a.put()), "GetAttributeNodeNS");
+    const ComPtr<IDOMNode> an(a.get()), first = Ask([&](IDOMNode** x) { return an->GetFirstChild(x); });
+    ComPtr<IDOMNode> second, out;
+    DOMCheck(d->CreateTextNode(u"w", second.put()), "CreateTextNode");
+    DOMCheck(an->AppendChild(second.get(), out.put()), "AppendChild");
+    ASSERT_EQ(Narrow(Value(an.get())), "vw");
+    if (how == 0) DOMCheck(a->SetValue(u"z"), "SetValue");
+    if (how == 1) DOMCheck(an->SetNodeValue(u"z"), "SetNodeValue");
+    if (how == 2) DOMCheck(an.try_query<IDOMNodeExtension>()->SetText(u"z"), "SetText");
+    if (how == 3) DOMCheck(r->SetAttribute(u"p:a", u"z"), "SetAttribute");
+    // Nodes made next take no held node's place.
+    const ComPtr<IDOMNode> made = Ask([&](IDOMNode** x) { return d->CreateTextNode(u"made", x); });
+    EXPECT_EQ(Narrow(Value(an.get())), "z") << how;
+    EXPECT_EQ(Id(Ask([&](IDOMNode** x) { return an->GetFirstChild(x); })), Id(first)) << how;
+    EXPECT_EQ(Narrow(Value(first.get())) + " " + Narrow(Value(second.get())) + " " + Narrow(Value(made.get())),
+              "z w made")
+        << how;
+    EXPECT_FALSE(Ask([&](IDOMNode** x) { return second->GetParentNode(x); })) << how;
+    EXPECT_EQ(ChildCount(an.get()), 1) << how;
+  }
+}

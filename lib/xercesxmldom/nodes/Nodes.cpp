@@ -585,7 +585,13 @@ std::u16string TextOf(xc::DOMNode* root) {
   return out;
 }
 
+void KeepOneValueChild(xc::DOMNode* attr) {
+  if (!attr || attr->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE || !attr->getFirstChild()) return;
+  while (xc::DOMNode* extra = attr->getFirstChild()->getNextSibling()) attr->removeChild(extra);
+}
+
 void SetText(xc::DOMNode* node, WideStringView text) {
+  KeepOneValueChild(node);
   switch (node->getNodeType()) {
     case xc::DOMNode::ELEMENT_NODE:
     case xc::DOMNode::DOCUMENT_FRAGMENT_NODE: {
@@ -617,6 +623,7 @@ HResult TAttr::GetValue(WideString* r) {
 HResult TAttr::SetValue(WideStringView v) {
   return Guard([&] {
     if (InStore()) return sedit::SetNodeValue(doc.get(), idx, v);
+    ops::KeepOneValueChild(attr());
     attr()->setValue(Z(v).c_str());
     doc->Touch();
   });
@@ -641,6 +648,7 @@ HResult TElement::GetAttribute(WideStringView name, WideString* r) {
 HResult TElement::SetAttribute(WideStringView name, WideStringView value) {
   return Guard([&] {
     if (InStore()) return sedit::SetAttribute(doc.get(), idx, name, value);
+    ops::KeepOneValueChild(elem()->getAttributeNode(Z(name).c_str()));
     elem()->setAttribute(Z(name).c_str(), Z(value).c_str());
     doc->Touch();
   });

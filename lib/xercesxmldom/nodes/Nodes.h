@@ -56,6 +56,12 @@ xc::DOMNode* CloneDeep(xc::DOMDocument* target, xc::DOMNode* src, AttrOrderCopy&
 void Normalize(xc::DOMNode* root);
 std::u16string TextOf(xc::DOMNode* node);
 void SetText(xc::DOMNode* node, WideStringView text);
+// Xerces gives an attribute a new value by releasing its children, and the
+// value's new text takes the place the last one released leaves: a wrapper
+// of any other would name whatever node Xerces makes next. Called before a
+// value is set on the tree: all but the first child are detached, and the
+// first becomes the value's child, as the store has it.
+void KeepOneValueChild(xc::DOMNode* attr);
 // Written from the store while the node is there.
 std::u16string XMLTextOf(NodeCore& node);
 // Returns a wrapper of the clone (documents get a new document holder).
@@ -101,6 +107,7 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   HResult SetNodeValue(WideStringView v) override {
     return Guard([&] {
       if (InStore()) return sedit::SetNodeValue(doc.get(), idx, v);
+      ops::KeepOneValueChild(Node());
       Node()->setNodeValue(Z(v).c_str());
       doc->Touch();
     });
