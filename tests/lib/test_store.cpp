@@ -1075,3 +1075,22 @@ TEST(StoreEdits, AnAttributesChildrenKeepTheirNodesWhenItsValueIsSet) {
     EXPECT_EQ(ChildCount(an.get()), 1) << how;
   }
 }
+
+// An attribute set by namespace where one of that namespace and local name
+// is keeps its node, renamed by the prefix given, in its place.
+TEST(StoreEdits, AnAttributeSetByNamespaceAgainKeepsItsNode) {
+  for (bool tree : {false, true}) {
+    auto d = Parse(u"<r xmlns:p='urn:p' xmlns:q='urn:p' p:a='v' b='1'/>");
+    if (tree) BuildTree(d.get());
+    const ComPtr<IDOMElement> r = Root(d.get());
+    ComPtr<IDOMAttr> a, again;
+    DOMCheck(r->GetAttributeNodeNS(u"urn:p", u"a", a.put()), "GetAttributeNodeNS");
+    DOMCheck(r->SetAttributeNS(u"urn:p", u"q:a", u"z"), "SetAttributeNS");
+    DOMCheck(r->GetAttributeNodeNS(u"urn:p", u"a", again.put()), "GetAttributeNodeNS");
+    const ComPtr<IDOMNode> node(a.get());
+    EXPECT_EQ(Id(ComPtr<IDOMNode>(again.get())), Id(node)) << tree;
+    EXPECT_EQ(Narrow(Name(node.get())) + "=" + Narrow(Value(node.get())), "q:a=z") << tree;
+    EXPECT_EQ(Narrow(DocText(d.get())), "<r xmlns:p=\"urn:p\" xmlns:q=\"urn:p\" q:a=\"z\" b=\"1\"/>\n") << tree;
+    EXPECT_EQ(FailureText(r->SetAttributeNS(u"", u"x:a", u"z")), "Namespace error") << tree;
+  }
+}

@@ -724,7 +724,20 @@ HResult TElement::SetAttributeNS(WideStringView ns, WideStringView qname, WideSt
   return Guard([&] {
     if (InStore()) return sedit::SetAttributeNS(doc.get(), idx, ns, qname, value);
     std::u16string n = Z(ns);
-    elem()->setAttributeNS(NullIfEmpty(n), Z(qname).c_str(), Z(value).c_str());
+    const std::u16string q = Z(qname);
+    // Xerces puts a new node in place of an attribute there already. It
+    // keeps its node instead, as in the store: the prefix follows the name
+    // given, and the value changes. The name is checked as Xerces checks
+    // it, by a node made for it.
+    elem()->getOwnerDocument()->createAttributeNS(NullIfEmpty(n), q.c_str())->release();
+    const size_t colon = q.find(u':');
+    if (xc::DOMAttr* a = AttrNS(elem(), n, colon == std::u16string::npos ? q : q.substr(colon + 1))) {
+      a->setPrefix(colon == std::u16string::npos ? nullptr : q.substr(0, colon).c_str());
+      ops::KeepOneValueChild(a);
+      a->setValue(Z(value).c_str());
+    } else {
+      elem()->setAttributeNS(NullIfEmpty(n), q.c_str(), Z(value).c_str());
+    }
     doc->Touch();
   });
 }
