@@ -349,15 +349,17 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
           if (old) held.push_back(ComPtr<IDOMNode>(old.get()));
         }
         break;
-      case 12:
-        // x and maybe y moved into a fragment, which goes before a child of
-        // y's parent or stays outside.
+      case 12: {
+        // x and maybe y moved into a fragment, which goes where y was (before
+        // y, or last when y went into it too), or stays outside: under the
+        // document too, with more than one child.
+        const ComPtr<IDOMNode> p = Ask([&](IDOMNode** r) { return y->GetParentNode(r); });
         DOMCheck(d->CreateDocumentFragment(made.put()), "CreateDocumentFragment");
         if (made->AppendChild(x.get(), out.put()) != rtl::S_OK_) break;
-        if (b % 2) made->AppendChild(y.get(), out.put());
-        if (const ComPtr<IDOMNode> p = Ask([&](IDOMNode** r) { return y->GetParentNode(r); }); p && a % 3)
-          p->InsertBefore(made.get(), a % 2 ? y.get() : nullptr, out.put());
+        const bool both = b % 2 && made->AppendChild(y.get(), out.put()) == rtl::S_OK_;
+        if (p && a % 3) p->InsertBefore(made.get(), a % 2 && !both ? y.get() : nullptr, out.put());
         break;
+      }
       case 13:
         // Through the element's attribute map.
         if (const ComPtr<IDOMNamedNodeMap> map = e ? Attrs(x.get()) : nullptr; map && a % 3 == 0) {
