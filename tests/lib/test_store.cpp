@@ -274,8 +274,8 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
     if (nodes.size() < 2) return;
     auto pick = [&](uint8_t k) { return nodes[1 + k % (nodes.size() - 1)]; };  // not the document
     const ComPtr<IDOMNode> x = pick(a), y = pick(b);
-    // Of the document type's changes the store makes its removal; the
-    // others go to Xerces' tree.
+    // Of the document type's changes these steps make its removal
+    // (TheDocumentTypeTakenOut puts it back).
     const int o = op % 15;
     if ((Type(x.get()) == 10 && o != 3) || Type(y.get()) == 10) continue;
     const auto onTop = [&](const ComPtr<IDOMNode>& n) {
@@ -914,7 +914,7 @@ TEST(StoreEdits, TheDocumentTypeTakenOut) {
     const ComPtr<IDOMNode> copy = Ask([&](IDOMNode** r) { return node->CloneNode(-1, r); });
     EXPECT_FALSE(Ask([&](IDOMNode** r) { return copy->GetParentNode(r); })) << tree;
     EXPECT_EQ(XML8(copy.get()), XML8(node.get())) << tree;
-    ComPtr<IDOMNode> out, none;
+    ComPtr<IDOMNode> out;
     DOMCheck(d->RemoveChild(node.get(), out.put()), "RemoveChild");
     EXPECT_EQ(Id(out), Id(node)) << tree;
     EXPECT_FALSE(Ask([&](IDOMNode** r) { return node->GetParentNode(r); })) << tree;
@@ -1009,6 +1009,7 @@ TEST(StoreEdits, AFragmentUnderTheDocumentMovesWhole) {
       }
     }
 }
+
 // An attribute made without namespace information and set by namespace,
 // through the map or the element, takes the place of the attribute of its
 // qualified name. Xerces' own would take another one's place, whatever its

@@ -730,8 +730,8 @@ HResult TElement::SetAttributeNS(WideStringView ns, WideStringView qname, WideSt
     // given, and the value changes. The name is checked as Xerces checks
     // it, by a node made for it.
     elem()->getOwnerDocument()->createAttributeNS(NullIfEmpty(n), q.c_str())->release();
-    const size_t colon = q.find(u':');
-    if (xc::DOMAttr* a = AttrNS(elem(), n, colon == std::u16string::npos ? q : q.substr(colon + 1))) {
+    if (xc::DOMAttr* a = AttrNS(elem(), n, q)) {
+      const size_t colon = q.find(u':');
       a->setPrefix(colon == std::u16string::npos ? nullptr : q.substr(0, colon).c_str());
       ops::KeepOneValueChild(a);
       a->setValue(Z(value).c_str());

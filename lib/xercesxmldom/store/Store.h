@@ -5,8 +5,8 @@
 // document's children. Reads, saves and changes (new nodes and fragments,
 // moving, copying, importing and removing children, texts and attributes,
 // copies of the document; see StoreEdit.h) are served from the store; the
-// first call that needs more (an entity reference, a document type put
-// in, a transform...) turns it into a Xerces tree once
+// first call that needs more (an entity reference put in, a child put into
+// an attribute...) turns it into a Xerces tree once
 // (XDoc::Materialize) and the store goes away.
 //
 // Nodes live in one array and refer to each other by index; names are

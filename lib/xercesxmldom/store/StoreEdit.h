@@ -1,9 +1,11 @@
 // Changes made in a document's store, while every node a change touches is
 // there. A call that returns a flag returns false, having changed nothing,
-// when the change needs Xerces' tree (a node of the document that only
-// Xerces holds, a document type or a fragment put under the document, a
-// child put into an attribute): the caller then builds the tree and makes
-// the change there. A node of another document is refused here.
+// when the change needs Xerces' tree (a new child that only Xerces holds,
+// such as an entity reference; a document type that is not the one taken
+// out, or one replaced; a child put into an attribute; an attribute set on
+// the element that holds it): the caller then builds the tree and makes the
+// change there. A node of another document
+// is refused here.
 // Failures are Xerces' own exceptions, so callers see the same codes and
 // texts on either path.
 #pragma once
