@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "rtl/Exception.h"
+
 namespace bench {
 
 namespace {
@@ -70,6 +72,18 @@ StageResult StageTimer::Stop() const {
   r.baseRss = baseRss_;
   r.peakRss = ReadMemory().hwm;
   return r;
+}
+
+std::string Message(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const rtl::Exception& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
 }
 
 int TakeRuns(int& argc, char**& argv) {

@@ -1,8 +1,10 @@
-// Time and memory readings for the load benchmark.
+// Time and memory readings for the benchmark tools, and the little else
+// they share.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 namespace bench {
@@ -21,6 +23,9 @@ bool ResetPeak();
 // Gives the heap's free pages back to the system, so that a stage's peak
 // is not hidden by memory an earlier stage freed but the allocator kept.
 void TrimHeap();
+
+// What an exception caught by the tools says.
+std::string Message(std::exception_ptr error);
 
 // Takes a leading "--runs N" off a tool's arguments: N, 1 without it, 0
 // when N is not from 1 to 100.

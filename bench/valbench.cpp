@@ -147,16 +147,6 @@ bench::StageResult Load(const std::string& path, bool validate) {
   return timer.Stop();
 }
 
-std::string Message(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
-
 // An invalid document must load unvalidated and fail validated; returns
 // why it failed.
 std::string Refusal(const std::string& path, const char* kind) {
@@ -164,12 +154,12 @@ std::string Refusal(const std::string& path, const char* kind) {
     Load(path, false);
   } catch (...) {
     Die(std::string(kind) + ": the invalid document does not even load unvalidated: " +
-        Message(std::current_exception()));
+        bench::Message(std::current_exception()));
   }
   try {
     Load(path, true);
   } catch (...) {
-    const std::string why = Message(std::current_exception());
+    const std::string why = bench::Message(std::current_exception());
     return why.substr(0, why.find('\n'));  // the reason, without the place
   }
   Die(std::string(kind) + ": an invalid document passed validation; the grammar was not applied");
@@ -204,7 +194,7 @@ int main(int argc, char** argv) {
     dtdCopy = WriteWithDtd(text, "catalog", Dtd("ANY"));
     schemaCopy = WriteWithSchema(text, "catalog", Schema("c:open"));
   } catch (...) {
-    Die(Message(std::current_exception()));
+    Die(bench::Message(std::current_exception()));
   }
   if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
     char text[128] = "";
@@ -224,7 +214,7 @@ int main(int argc, char** argv) {
           r = Load(*copies[c], validate == 1);
         } catch (...) {
           Die(std::string(c == 0 ? "dtd" : "xsd") + (validate ? " validated" : " unvalidated") +
-              " load failed: " + Message(std::current_exception()));
+              " load failed: " + bench::Message(std::current_exception()));
         }
         if (run == 0) best[c][validate] = r;
         else best[c][validate].KeepFastest(r);

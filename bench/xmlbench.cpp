@@ -39,9 +39,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 
@@ -51,7 +49,6 @@
 #include "bench/Copies.h"
 #include "bench/Floor.h"
 #include "bench/Measure.h"
-#include "rtl/Exception.h"
 #include "rtl/TextConv.h"
 #include "tests/support/PlainWalk.h"
 #include "xml/XMLDoc.h"
@@ -90,18 +87,6 @@ int64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
 }
 
-std::string Message(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const rtl::Exception& e) {
-    return e.Message();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
-
 std::string Counters(TForm1& form) {
   std::string text = "counters";
   for (QLabel* label : {form.Label7, form.Label8, form.Label9, form.Label10, form.Label11, form.Label12})
@@ -121,14 +106,11 @@ void Paint(TForm1& form) {
 // A copy of path with a mismatched end tag before its last tag: a document
 // that fails near its end, after nearly all of it was built.
 std::string WriteBrokenCopy(const std::string& path, const std::string& to) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text = bench::ReadFileText(path);
   const size_t last = text.rfind('<');
   if (last == std::string::npos) Die("no markup in " + path);
   text.insert(last, "<broken></mismatch>");
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out.flush()) Die("cannot write " + to);
+  bench::WriteFileText(to, text);
   return to;
 }
 
@@ -142,9 +124,7 @@ std::string WriteExpansionBomb(const std::string& to) {
     text += "\">\n";
   }
   text += "]>\n<r>&e9;</r>\n";
-  std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out.flush()) Die("cannot write " + to);
+  bench::WriteFileText(to, text);
   return to;
 }
 
@@ -345,7 +325,7 @@ int main(int argc, char** argv) {
       expand = expandTimer.Stop();
     }
   } catch (...) {
-    Die("load failed: " + Message(std::current_exception()));
+    Die("load failed: " + bench::Message(std::current_exception()));
   }
   // The document read as any caller of the layer reads it, then freed.
   bench::StageResult walk, freed;
@@ -363,7 +343,7 @@ int main(int argc, char** argv) {
     form.XMLDocument1->SetActive(false);
     freed = freeTimer.Stop();
   } catch (...) {
-    Die("plain walk failed: " + Message(std::current_exception()));
+    Die("plain walk failed: " + bench::Message(std::current_exception()));
   }
 
   Report(bench::FormatStage("load", load, nodes) + "  [TXMLDocument::LoadFromFile]");
@@ -385,7 +365,7 @@ int main(int argc, char** argv) {
     broken = LoadAndClose(WriteBrokenCopy(file, scratch + "-broken.xml"));
     refused = LoadAndClose(WriteExpansionBomb(scratch + "-bomb.xml"));
   } catch (...) {
-    Die("close stage failed: " + Message(std::current_exception()));
+    Die("close stage failed: " + bench::Message(std::current_exception()));
   }
   std::remove((scratch + "-broken.xml").c_str());
   std::remove((scratch + "-bomb.xml").c_str());
@@ -448,7 +428,7 @@ int main(int argc, char** argv) {
     });
     std::remove((scratch + "-saved.xml").c_str());
   } catch (...) {
-    Die("document type or edit stage failed: " + Message(std::current_exception()));
+    Die("document type or edit stage failed: " + bench::Message(std::current_exception()));
   }
   Report(bench::FormatStage("load-dt", typedLoad, nodes) + "  [TXMLDocument::LoadFromFile, with a document type]");
   Report(bench::FormatStage("total-pl", plainTotal, nodes) + "  [LoadXMLFile, by turns with total-dt]");
