@@ -1,6 +1,7 @@
 #include "bench/Measure.h"
 
 #include <malloc.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include <cstdio>
@@ -57,11 +58,18 @@ double WallSeconds() { return Seconds(CLOCK_MONOTONIC); }
 
 double CpuSeconds() { return Seconds(CLOCK_PROCESS_CPUTIME_ID); }
 
+double SystemSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_stime.tv_sec) + static_cast<double>(usage.ru_stime.tv_usec) / 1e6;
+}
+
 StageTimer::StageTimer() {
   TrimHeap();
   ResetPeak();
   baseRss_ = ReadMemory().rss;
   cpu0_ = CpuSeconds();
+  sys0_ = SystemSeconds();
   wall0_ = WallSeconds();
 }
 
@@ -69,6 +77,7 @@ StageResult StageTimer::Stop() const {
   StageResult r;
   r.wall = WallSeconds() - wall0_;
   r.cpu = CpuSeconds() - cpu0_;
+  r.sys = SystemSeconds() - sys0_;
   r.baseRss = baseRss_;
   r.peakRss = ReadMemory().hwm;
   return r;
@@ -96,8 +105,8 @@ int TakeRuns(int& argc, char**& argv) {
 
 std::string FormatStage(const char* name, const StageResult& r, uint64_t nodes) {
   char line[256];
-  int n = std::snprintf(line, sizeof line, "%-8s time=%.3fs cpu=%.3fs peak=%.1fMB added=%.1fMB", name, r.wall,
-                        r.cpu, Mb(r.peakRss), Mb(r.Added()));
+  int n = std::snprintf(line, sizeof line, "%-8s time=%.3fs cpu=%.3fs sys=%.3fs peak=%.1fMB added=%.1fMB", name,
+                        r.wall, r.cpu, r.sys, Mb(r.peakRss), Mb(r.Added()));
   if (nodes > 0 && n > 0 && static_cast<size_t>(n) < sizeof line) {
     const double perNode = 1e9 / static_cast<double>(nodes);
     std::snprintf(line + n, sizeof line - static_cast<size_t>(n), " ns/node=%.0f cpu-ns/node=%.0f bytes/node=%.0f",
