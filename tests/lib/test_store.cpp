@@ -274,10 +274,10 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
     if (nodes.size() < 2) return;
     auto pick = [&](uint8_t k) { return nodes[1 + k % (nodes.size() - 1)]; };  // not the document
     const ComPtr<IDOMNode> x = pick(a), y = pick(b);
-    // Of the document type's changes these steps make its removal
-    // (TheDocumentTypeTakenOut puts it back).
+    // Of the document type's changes these steps make its removal and its
+    // copy, which may take its place (TheDocumentTypeTakenOut puts one back).
     const int o = op % 15;
-    if ((Type(x.get()) == 10 && o != 3) || Type(y.get()) == 10) continue;
+    if ((Type(x.get()) == 10 && o != 3 && o != 10) || Type(y.get()) == 10) continue;
     const auto onTop = [&](const ComPtr<IDOMNode>& n) {
       const ComPtr<IDOMNode> p = Ask([&](IDOMNode** r) { return n->GetParentNode(r); });
       return p && Type(p.get()) == 9;
@@ -388,7 +388,8 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
     }
     if (made) held.push_back(made);
     if (out) held.push_back(out);
-    if (made && a % 2) x->AppendChild(made.get(), out.put());
+    if (made && a % 2)
+      Type(x.get()) == 10 ? d->ReplaceChild(made.get(), x.get(), out.put()) : x->AppendChild(made.get(), out.put());
   }
 }
 
@@ -954,6 +955,28 @@ TEST(StoreEdits, TheDocumentTypeTakenOut) {
     DOMCheck(again->InsertBefore(type2.get(), Child(again.get(), 0).get(), out.put()), "InsertBefore");
     if (!tree) BuildTree(again.get());
     EXPECT_EQ(Narrow(DocText(again.get())), "<!DOCTYPE r [<!ATTLIST e d CDATA \"x\">]>\n<r/>\n") << tree;
+    // Copies go in, in place of the document type and where there is none,
+    // with their defaults; none is imported.
+    auto third = Parse(u"<!DOCTYPE r [<!ATTLIST e d CDATA 'y'>]><r/>");
+    if (tree) BuildTree(third.get());
+    ComPtr<IDOMDocumentType> t3;
+    DOMCheck(third->GetDoctype(t3.put()), "GetDoctype");
+    const ComPtr<IDOMNode> original(t3.get());
+    for (WordBool deep : {0, -1})
+      EXPECT_EQ(FailureText(third->ImportNode(original.get(), deep, out.put())), "Not supported error") << tree;
+    const ComPtr<IDOMNode> twin = Ask([&](IDOMNode** r) { return original->CloneNode(0, r); });
+    DOMCheck(third->ReplaceChild(twin.get(), original.get(), out.put()), "ReplaceChild");
+    EXPECT_EQ(Id(out), Id(original)) << tree;
+    DOMCheck(third->GetDoctype(back.put()), "GetDoctype");
+    EXPECT_EQ(Id(ComPtr<IDOMNode>(back.get())), Id(twin)) << tree;
+    DOMCheck(third->RemoveChild(twin.get(), out.put()), "RemoveChild");
+    const ComPtr<IDOMNode> last = Ask([&](IDOMNode** r) { return twin->CloneNode(-1, r); });
+    DOMCheck(third->InsertBefore(last.get(), Child(third.get(), 0).get(), out.put()), "InsertBefore");
+    DOMCheck(third->CreateElement(u"e", made.put()), "CreateElement");
+    EXPECT_EQ(AttrList(made.get()), "d=y") << tree;
+    if (!tree) BuildTree(third.get());
+    EXPECT_EQ(Narrow(DocText(third.get())), "<!DOCTYPE r [<!ATTLIST e d CDATA \"y\">]>\n<r/>\n") << tree;
+    EXPECT_EQ(XML8(original.get()) + XML8(twin.get()), XML8(last.get()) + XML8(last.get())) << tree;
   }
 }
 

@@ -243,13 +243,15 @@ class XDoc : public rtl::TRefCounted {
     bool specified, isId;
   };
   std::unordered_map<uint32_t, std::vector<Default>> elementDefaults;
-  // The document type taken out of the store's tree, which Xerces'
-  // document no longer holds; TypeNode() is the Xerces node of the store's
-  // one document type, in the tree or out of it.
-  xc::DOMNode* removedType = nullptr;
-  xc::DOMNode* TypeNode() const {
-    xc::DOMNode* type = doc->getDoctype();
-    return type ? type : removedType;
+  // A document type of the store is Xerces' node in what it says (name,
+  // identifiers, internal subset, entities, notations, defaults). Xerces'
+  // document holds the one in the store's tree, so that elements it makes
+  // get that one's defaults; the others (taken out, or copies) are kept
+  // here by store index. TypeNode gives the node of any of them.
+  std::unordered_map<uint32_t, xc::DOMNode*> outsideTypes;
+  xc::DOMNode* TypeNode(uint32_t idx) const {
+    const auto it = outsideTypes.find(idx);
+    return it != outsideTypes.end() ? it->second : doc->getDoctype();
   }
   // Pseudo-attributes "SYSTEM"/"PUBLIC" of the document type, made once.
   std::vector<xc::DOMNode*> doctypeAttrs;

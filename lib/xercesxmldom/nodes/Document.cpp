@@ -279,7 +279,10 @@ class TDocument final
       }
       xc::DOMNode* src = NodeOf(imported);
       if (!src) Fail(xc::DOMException::NOT_FOUND_ERR);
-      if (src->getNodeType() == xc::DOMNode::DOCUMENT_NODE) Fail(xc::DOMException::NOT_SUPPORTED_ERR);
+      // Neither can be imported; Xerces' deep copy would copy a document
+      // type of this document.
+      if (src->getNodeType() == xc::DOMNode::DOCUMENT_NODE || src->getNodeType() == xc::DOMNode::DOCUMENT_TYPE_NODE)
+        Fail(xc::DOMException::NOT_SUPPORTED_ERR);
       // The copies take the source's attribute order, as clones do.
       ops::AttrOrderCopy order(CoreOf(imported)->doc.get(), doc.get());
       xc::DOMNode* n = deep ? ops::CloneDeep(xdoc(), src, order) : xdoc()->importNode(src, false);

@@ -247,10 +247,8 @@ class TNodeImpl : public NodeBases<Primary, Extra...>, public NodeCore, public r
   HResult CloneNode(WordBool deep, IDOMNode** r) override {
     return Guard([&] {
       if (InStore() && idx == 0) return void(*r = sedit::CloneDocument(doc.get(), deep != 0));
-      // The document type is Xerces' node from the load on: copied as it is.
-      const bool type = InStore() && S().Type(idx) == Store::kDocType;
-      *r = InStore() && !type ? WrapAt(doc.get(), sedit::Clone(doc.get(), idx, deep != 0))
-                              : ops::Clone(doc.get(), type ? node_ : Node(), deep != 0);
+      *r = InStore() ? WrapAt(doc.get(), sedit::Clone(doc.get(), idx, deep != 0))
+                     : ops::Clone(doc.get(), Node(), deep != 0);
     });
   }
   HResult Normalize() override {

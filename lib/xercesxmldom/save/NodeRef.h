@@ -72,6 +72,8 @@ class NodeRef {
 
   // Null for a node of the store.
   xc::DOMNode* Xerces() const { return x_; }
+  // The store index; kNone for a node of Xerces' tree.
+  uint32_t Index() const { return i_; }
 
   static std::u16string_view View(const XMLCh* s) { return s ? std::u16string_view(s) : std::u16string_view(); }
 

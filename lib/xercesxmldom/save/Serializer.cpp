@@ -328,7 +328,7 @@ class Serializer {
   // The store keeps the document type's place; Xerces' document holds what
   // it says.
   void DocumentType(NodeRef n) {
-    auto* dt = static_cast<xc::DOMDocumentType*>(n.Xerces() ? n.Xerces() : doc_->TypeNode());
+    auto* dt = static_cast<xc::DOMDocumentType*>(n.Xerces() ? n.Xerces() : doc_->TypeNode(n.Index()));
     Raw(u"<!DOCTYPE ");
     Name(n, View(dt->getName()));
     std::u16string_view pub = View(dt->getPublicId()), sys = View(dt->getSystemId());

@@ -60,7 +60,7 @@ void SetAttributes(xc::DOMElement* element, const std::vector<xc::DOMAttr*>& att
 }  // namespace
 
 std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order,
-                                    xc::DOMNode* removedType) {
+                                    const std::unordered_map<uint32_t, xc::DOMNode*>& outsideTypes) {
   // A tree of many distinct names needs the wide pool; the parse widened
   // it only once the store passed 256 names.
   xp::WidenNamePool(doc);
@@ -131,7 +131,11 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
   // Depth first, in document order, so every node is appended after its
   // earlier siblings.
   auto Subtree = [&](uint32_t root) {
-    if (root != 0) made[root] = store.Type(root) == Store::kDocType ? removedType : Make(root);
+    if (root != 0) {
+      // One that nothing names any more has not been freed yet: no node.
+      const auto type = store.Type(root) == Store::kDocType ? outsideTypes.find(root) : outsideTypes.end();
+      made[root] = store.Type(root) != Store::kDocType ? Make(root) : type != outsideTypes.end() ? type->second : nullptr;
+    }
     // An attribute's text child came with it.
     uint32_t n = store.Type(root) == Store::kAttribute ? Store::kNone : store.First(root);
     while (n != Store::kNone) {

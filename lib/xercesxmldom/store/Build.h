@@ -1,6 +1,7 @@
 // Building the Xerces tree of a store, when a call needs Xerces' own.
 #pragma once
 
+#include <unordered_map>
 #include <vector>
 
 #include "lib/xercesxmldom/nodes/Common.h"
@@ -11,9 +12,10 @@ namespace xdom {
 // document type yet), and each subtree outside it: a wrapper or a list may
 // still name one of its nodes. Returns the Xerces node made for each store
 // index. Attributes whose map order differs from the document's have it
-// recorded in order. A document type taken out of the tree is removedType.
+// recorded in order. The document types outside the tree are Xerces' nodes
+// already, found in outsideTypes by store index.
 std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, AttrOrder& order,
-                                    xc::DOMNode* removedType);
+                                    const std::unordered_map<uint32_t, xc::DOMNode*>& outsideTypes);
 
 // Puts n under the document before `before` (last for null), text that is
 // not white space included, which Xerces refuses there but lets a text

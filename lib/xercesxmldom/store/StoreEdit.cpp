@@ -51,8 +51,10 @@ bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
       const uint32_t e = s.DocumentElement();
       return e == Store::kNone || e == old;
     }
-    case Store::kDocType:
-      return s.DocType() == Store::kNone;
+    case Store::kDocType: {
+      const uint32_t t = s.DocType();
+      return t == Store::kNone || t == old;
+    }
     default:
       return false;
   }
@@ -72,12 +74,22 @@ bool StoreHolds(const Store& s, uint32_t parent) {
   return Store::HoldsChildren(s.Type(parent));
 }
 
-// After the document type taken out (the only one of the store outside
-// the tree) is put back in: Xerces' document holds it again, so elements
-// made from now on get its defaults.
-void TypeBack(XDoc* doc) {
-  if (doc->removedType) doc->doc->appendChild(doc->removedType);
-  doc->removedType = nullptr;
+// Before a document type of the store goes into its tree (taken out
+// before, or a copy): Xerces' document holds it then, so elements made from
+// now on get its defaults.
+void TypeIn(XDoc* doc, uint32_t type) {
+  const auto it = doc->outsideTypes.find(type);
+  doc->doc->appendChild(it->second);
+  doc->outsideTypes.erase(it);
+  doc->elementDefaults.clear();
+}
+
+// Before the document type leaves the store's tree: Xerces' document lets
+// go of it as well, and elements made from now on get no defaults from it.
+void TypeOut(XDoc* doc, uint32_t type) {
+  xc::DOMNode* x = doc->doc->getDoctype();
+  doc->outsideTypes.emplace(type, x);
+  doc->doc->removeChild(x);
   doc->elementDefaults.clear();
 }
 
@@ -230,8 +242,8 @@ bool InsertBefore(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* ref, ID
   const uint32_t before = ref ? PlaceOf(doc, parent, ref) : Store::kNone;
   if (ref && before == c) return false;
   if (!MayHold(s, parent, c, Store::kNone)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
+  if (s.Type(c) == Store::kDocType) TypeIn(doc, c);
   Place(s, parent, c, before);
-  if (s.Type(c) == Store::kDocType) TypeBack(doc);
   doc->Touch();
   if (r) *r = WrapAt(doc, c);
   return true;
@@ -244,11 +256,12 @@ bool ReplaceChild(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* old, ID
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
   if (!StoreHolds(s, parent)) return false;
   const uint32_t o = PlaceOf(doc, parent, old);
-  if (o == c || s.Type(o) == Store::kDocType) return false;
+  if (o == c) return false;
   if (!MayHold(s, parent, c, o)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
+  if (s.Type(o) == Store::kDocType) TypeOut(doc, o);
+  if (s.Type(c) == Store::kDocType) TypeIn(doc, c);
   Place(s, parent, c, o);
   s.Unlink(o);
-  if (s.Type(c) == Store::kDocType) TypeBack(doc);
   doc->Touch();
   if (r) *r = WrapAt(doc, o);
   return true;
@@ -258,16 +271,8 @@ bool RemoveChild(XDoc* doc, uint32_t parent, IDOMNode* old, IDOMNode** r) {
   Store& s = Ready(doc);
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
   const uint32_t o = PlaceOf(doc, parent, old);
+  if (s.Type(o) == Store::kDocType) TypeOut(doc, o);
   s.Unlink(o);
-  if (s.Type(o) == Store::kDocType) {
-    // Xerces' document holds the document type too, and lets go of it as
-    // well: elements made from now on get no defaults from it.
-    if (xc::DOMDocumentType* type = doc->doc->getDoctype()) {
-      doc->doc->removeChild(type);
-      doc->removedType = type;
-    }
-    doc->elementDefaults.clear();
-  }
   doc->Touch();
   if (r) *r = WrapAt(doc, o);
   return true;
@@ -384,6 +389,13 @@ class Copier {
 
 uint32_t Clone(XDoc* doc, uint32_t node, bool deep) {
   Store& s = Ready(doc);
+  if (s.Type(node) == Store::kDocType) {
+    // Xerces' copy says what the copy says; the store gives it its place.
+    xc::DOMNode* copy = doc->TypeNode(node)->cloneNode(deep);
+    const uint32_t made = s.Create(Store::kDocType, s.Intern(u"", s.NameOf(node).qname), {});
+    doc->outsideTypes[made] = copy;
+    return made;
+  }
   Copier copier(s, s, false);
   return copier.Tree(node, deep);
 }
@@ -418,7 +430,7 @@ uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep) {
   Store& to = Ready(doc);
   const Store& from = *core->doc->store;
   const uint8_t type = from.Type(core->idx);
-  if (type == Store::kDocument || type == Store::kDocType) return Store::kNone;
+  if (type == Store::kDocument || type == Store::kDocType) Refuse(xc::DOMException::NOT_SUPPORTED_ERR);
   Copier copier(from, to, true, to.DocType() != Store::kNone ? doc : nullptr);
   return copier.Tree(core->idx, deep);
 }

@@ -1,11 +1,9 @@
 // Changes made in a document's store, while every node a change touches is
 // there. A call that returns a flag returns false, having changed nothing,
 // when the change needs Xerces' tree (a new child that only Xerces holds,
-// such as an entity reference; a document type that is not the one taken
-// out, or one replaced; a child put into an attribute; an attribute set on
-// the element that holds it): the caller then builds the tree and makes the
-// change there. A node of another document
-// is refused here.
+// such as an entity reference; a child put into an attribute; an attribute
+// set on the element that holds it): the caller then builds the tree and
+// makes the change there. A node of another document is refused here.
 // Failures are Xerces' own exceptions, so callers see the same codes and
 // texts on either path.
 #pragma once
@@ -28,14 +26,15 @@ void SetNodeValue(XDoc* doc, uint32_t node, WideStringView value);
 void SetText(XDoc* doc, uint32_t node, WideStringView text);
 
 // A copy of node (with its subtree when deep) outside the tree: names,
-// values and the marks of attributes as they are. Not the document or its
-// type.
+// values and the marks of attributes as they are; of the document type,
+// Xerces' copy of its node. Not the document.
 uint32_t Clone(XDoc* doc, uint32_t node, bool deep);
 // A copy in doc of a node of any document's store, as Xerces' import makes
 // it: an element keeps only the attributes its source gives itself (with
 // their ID marks) and gets the defaults doc's document type declares, an
 // attribute imported alone is specified and no ID. kNone, having made
-// nothing, when the node is not in a store or is a document or its type.
+// nothing, when the node is not in a store. A document or document type
+// is refused (NOT_SUPPORTED_ERR), as Xerces refuses it.
 uint32_t Import(XDoc* doc, IDOMNode* imported, bool deep);
 // A copy of the document in a store of its own, made as Xerces' copy is:
 // the document type by its name, identifiers and internal subset (its

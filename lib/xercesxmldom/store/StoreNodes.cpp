@@ -280,9 +280,9 @@ IDOMNode* WrapAt(XDoc* doc, uint32_t idx) {
     return existing;
   }
   NodeCore* core = nullptr;
-  // The document type is Xerces' own from the load on, also once taken out.
+  // A document type is Xerces' own node, in the tree or out of it.
   const uint8_t type = store.Type(idx);
-  IDOMNode* r = NewWrapper(doc, type, type == Store::kDocType ? doc->TypeNode() : nullptr, idx, &core);
+  IDOMNode* r = NewWrapper(doc, type, type == Store::kDocType ? doc->TypeNode(idx) : nullptr, idx, &core);
   try {
     doc->storeSlots[doc->SlotOf(idx)].wrapper = core;
   } catch (...) {
@@ -333,7 +333,7 @@ void XDoc::Materialize() {
   // changes (the store stays, the partial tree goes) and the call fails.
   std::vector<xc::DOMNode*> made;
   try {
-    made = BuildTree(*store, doc, attrOrder, removedType);
+    made = BuildTree(*store, doc, attrOrder, outsideTypes);
     // The wrappers made over the store are found under their Xerces nodes.
     for (const StoreSlot& slot : storeSlots)
       if (slot.wrapper) wrappers.emplace(made[slot.wrapper->idx], slot.wrapper);
