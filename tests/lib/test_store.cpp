@@ -1112,11 +1112,12 @@ TEST(StoreEdits, AnAttributeSetByNamespaceAgainKeepsItsNode) {
     ComPtr<IDOMAttr> a, again;
     DOMCheck(r->GetAttributeNodeNS(u"urn:p", u"a", a.put()), "GetAttributeNodeNS");
     DOMCheck(r->SetAttributeNS(u"urn:p", u"q:a", u"z"), "SetAttributeNS");
+    DOMCheck(r->SetAttributeNS(u"", u"b", u"2"), "SetAttributeNS");
     DOMCheck(r->GetAttributeNodeNS(u"urn:p", u"a", again.put()), "GetAttributeNodeNS");
     const ComPtr<IDOMNode> node(a.get());
     EXPECT_EQ(Id(ComPtr<IDOMNode>(again.get())), Id(node)) << tree;
     EXPECT_EQ(Narrow(Name(node.get())) + "=" + Narrow(Value(node.get())), "q:a=z") << tree;
-    EXPECT_EQ(Narrow(DocText(d.get())), "<r xmlns:p=\"urn:p\" xmlns:q=\"urn:p\" q:a=\"z\" b=\"1\"/>\n") << tree;
+    EXPECT_EQ(Narrow(DocText(d.get())), "<r xmlns:p=\"urn:p\" xmlns:q=\"urn:p\" q:a=\"z\" b=\"2\"/>\n") << tree;
     EXPECT_EQ(FailureText(r->SetAttributeNS(u"", u"x:a", u"z")), "Namespace error") << tree;
   }
 }

@@ -731,8 +731,12 @@ HResult TElement::SetAttributeNS(WideStringView ns, WideStringView qname, WideSt
     // it, by a node made for it.
     elem()->getOwnerDocument()->createAttributeNS(NullIfEmpty(n), q.c_str())->release();
     if (xc::DOMAttr* a = AttrNS(elem(), n, q)) {
+      // Xerces refuses any prefix, none too, for an attribute without a
+      // namespace, which never has one.
       const size_t colon = q.find(u':');
-      a->setPrefix(colon == std::u16string::npos ? nullptr : q.substr(0, colon).c_str());
+      const std::u16string prefix = colon == std::u16string::npos ? std::u16string() : q.substr(0, colon);
+      const XMLCh* now = a->getPrefix();
+      if (prefix != (now ? now : u"")) a->setPrefix(prefix.empty() ? nullptr : prefix.c_str());
       ops::KeepOneValueChild(a);
       a->setValue(Z(value).c_str());
     } else {
