@@ -50,7 +50,7 @@ std::u16string TextOf(const Script& s, bool withDoctype) {
   std::u16string xml = s.declaration ? u"<?xml version=\"1.0\"?>\n" : u"";
   for (int i = 0; i < s.prologComments; ++i) xml += i % 2 ? u"<?p x?>\n" : u"<!-- prolog -->\n";
   if (withDoctype)
-    xml += u"<!DOCTYPE r SYSTEM 'r.dtd' [<!ATTLIST a y CDATA 'd' x ID #IMPLIED>"
+    xml += u"<!DOCTYPE r SYSTEM 'r.dtd' [<!ENTITY e 'x'><!ATTLIST a y CDATA 'd' x ID #IMPLIED>"
            u"<!ATTLIST p:c p:x CDATA 'pd' y ID #IMPLIED><!ATTLIST b x ID #IMPLIED xml:lang CDATA 'en'>]>\n";
   xml += u"<r xmlns:p='urn:p' xmlns:q='urn:q'>";
   std::vector<std::u16string> open;
@@ -302,8 +302,9 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
         break;
       }
       case 1:
-        (b % 3 == 0 ? d->CreateTextNode(value, made.put())
-         : b % 3 == 1 ? d->CreateComment(u"c", made.put())
+        (b % 4 == 0   ? d->CreateTextNode(value, made.put())
+         : b % 4 == 1 ? d->CreateComment(u"c", made.put())
+         : b % 4 == 2 ? d->CreateEntityReference(u"e", made.put())
                       : d->CreateProcessingInstruction(u"pi", value, made.put()));
         break;
       case 2:
@@ -978,6 +979,39 @@ TEST(StoreEdits, TheDocumentTypeTakenOut) {
     EXPECT_EQ(Narrow(DocText(third.get())), "<!DOCTYPE r [<!ATTLIST e d CDATA \"y\">]>\n<r/>\n") << tree;
     EXPECT_EQ(XML8(original.get()) + XML8(twin.get()), XML8(last.get()) + XML8(last.get())) << tree;
   }
+}
+
+// An entity reference lives in the store as in Xerces' tree: childless
+// (its entity declares no nodes) and read-only, never under the document,
+// copied and imported by its name, and written back as a reference.
+TEST(StoreEdits, AnEntityReference) {
+  std::vector<std::string> seen[2];
+  for (bool tree : {false, true}) {
+    std::vector<std::string>& out = seen[tree];
+    auto d = Parse(u"<!DOCTYPE r [<!ENTITY e 'x'>]><r/>");
+    auto other = Parse(u"<!DOCTYPE o [<!ENTITY e 'y'>]><o/>");
+    if (tree) BuildTree(d.get());
+    ComPtr<IDOMNode> ref, text, copy, got;
+    DOMCheck(d->CreateEntityReference(u"e", ref.put()), "CreateEntityReference");
+    DOMCheck(d->CreateTextNode(u"t", text.put()), "CreateTextNode");
+    out.push_back(FailureText(d->AppendChild(ref.get(), got.put())));
+    DOMCheck(Root(d.get())->AppendChild(ref.get(), got.put()), "AppendChild");
+    out.push_back(FailureText(ref->AppendChild(text.get(), got.put())));
+    out.push_back(FailureText(ref->RemoveChild(text.get(), got.put())));
+    out.push_back(FailureText(ref->SetNodeValue(u"v")));
+    out.push_back(FailureText(ref.try_query<IDOMNodeExtension>()->SetText(u"v")));
+    out.push_back(Describe(ref.get()));
+    DOMCheck(ref->CloneNode(-1, copy.put()), "CloneNode");
+    DOMCheck(Root(d.get())->AppendChild(copy.get(), got.put()), "AppendChild");
+    DOMCheck(other->ImportNode(ref.get(), -1, copy.put()), "ImportNode");
+    DOMCheck(Root(other.get())->AppendChild(copy.get(), got.put()), "AppendChild");
+    // The tree built from the store holds the same.
+    if (!tree) BuildTree(d.get());
+    out.push_back(Narrow(DocText(d.get())) + XML8(Root(other.get()).get()));
+  }
+  EXPECT_EQ(seen[0], seen[1]);
+  EXPECT_EQ(seen[0][0] + ", " + seen[0][1], "Hierarchy request error, No modification allowed error");
+  EXPECT_EQ(seen[0].back(), "<!DOCTYPE r [<!ENTITY e \"x\">]>\n<r>&e;&e;</r>\n<o>&e;</o>");
 }
 
 // A fragment's children go under the document all or none: each case is a

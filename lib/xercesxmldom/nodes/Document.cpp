@@ -261,7 +261,10 @@ class TDocument final
     });
   }
   HResult CreateEntityReference(WideStringView name, IDOMNode** r) override {
-    return Guard([&] { *r = Wrap(doc.get(), xdoc()->createEntityReference(Z(name).c_str())); });
+    return Guard([&] {
+      *r = InStore() ? WrapAt(doc.get(), sedit::CreateEntityReference(doc.get(), name))
+                     : Wrap(doc.get(), xdoc()->createEntityReference(Z(name).c_str()));
+    });
   }
   HResult GetElementsByTagName(WideStringView tagName, IDOMNodeList** r) override {
     return Guard([&] {

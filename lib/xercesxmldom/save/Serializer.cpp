@@ -27,8 +27,8 @@ bool IsXmlTarget(std::u16string_view target) {
 }
 
 // Whether an entity of that name is declared: the predefined ones, and
-// those of the internal subset. Entity references exist only in Xerces'
-// trees, whose document holds the document type.
+// those of the internal subset, read from the document type Xerces'
+// document holds.
 bool IsDeclaredEntity(xc::DOMDocument* doc, std::u16string_view name) {
   for (std::u16string_view p : {u"lt", u"gt", u"amp", u"apos", u"quot"})
     if (name == p) return true;

@@ -121,6 +121,8 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
         return doc->createProcessingInstruction(store.NameOf(i).qname.c_str(), Text(i));
       case Store::kFragment:
         return doc->createDocumentFragment();
+      case Store::kEntityRef:
+        return doc->createEntityReference(store.NameOf(i).qname.c_str());
       default:
         return nullptr;
     }

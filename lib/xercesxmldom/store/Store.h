@@ -4,9 +4,9 @@
 // while it reads the declarations; the store keeps its place among the
 // document's children. Reads, saves and changes (new nodes and fragments,
 // moving, copying, importing and removing children, texts and attributes,
-// copies of the document; see StoreEdit.h) are served from the store; the
-// first call that needs more (an entity reference put in, a child put into
-// an attribute...) turns it into a Xerces tree once
+// document types and entity references, copies of the document; see
+// StoreEdit.h) are served from the store; the first call that needs more
+// (a child put into an attribute...) turns it into a Xerces tree once
 // (XDoc::Materialize) and the store goes away.
 //
 // Nodes live in one array and refer to each other by index; names are
@@ -52,6 +52,7 @@ class Store {
     kAttribute = 2,
     kText = 3,
     kCData = 4,
+    kEntityRef = 5,  // childless: its entity declares no nodes (see CreateEntityReference)
     kPI = 7,
     kComment = 8,
     kDocument = 9,

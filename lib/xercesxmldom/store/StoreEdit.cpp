@@ -40,7 +40,7 @@ bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
   }
   if (s.Type(parent) != Store::kDocument)
     return type == Store::kElement || type == Store::kText || type == Store::kCData || type == Store::kPI ||
-           type == Store::kComment;
+           type == Store::kComment || type == Store::kEntityRef;
   switch (type) {
     case Store::kPI:
     case Store::kComment:
@@ -60,9 +60,11 @@ bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
   }
 }
 
-// A node without children refuses any.
+// A node without children refuses any; an entity reference, which is
+// read-only, refuses every change of its children.
 void RefuseChildless(const Store& s, uint32_t parent) {
   const uint8_t type = s.Type(parent);
+  if (type == Store::kEntityRef) Refuse(xc::DOMException::NO_MODIFICATION_ALLOWED_ERR);
   if (type == Store::kText || type == Store::kCData || type == Store::kComment || type == Store::kPI)
     Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
 }
@@ -269,6 +271,7 @@ bool ReplaceChild(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* old, ID
 
 bool RemoveChild(XDoc* doc, uint32_t parent, IDOMNode* old, IDOMNode** r) {
   Store& s = Ready(doc);
+  if (s.Type(parent) == Store::kEntityRef) Refuse(xc::DOMException::NO_MODIFICATION_ALLOWED_ERR);
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
   const uint32_t o = PlaceOf(doc, parent, old);
   if (s.Type(o) == Store::kDocType) TypeOut(doc, o);
@@ -286,6 +289,7 @@ void SetNodeValue(XDoc* doc, uint32_t node, WideStringView value) {
     case Store::kDocument:
     case Store::kDocType:
     case Store::kFragment:
+    case Store::kEntityRef:
       break;
     case Store::kAttribute:
       s.SetText(node, v);
@@ -573,6 +577,13 @@ uint32_t CreateData(XDoc* doc, uint8_t type, WideStringView data) {
 }
 
 uint32_t CreateFragment(XDoc* doc) { return Ready(doc).Create(Store::kFragment, Store::kNone, {}); }
+
+uint32_t CreateEntityReference(XDoc* doc, WideStringView name) {
+  const std::u16string n = Z(name);
+  CheckName([&] { return doc->doc->createEntityReference(n.c_str()); });
+  Store& s = Ready(doc);
+  return s.Create(Store::kEntityRef, s.Intern(u"", n, true), {});
+}
 
 uint32_t CreateProcessingInstruction(XDoc* doc, WideStringView target, WideStringView data) {
   const std::u16string t = Z(target), d = Z(data);

@@ -1,8 +1,8 @@
 // Changes made in a document's store, while every node a change touches is
 // there. A call that returns a flag returns false, having changed nothing,
-// when the change needs Xerces' tree (a new child that only Xerces holds,
-// such as an entity reference; a child put into an attribute; an attribute
-// set on the element that holds it): the caller then builds the tree and
+// when the change needs Xerces' tree (a new child that only Xerces holds;
+// a child put into an attribute; an attribute set on the element that
+// holds it): the caller then builds the tree and
 // makes the change there. A node of another document is refused here.
 // Failures are Xerces' own exceptions, so callers see the same codes and
 // texts on either path.
@@ -65,5 +65,8 @@ uint32_t CreateAttribute(XDoc* doc, const std::u16string* ns, WideStringView qna
 uint32_t CreateData(XDoc* doc, uint8_t type, WideStringView data);
 uint32_t CreateFragment(XDoc* doc);
 uint32_t CreateProcessingInstruction(XDoc* doc, WideStringView target, WideStringView data);
+// Childless, as Xerces makes it: the entities of the document types the
+// library reads declare no nodes (their text is not parsed into them).
+uint32_t CreateEntityReference(XDoc* doc, WideStringView name);
 
 }  // namespace xdom::sedit
