@@ -1151,6 +1151,22 @@ TEST(StoreEdits, AnAttributeSetByNamespaceAgainKeepsItsNode) {
     const ComPtr<IDOMNode> node(a.get());
     EXPECT_EQ(Id(ComPtr<IDOMNode>(again.get())), Id(node)) << tree;
     EXPECT_EQ(Narrow(Name(node.get())) + "=" + Narrow(Value(node.get())), "q:a=z") << tree;
+    // Set on its element again, it replaces itself: by name or namespace,
+    // through the element or its map, it stays as it is.
+    const ComPtr<IDOMAttr> attr = node.try_query<IDOMAttr>();
+    for (int how = 0; how < 4; ++how) {
+      ComPtr<IDOMAttr> same;
+      ComPtr<IDOMNode> sameNode;
+      DOMCheck(how == 0   ? r->SetAttributeNode(attr.get(), same.put())
+               : how == 1 ? r->SetAttributeNodeNS(attr.get(), same.put())
+               : how == 2 ? Attrs(r.get())->SetNamedItem(node.get(), sameNode.put())
+                          : Attrs(r.get())->SetNamedItemNS(node.get(), sameNode.put()),
+               "set again");
+      ComPtr<IDOMElement> owner;
+      DOMCheck(attr->GetOwnerElement(owner.put()), "GetOwnerElement");
+      EXPECT_EQ(Id(how < 2 ? ComPtr<IDOMNode>(same.get()) : sameNode), Id(node)) << how << tree;
+      EXPECT_EQ(Id(ComPtr<IDOMNode>(owner.get())), Id(ComPtr<IDOMNode>(r.get()))) << how << tree;
+    }
     EXPECT_EQ(Narrow(DocText(d.get())), "<r xmlns:p=\"urn:p\" xmlns:q=\"urn:p\" q:a=\"z\" b=\"2\"/>\n") << tree;
     EXPECT_EQ(FailureText(r->SetAttributeNS(u"", u"x:a", u"z")), "Namespace error") << tree;
   }

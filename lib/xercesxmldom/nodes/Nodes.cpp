@@ -94,7 +94,8 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
   }
   HResult SetNamedItem(IDOMNode* arg, IDOMNode** r) override {
     return Guard([&] {
-      xc::DOMNode* old = map_->setNamedItem(RequireNode(arg));
+      xc::DOMNode* n = RequireNode(arg);
+      xc::DOMNode* old = Own(n) ? n : map_->setNamedItem(n);
       doc_->Touch();
       if (r) *r = Wrap(doc_.get(), old);
     });
@@ -119,7 +120,7 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
       // first other one of the map, whatever its name, and keep one of the
       // node's name beside it: it goes by its qualified name instead.
       xc::DOMNode* n = RequireNode(arg);
-      xc::DOMNode* old = n->getLocalName() ? map_->setNamedItemNS(n) : map_->setNamedItem(n);
+      xc::DOMNode* old = Own(n) ? n : n->getLocalName() ? map_->setNamedItemNS(n) : map_->setNamedItem(n);
       doc_->Touch();
       if (r) *r = Wrap(doc_.get(), old);
     });
@@ -145,6 +146,12 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
   void Reorder() {
     version_ = doc_->version;
     ops::AttributesInOrder(doc_.get(), element_, ordered_);
+  }
+  // One of the element's own replaces itself. Xerces would keep it but say
+  // it has no element, or by namespace refuse it as in use.
+  bool Own(xc::DOMNode* n) const {
+    return n->getNodeType() == xc::DOMNode::ATTRIBUTE_NODE &&
+           static_cast<xc::DOMAttr*>(n)->getOwnerElement() == element_;
   }
 
   XDocRef doc_;
@@ -678,6 +685,13 @@ HResult TElement::PutAttributeNode(IDOMAttr* newAttr, bool byNamespace, IDOMAttr
     }
     auto* a = static_cast<xc::DOMAttr*>(NodeOf(newAttr));
     if (!a || a->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
+    // One of this element's own replaces itself. Xerces would keep it in
+    // the element but say it has no element, or by namespace refuse it as
+    // in use.
+    if (a->getOwnerElement() == elem()) {
+      if (r) *r = WrapAs<IDOMAttr>(doc.get(), static_cast<xc::DOMNode*>(a));
+      return;
+    }
     // As the attribute map's SetNamedItemNS, by qualified name without
     // namespace information.
     xc::DOMAttr* old = byNamespace && a->getLocalName() ? elem()->setAttributeNodeNS(a) : elem()->setAttributeNode(a);

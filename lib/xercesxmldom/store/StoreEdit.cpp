@@ -513,8 +513,12 @@ void SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringVi
 bool SetAttributeNode(XDoc* doc, uint32_t element, IDOMNode* attr, bool byNamespace, uint32_t* old) {
   Store& s = Ready(doc);
   const uint32_t a = IndexOf(doc, attr);
-  // Xerces' own answers for a node on this element already.
-  if (a == Store::kNone || s.Type(a) != Store::kAttribute || s.Parent(a) == element) return false;
+  if (a == Store::kNone || s.Type(a) != Store::kAttribute) return false;
+  // One of this element's own replaces itself: nothing changes.
+  if (s.Parent(a) == element) {
+    *old = a;
+    return true;
+  }
   if (s.Parent(a) != Store::kNone) Refuse(xc::DOMException::INUSE_ATTRIBUTE_ERR);
   // One made without namespace information has no local name to be found
   // by: it takes the place of the attribute of its qualified name.

@@ -1,8 +1,7 @@
 // Changes made in a document's store, while every node a change touches is
 // there. A call that returns a flag returns false, having changed nothing,
 // when the change needs Xerces' tree (a new child that only Xerces holds;
-// a child put into an attribute; an attribute set on the element that
-// holds it): the caller then builds the tree and
+// a child put into an attribute): the caller then builds the tree and
 // makes the change there. A node of another document is refused here.
 // Failures are Xerces' own exceptions, so callers see the same codes and
 // texts on either path.
@@ -54,7 +53,8 @@ void SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringVi
 void RemoveAttribute(XDoc* doc, uint32_t element, uint32_t attr);
 // Puts an attribute node on element, in the place of the one it replaces
 // (same name, or namespace and local name with byNamespace); *old gets
-// that one (kNone for none).
+// that one (kNone for none). One of element's own replaces itself and
+// stays as it is.
 bool SetAttributeNode(XDoc* doc, uint32_t element, IDOMNode* attr, bool byNamespace, uint32_t* old);
 
 // New nodes outside the tree, by store index; names are checked as Xerces
