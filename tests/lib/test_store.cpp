@@ -1014,6 +1014,24 @@ TEST(StoreEdits, AnEntityReference) {
   EXPECT_EQ(seen[0].back(), "<!DOCTYPE r [<!ENTITY e \"x\">]>\n<r>&e;&e;</r>\n<o>&e;</o>");
 }
 
+// A node put before itself, or in its own place, stays where it is (Xerces
+// took it out of the document in its own place).
+TEST(StoreEdits, ANodeInItsOwnPlaceStays) {
+  for (bool tree : {false, true}) {
+    auto d = Parse(u"<!DOCTYPE r><r><a/><b/></r>");
+    if (tree) BuildTree(d.get());
+    const ComPtr<IDOMNode> doc(d.get()), root(Root(d.get()).get()), b = Child(root.get(), 1), type = Child(doc.get(), 0);
+    ComPtr<IDOMNode> out;
+    DOMCheck(root->InsertBefore(b.get(), b.get(), out.put()), "InsertBefore");
+    EXPECT_EQ(Id(out), Id(b)) << tree;
+    for (const auto& [parent, n] : {std::pair{root, b}, std::pair{doc, root}, std::pair{doc, type}}) {
+      DOMCheck(parent->ReplaceChild(n.get(), n.get(), out.put()), "ReplaceChild");
+      EXPECT_EQ(Id(out), Id(n)) << tree;
+    }
+    EXPECT_EQ(Narrow(DocText(d.get())), "<!DOCTYPE r>\n<r><a/><b/></r>\n") << tree;
+  }
+}
+
 // A fragment's children go under the document all or none: each case is a
 // fragment (c: comment, e/f: elements, x: text) put before the first child,
 // at the end, or in place of the document element, with that element there

@@ -460,6 +460,8 @@ xc::DOMNode* ReplaceChild(xc::DOMNode* parent, xc::DOMNode* child, xc::DOMNode* 
   CheckNotAncestor(parent, child);
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
   if (child) CheckFragmentUnderDocument(parent, child, old, true);
+  // In its own place it stays: Xerces would take it out.
+  if (child == old && old->getParentNode() == parent) return old;
   return parent->replaceChild(child, old);
 }
 

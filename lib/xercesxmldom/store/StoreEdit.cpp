@@ -242,10 +242,12 @@ bool InsertBefore(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* ref, ID
   const uint32_t c = ChildOf(doc, parent, child);
   if (c == Store::kNone || !StoreHolds(s, parent)) return false;
   const uint32_t before = ref ? PlaceOf(doc, parent, ref) : Store::kNone;
-  if (ref && before == c) return false;
   if (!MayHold(s, parent, c, Store::kNone)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
-  if (s.Type(c) == Store::kDocType) TypeIn(doc, c);
-  Place(s, parent, c, before);
+  // Before itself it stays where it is.
+  if (before != c) {
+    if (s.Type(c) == Store::kDocType) TypeIn(doc, c);
+    Place(s, parent, c, before);
+  }
   doc->Touch();
   if (r) *r = WrapAt(doc, c);
   return true;
@@ -258,12 +260,14 @@ bool ReplaceChild(XDoc* doc, uint32_t parent, IDOMNode* child, IDOMNode* old, ID
   if (!old) Fail(xc::DOMException::NOT_FOUND_ERR);
   if (!StoreHolds(s, parent)) return false;
   const uint32_t o = PlaceOf(doc, parent, old);
-  if (o == c) return false;
   if (!MayHold(s, parent, c, o)) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
-  if (s.Type(o) == Store::kDocType) TypeOut(doc, o);
-  if (s.Type(c) == Store::kDocType) TypeIn(doc, c);
-  Place(s, parent, c, o);
-  s.Unlink(o);
+  // In its own place it stays there.
+  if (o != c) {
+    if (s.Type(o) == Store::kDocType) TypeOut(doc, o);
+    if (s.Type(c) == Store::kDocType) TypeIn(doc, c);
+    Place(s, parent, c, o);
+    s.Unlink(o);
+  }
   doc->Touch();
   if (r) *r = WrapAt(doc, o);
   return true;
