@@ -112,7 +112,8 @@ void Place(Store& s, uint32_t parent, uint32_t c, uint32_t before) {
 // A new child outside doc's store that no change under a store parent can
 // take: not ours at all (refused as NodeOf refuses it), or of another
 // document, which fails here rather than after both trees are built to fail
-// there. Nodes of doc that only Xerces holds go on to Xerces' tree.
+// there. Nodes of doc that only Xerces holds go on to Xerces' tree, but for
+// attributes (the document type's), which no parent takes as a child.
 bool OfAnother(XDoc* doc, IDOMNode* n) {
   const NodeCore* core = CoreOf(n);
   if (!core) Fail(xc::DOMException::WRONG_DOCUMENT_ERR, msg::kNotOurNode);
@@ -129,6 +130,10 @@ uint32_t ChildOf(XDoc* doc, uint32_t parent, IDOMNode* child) {
     if (OfAnother(doc, child)) {
       RefuseChildless(*doc->store, parent);
       Refuse(xc::DOMException::WRONG_DOCUMENT_ERR);
+    }
+    if (CoreOf(child)->Node()->getNodeType() == xc::DOMNode::ATTRIBUTE_NODE) {
+      RefuseChildless(*doc->store, parent);
+      Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
     }
     return c;
   }
