@@ -16,6 +16,7 @@
 #include "lib/xercesxmldom/save/SaveRules.h"
 #include "lib/xercesxmldom/save/Serializer.h"
 #include "lib/xercesxmldom/save/Writer.h"
+#include "lib/xercesxmldom/XercesTree.h"
 
 namespace xdom {
 
@@ -177,7 +178,7 @@ class TDocumentChildList final : public rtl::TInterfacedObject<IDOMNodeList> {
 }  // namespace
 
 class TDocument final
-    : public TNodeImpl<IDOMDocument, IDOMPersist, IDOMParseOptions, IDOMXMLDeclaration> {
+    : public TNodeImpl<IDOMDocument, IDOMPersist, IDOMParseOptions, IDOMXMLDeclaration, IXercesTree> {
  public:
   explicit TDocument(XDoc* d) : TNodeImpl(d, d->doc, 0), current_(new CurrentDoc) {
     d->owner = this;
@@ -190,6 +191,10 @@ class TDocument final
   // The document as a factory of new nodes, and with its tree.
   xc::DOMDocument* xdoc() const { return doc->doc; }
   xc::DOMDocument* tree() const { return doc->Tree(); }
+
+  HResult BuildTree() override {
+    return Guard([&] { tree(); });
+  }
 
   HResult GetChildNodes(IDOMNodeList** r) override {
     return Guard([&] {
