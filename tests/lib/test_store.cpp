@@ -379,11 +379,22 @@ void Edit(IDOMDocument* d, const std::vector<std::tuple<uint8_t, uint8_t, uint8_
         break;
       case 14:
         // An attribute's value set through its text child, which is kept
-        // (an empty value's child is there or not by how Xerces set it).
-        if (const ComPtr<IDOMNode> a = e ? Ask([&](IDOMNode** r) { return Attrs(x.get())->GetNamedItem(name, r); }) : nullptr;
-            a && !Value(a.get()).empty()) {
-          out = Ask([&](IDOMNode** r) { return a->GetFirstChild(r); });
-          out->SetNodeValue(value);
+        // (an empty value's child is there or not by how Xerces set it), or
+        // a text or entity reference put in before or after it, in its
+        // place, or the child taken out.
+        if (const ComPtr<IDOMNode> at = e ? Ask([&](IDOMNode** r) { return Attrs(x.get())->GetNamedItem(name, r); }) : nullptr;
+            at && !Value(at.get()).empty()) {
+          const ComPtr<IDOMNode> first = Ask([&](IDOMNode** r) { return at->GetFirstChild(r); });
+          ComPtr<IDOMNode> kid;
+          (a % 2 ? d->CreateEntityReference(u"e", kid.put()) : d->CreateTextNode(value, kid.put()));
+          held.push_back(kid);
+          switch (op / 15 % 4) {
+            case 0: first->SetNodeValue(value); break;
+            case 1: at->AppendChild(kid.get(), out.put()); break;
+            case 2: at->InsertBefore(kid.get(), first.get(), out.put()); break;
+            default: a % 3 ? at->ReplaceChild(kid.get(), first.get(), out.put()) : at->RemoveChild(first.get(), out.put());
+          }
+          held.push_back(first);
         }
         break;
     }
@@ -1129,14 +1140,32 @@ TEST(StoreEdits, ABareAttributeSetByNamespaceGoesByItsName) {
       EXPECT_EQ(count, 5) << where;
     }
 }
-// On Xerces' tree an attribute can hold more than one child. However its
-// value is set, the first child stays its child, with the value, and the
-// others leave it as they were: Xerces itself released them, and the nodes
-// it made next took their places under the wrappers still held of them.
+// An attribute can hold more than one child. However its value is set, the
+// first child stays its child, with the value, and the others leave it as
+// they were, in the store as on Xerces' tree: Xerces itself released them,
+// and the nodes it made next took their places under the wrappers still
+// held of them.
 TEST(StoreEdits, AnAttributesChildrenKeepTheirNodesWhenItsValueIsSet) {
-  for (int how = 0; how < 4; ++how) {
-    auto d = Parse(u"<r xmlns:p='urn:p' p:a='v'/>");
+  {
+    // Children put in in the store come along when the tree is built.
+    auto d = Parse(u"<!DOCTYPE r [<!ENTITY e 'x'>]><r a='v'/>");
+    const ComPtr<IDOMNode> a = Ask([&](IDOMNode** x) { return Attrs(Root(d.get()).get())->Item(0, x); });
+    const ComPtr<IDOMNode> v = Ask([&](IDOMNode** x) { return a->GetFirstChild(x); });
+    ComPtr<IDOMNode> w, e, out;
+    DOMCheck(d->CreateTextNode(u"w", w.put()), "CreateTextNode");
+    DOMCheck(d->CreateEntityReference(u"e", e.put()), "CreateEntityReference");
+    DOMCheck(a->AppendChild(w.get(), out.put()), "AppendChild");
+    DOMCheck(a->InsertBefore(e.get(), v.get(), out.put()), "InsertBefore");
     BuildTree(d.get());
+    EXPECT_EQ(Narrow(Value(a.get())) + " " + std::to_string(ChildCount(a.get())), "vw 3");
+    EXPECT_EQ(Id(Child(a.get(), 0)), Id(e));
+    EXPECT_EQ(Id(Child(a.get(), 2)), Id(w));
+    EXPECT_EQ(Narrow(DocText(d.get())), "<!DOCTYPE r [<!ENTITY e \"x\">]>\n<r a=\"vw\"/>\n");
+  }
+  for (int how = 0; how < 8; ++how) {
+    const bool tree = how >= 4;
+    auto d = Parse(u"<r xmlns:p='urn:p' p:a='v'/>");
+    if (tree) BuildTree(d.get());
     const ComPtr<IDOMElement> r = Root(d.get());
     ComPtr<IDOMAttr> a;
     DOMCheck(r->GetAttributeNodeNS(u"urn:p", u"a", a.put()), "GetAttributeNodeNS");
@@ -1145,10 +1174,10 @@ TEST(StoreEdits, AnAttributesChildrenKeepTheirNodesWhenItsValueIsSet) {
     DOMCheck(d->CreateTextNode(u"w", second.put()), "CreateTextNode");
     DOMCheck(an->AppendChild(second.get(), out.put()), "AppendChild");
     ASSERT_EQ(Narrow(Value(an.get())), "vw");
-    if (how == 0) DOMCheck(a->SetValue(u"z"), "SetValue");
-    if (how == 1) DOMCheck(an->SetNodeValue(u"z"), "SetNodeValue");
-    if (how == 2) DOMCheck(an.try_query<IDOMNodeExtension>()->SetText(u"z"), "SetText");
-    if (how == 3) DOMCheck(r->SetAttribute(u"p:a", u"z"), "SetAttribute");
+    if (how % 4 == 0) DOMCheck(a->SetValue(u"z"), "SetValue");
+    if (how % 4 == 1) DOMCheck(an->SetNodeValue(u"z"), "SetNodeValue");
+    if (how % 4 == 2) DOMCheck(an.try_query<IDOMNodeExtension>()->SetText(u"z"), "SetText");
+    if (how % 4 == 3) DOMCheck(r->SetAttribute(u"p:a", u"z"), "SetAttribute");
     // Nodes made next take no held node's place.
     const ComPtr<IDOMNode> made = Ask([&](IDOMNode** x) { return d->CreateTextNode(u"made", x); });
     EXPECT_EQ(Narrow(Value(an.get())), "z") << how;

@@ -597,6 +597,7 @@ std::u16string TextOf(xc::DOMNode* root) {
 void KeepOneValueChild(xc::DOMNode* attr) {
   if (!attr || attr->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE || !attr->getFirstChild()) return;
   while (xc::DOMNode* extra = attr->getFirstChild()->getNextSibling()) attr->removeChild(extra);
+  if (attr->getFirstChild()->getNodeType() != xc::DOMNode::TEXT_NODE) attr->removeChild(attr->getFirstChild());
 }
 
 void SetText(xc::DOMNode* node, WideStringView text) {

@@ -60,7 +60,8 @@ void SetText(xc::DOMNode* node, WideStringView text);
 // value's new text takes the place the last one released leaves: a wrapper
 // of any other would name whatever node Xerces makes next. Called before a
 // value is set on the tree: all but the first child are detached, and the
-// first becomes the value's child, as the store has it.
+// first, a text, becomes the value's child, as the store has it (one that
+// is no text is detached too).
 void KeepOneValueChild(xc::DOMNode* attr);
 // Written from the store while the node is there.
 std::u16string XMLTextOf(NodeCore& node);

@@ -81,8 +81,16 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
     xc::DOMAttr* attr = name.bare ? doc->createAttribute(name.qname.c_str())
                                   : doc->createAttributeNS(Ns(a), name.qname.c_str());
     // Its value as its text child, but for one made without a value or
-    // whose child was taken out.
-    if (!store.Childless(a)) {
+    // whose child was taken out, and one given children of its own.
+    const uint32_t first = store.First(a);
+    if (first != Store::kNone && (store.Next(first) != Store::kNone || store.Type(first) != Store::kText)) {
+      for (uint32_t c = first; c != Store::kNone; c = store.Next(c)) {
+        xc::DOMNode* x = store.Type(c) == Store::kText ? static_cast<xc::DOMNode*>(doc->createTextNode(Text(c)))
+                                                       : doc->createEntityReference(store.NameOf(c).qname.c_str());
+        xp::AppendNew(attr, x);
+        made[c] = x;
+      }
+    } else if (!store.Childless(a)) {
       xc::DOMNode* value = doc->createTextNode(Text(a));
       xp::AppendNew(attr, value);
       if (store.First(a) != Store::kNone) made[store.First(a)] = value;

@@ -299,6 +299,25 @@ void Store::InsertBefore(uint32_t parent, uint32_t child, uint32_t ref) {
   Changed();
   Mut(child).parent = parent;
   RingInsert(Mut(parent).first, child, ref);
+  if (Type(parent) == kAttribute) {
+    if (!childless_.empty()) childless_.erase(parent);
+    Revalue(parent);
+  }
+}
+
+void Store::Revalue(uint32_t attr) {
+  const uint32_t first = First(attr);
+  if (first == kNone) return;
+  if (Next(first) == kNone) return PutText(attr, Type(first) == kText ? Text(first) : std::u16string_view());
+  std::u16string value;
+  for (uint32_t c = first; c != kNone; c = Next(c))
+    if (Type(c) == kText) value += Text(c);
+  PutText(attr, value);
+}
+
+void Store::KeepOneText(uint32_t attr) {
+  while (First(attr) != kNone && Next(First(attr)) != kNone) Unlink(Last(attr));
+  if (First(attr) != kNone && Type(First(attr)) != kText) Unlink(First(attr));
 }
 
 void Store::Unlink(uint32_t child) {
@@ -309,6 +328,7 @@ void Store::Unlink(uint32_t child) {
   RingRemove(Mut(parent).first, child);
   n.parent = kNone;
   if (Type(parent) == kAttribute) {
+    if (First(parent) != kNone) return Revalue(parent);
     PutText(parent, {});
     childless_.insert(parent);
   }
@@ -345,16 +365,17 @@ void Store::RemoveAttr(uint32_t attr) {
 }
 
 void Store::SetText(uint32_t i, std::u16string_view text) {
+  if (Type(i) == kAttribute) KeepOneText(i);
   Changed();
   PutText(i, text);
   lastText_ = kNone;
-  // An attribute and its text child hold the same value; a value gives a
-  // childless attribute its child again.
+  // An attribute holds the text of its children; a value gives a childless
+  // attribute its child again.
   if (Type(i) == kAttribute) {
     if (!childless_.empty()) childless_.erase(i);
     if (First(i) != kNone) PutText(First(i), Text(i));
   } else if (Parent(i) != kNone && Type(Parent(i)) == kAttribute) {
-    PutText(Parent(i), Text(i));
+    Revalue(Parent(i));
   }
 }
 
@@ -402,7 +423,7 @@ size_t Store::Collect() {
         for (uint32_t a = FirstAttr(n); a != kNone && !held; a = Next(a)) {
           subtree.push_back(a);
           held = Handle(a) != 0;
-          if (const uint32_t t = First(a); t != kNone && !held) {
+          for (uint32_t t = First(a); t != kNone && !held; t = Next(t)) {
             subtree.push_back(t);
             held = Handle(t) != 0;
           }

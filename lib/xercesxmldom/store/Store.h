@@ -4,10 +4,10 @@
 // while it reads the declarations; the store keeps its place among the
 // document's children. Reads, saves and changes (new nodes and fragments,
 // moving, copying, importing and removing children, texts and attributes,
-// document types and entity references, copies of the document; see
-// StoreEdit.h) are served from the store; the first call that needs more
-// (a child put into an attribute...) turns it into a Xerces tree once
-// (XDoc::Materialize) and the store goes away.
+// document types and entity references, children of attributes, copies
+// of the document; see StoreEdit.h) are served from the store; the first
+// call that needs more (a node that only Xerces holds put in) turns it
+// into a Xerces tree once (XDoc::Materialize) and the store goes away.
 //
 // Nodes live in one array and refer to each other by index; names are
 // interned once per document; text is kept as the scanner delivered it, in
@@ -175,12 +175,16 @@ class Store {
   void RemoveAttr(uint32_t attr);
   // Replaces the text of a node that has one (not an element or the
   // document); a shorter text takes the old one's place. An attribute's
-  // new value is its text child's, and the other way round.
+  // new value is its first child's, a text, and its other children leave
+  // it, as does a first child that is no text (that one gets a new text
+  // child once asked for). A changed child of an attribute changes its
+  // value.
   void SetText(uint32_t i, std::u16string_view text);
   // An attribute's value as its one text child, made the first time it is
-  // asked for (the attribute keeps the value itself as well). When the
-  // child leaves (Unlink), the attribute's value is empty and it has no
-  // child (kNone) until it is given a value again.
+  // asked for (the attribute keeps the value itself as well). Children put
+  // in or taken out (texts and entity references) change the value: it is
+  // their texts together. When the last leaves, the attribute's value is
+  // empty and it has no child (kNone) until it is given a value again.
   uint32_t AttrText(uint32_t attr);
   bool Childless(uint32_t attr) const { return !childless_.empty() && childless_.count(attr); }
   // An attribute made without a value, or a copy of a childless one.
@@ -201,10 +205,16 @@ class Store {
   size_t Collect();
 
  private:
+  // An attribute's value made again from its children (none: as it is).
+  void Revalue(uint32_t attr);
+  // Takes all but an attribute's first child out, and that one too when it
+  // is no text: what a new value keeps.
+  void KeepOneText(uint32_t attr);
+
   // 36 bytes. The first child's prev is the last child. An element's
   // length is its attribute count and its offset its first attribute (it
   // has no text); the first attribute's prev is the last. An attribute's
-  // first is its text child, once made (AttrText).
+  // first is its first child, once made (AttrText).
   // Set by NewNode(); chunks are left uninitialised until then, so a small
   // document touches only the pages its nodes use.
   struct Node {

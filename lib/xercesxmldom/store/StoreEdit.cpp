@@ -38,6 +38,7 @@ bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
     }
     return s.Type(parent) != Store::kDocument || elements <= 1;
   }
+  if (s.Type(parent) == Store::kAttribute) return type == Store::kText || type == Store::kEntityRef;
   if (s.Type(parent) != Store::kDocument)
     return type == Store::kElement || type == Store::kText || type == Store::kCData || type == Store::kPI ||
            type == Store::kComment || type == Store::kEntityRef;
@@ -60,20 +61,23 @@ bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
   }
 }
 
-// A node without children refuses any; an entity reference, which is
-// read-only, refuses every change of its children.
+// A node without children refuses any (the document type too); an entity
+// reference, which is read-only, refuses every change of its children.
 void RefuseChildless(const Store& s, uint32_t parent) {
   const uint8_t type = s.Type(parent);
   if (type == Store::kEntityRef) Refuse(xc::DOMException::NO_MODIFICATION_ALLOWED_ERR);
-  if (type == Store::kText || type == Store::kCData || type == Store::kComment || type == Store::kPI)
+  if (type == Store::kText || type == Store::kCData || type == Store::kComment || type == Store::kPI ||
+      type == Store::kDocType)
     Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
 }
 
-// Parents whose changes the store makes (attributes hold their text
-// there).
-bool StoreHolds(const Store& s, uint32_t parent) {
+// Parents whose changes the store makes: all that hold children. An
+// attribute's children are made first, if they are not yet (its value as
+// one text).
+bool StoreHolds(Store& s, uint32_t parent) {
   RefuseChildless(s, parent);
-  return Store::HoldsChildren(s.Type(parent));
+  if (s.Type(parent) == Store::kAttribute) s.AttrText(parent);
+  return Store::HoldsChildren(s.Type(parent)) || s.Type(parent) == Store::kAttribute;
 }
 
 // Before a document type of the store goes into its tree (taken out
@@ -342,7 +346,7 @@ class Copier {
       // An attribute copied on its own keeps its marks in a clone; an
       // imported one is the caller's, and no declaration makes it an ID.
       to_.MarkAttr(root, import_ || from_.Specified(node), !import_ && from_.IsId(node));
-      if (from_.Childless(node)) to_.MarkChildless(root);
+      return root;
     }
     if (!deep) return root;
     // Depth first; each copy goes last under the copy of its parent.
@@ -379,16 +383,31 @@ class Copier {
 
   uint32_t One(uint32_t src) {
     const uint8_t type = from_.Type(src);
+    if (type == Store::kAttribute) {
+      const uint32_t copy = to_.Create(type, Name(from_.NameId(src)), from_.Text(src));
+      AttrChildren(src, copy);
+      return copy;
+    }
     if (type != Store::kElement) return to_.Create(type, Name(from_.NameId(src)), from_.Text(src));
     const uint32_t copy = to_.Create(type, Name(from_.NameId(src)), {});
     for (uint32_t a = from_.FirstAttr(src); a != Store::kNone; a = from_.Next(a)) {
       if (import_ && !from_.Specified(a)) continue;
       const uint32_t c = to_.Create(Store::kAttribute, Name(from_.NameId(a)), from_.Text(a));
       to_.MarkAttr(c, from_.Specified(a), from_.IsId(a));
+      AttrChildren(a, c);
       to_.AddAttr(copy, c);
     }
     if (defaults_) AddDefaults(defaults_, copy);
     return copy;
+  }
+
+  // The children of a copied attribute, when they are more than its value
+  // as one text: Xerces copies an attribute with its children, deep or not.
+  void AttrChildren(uint32_t src, uint32_t copy) {
+    if (from_.Childless(src)) return to_.MarkChildless(copy);
+    const uint32_t first = from_.First(src);
+    if (first == Store::kNone || (from_.Next(first) == Store::kNone && from_.Type(first) == Store::kText)) return;
+    for (uint32_t c = first; c != Store::kNone; c = from_.Next(c)) to_.InsertBefore(copy, One(c), Store::kNone);
   }
 
   const Store& from_;
@@ -476,10 +495,9 @@ void Normalize(XDoc* doc, uint32_t root) {
   };
   for (uint32_t n = root; n != Store::kNone; n = s.After(n, root)) {
     mergeChildren(n);
-    // Attributes' empty text children go too (those made so far).
+    // Attributes' children too (those made so far).
     if (s.Type(n) == Store::kElement)
-      for (uint32_t a = s.FirstAttr(n); a != Store::kNone; a = s.Next(a))
-        if (const uint32_t t = s.First(a); t != Store::kNone && s.Text(t).empty()) s.Unlink(t);
+      for (uint32_t a = s.FirstAttr(n); a != Store::kNone; a = s.Next(a)) mergeChildren(a);
   }
   doc->Touch();
 }

@@ -1,7 +1,8 @@
 // Changes made in a document's store, while every node a change touches is
 // there. A call that returns a flag returns false, having changed nothing,
-// when the change needs Xerces' tree (a new child that only Xerces holds;
-// a child put into an attribute): the caller then builds the tree and
+// when the change needs Xerces' tree (a new child that only Xerces holds,
+// such as one imported from a document whose tree is built; an attribute
+// node that only Xerces holds): the caller then builds the tree and
 // makes the change there. A node of another document is refused here.
 // Failures are Xerces' own exceptions, so callers see the same codes and
 // texts on either path.
