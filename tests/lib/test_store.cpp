@@ -995,7 +995,8 @@ TEST(StoreEdits, TheDocumentTypeTakenOut) {
 // An entity reference lives in the store as in Xerces' tree: childless
 // (its entity declares no nodes) and read-only, never under the document,
 // copied and imported by its name, and written back as a reference. The
-// document type's attributes, which only Xerces holds, are no children.
+// document type's attributes, which only Xerces holds, are no children
+// and no element's attributes.
 TEST(StoreEdits, AnEntityReference) {
   std::vector<std::string> seen[2];
   for (bool tree : {false, true}) {
@@ -1018,6 +1019,10 @@ TEST(StoreEdits, AnEntityReference) {
     DOMCheck(d->GetDoctype(type.put()), "GetDoctype");
     const ComPtr<IDOMNode> system = Ask([&](IDOMNode** r) { return Attrs(type.get())->Item(0, r); });
     out.push_back(FailureText(Root(d.get())->AppendChild(system.get(), got.put())));
+    ComPtr<IDOMAttr> replaced, foreign;
+    out.push_back(FailureText(Root(d.get())->SetAttributeNode(system.try_query<IDOMAttr>().get(), replaced.put())));
+    DOMCheck(other->CreateAttribute(u"f", foreign.put()), "CreateAttribute");
+    out.push_back(FailureText(Root(d.get())->SetAttributeNode(foreign.get(), replaced.put())));
     DOMCheck(ref->CloneNode(-1, copy.put()), "CloneNode");
     DOMCheck(Root(d.get())->AppendChild(copy.get(), got.put()), "AppendChild");
     DOMCheck(other->ImportNode(ref.get(), -1, copy.put()), "ImportNode");
@@ -1027,8 +1032,9 @@ TEST(StoreEdits, AnEntityReference) {
     out.push_back(Narrow(DocText(d.get())) + XML8(Root(other.get()).get()));
   }
   EXPECT_EQ(seen[0], seen[1]);
-  EXPECT_EQ(seen[0][0] + ", " + seen[0][1] + ", " + seen[0][6],
-            "Hierarchy request error, No modification allowed error, Hierarchy request error");
+  EXPECT_EQ(seen[0][0] + ", " + seen[0][1] + ", " + seen[0][6] + ", " + seen[0][7] + ", " + seen[0][8],
+            "Hierarchy request error, No modification allowed error, Hierarchy request error, "
+            "Inuse attribute error, Wrong document error");
   EXPECT_EQ(seen[0].back(), "<!DOCTYPE r SYSTEM \"r.dtd\" [<!ENTITY e \"x\">]>\n<r>&e;&e;</r>\n<o>&e;</o>");
 }
 

@@ -254,8 +254,12 @@ class XDoc : public rtl::TRefCounted {
     return it != outsideTypes.end() ? it->second : doc->getDoctype();
   }
   // Pseudo-attributes "SYSTEM"/"PUBLIC" of the document type, made once.
+  // No element takes one: they are in use there.
   std::vector<xc::DOMNode*> doctypeAttrs;
   bool doctypeAttrsMade = false;
+  bool IsTypeAttr(const xc::DOMNode* n) const {
+    return std::find(doctypeAttrs.begin(), doctypeAttrs.end(), n) != doctypeAttrs.end();
+  }
 
   static int32_t LiveCount();
 };

@@ -148,8 +148,10 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
     ops::AttributesInOrder(doc_.get(), element_, ordered_);
   }
   // One of the element's own replaces itself. Xerces would keep it but say
-  // it has no element, or by namespace refuse it as in use.
+  // it has no element, or by namespace refuse it as in use. The document
+  // type's attributes are in use there.
   bool Own(xc::DOMNode* n) const {
+    if (doc_->IsTypeAttr(n)) Fail(xc::DOMException::INUSE_ATTRIBUTE_ERR);
     return n->getNodeType() == xc::DOMNode::ATTRIBUTE_NODE &&
            static_cast<xc::DOMAttr*>(n)->getOwnerElement() == element_;
   }
@@ -688,6 +690,7 @@ HResult TElement::PutAttributeNode(IDOMAttr* newAttr, bool byNamespace, IDOMAttr
     }
     auto* a = static_cast<xc::DOMAttr*>(NodeOf(newAttr));
     if (!a || a->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
+    if (doc->IsTypeAttr(a)) Fail(xc::DOMException::INUSE_ATTRIBUTE_ERR);
     // One of this element's own replaces itself. Xerces would keep it in
     // the element but say it has no element, or by namespace refuse it as
     // in use.

@@ -540,7 +540,16 @@ void SetAttributeNS(XDoc* doc, uint32_t element, WideStringView ns, WideStringVi
 bool SetAttributeNode(XDoc* doc, uint32_t element, IDOMNode* attr, bool byNamespace, uint32_t* old) {
   Store& s = Ready(doc);
   const uint32_t a = IndexOf(doc, attr);
-  if (a == Store::kNone || s.Type(a) != Store::kAttribute) return false;
+  if (a == Store::kNone) {
+    // Not ours (as NodeOf says), another document's, or the document
+    // type's "SYSTEM" or "PUBLIC", which only Xerces holds.
+    NodeCore* core = CoreOf(attr);
+    if (!core) Fail(xc::DOMException::WRONG_DOCUMENT_ERR, msg::kNotOurNode);
+    if (core->doc.get() != doc) Refuse(xc::DOMException::WRONG_DOCUMENT_ERR);
+    if (doc->IsTypeAttr(core->Node())) Refuse(xc::DOMException::INUSE_ATTRIBUTE_ERR);
+    return false;
+  }
+  if (s.Type(a) != Store::kAttribute) Refuse(xc::DOMException::HIERARCHY_REQUEST_ERR);
   // One of this element's own replaces itself: nothing changes.
   if (s.Parent(a) == element) {
     *old = a;
