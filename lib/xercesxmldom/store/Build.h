@@ -1,4 +1,5 @@
-// Building the Xerces tree of a store, when a call needs Xerces' own.
+// Building the Xerces tree of a store: the reference the tests compare the
+// store against (IXercesTree), and what a node only Xerces holds needs.
 #pragma once
 
 #include <unordered_map>

@@ -26,8 +26,9 @@ bool AllSpace(std::u16string_view text) {
 
 // Whether parent may hold c (in place of old, kNone for none): what the
 // store has, but attributes, documents and document types; under the
-// document one element, and text only of white space. A fragment's
-// children are checked, not the fragment, all before any moves.
+// document one element, and text only of white space; under an attribute
+// texts and entity references only. A fragment's children are checked,
+// not the fragment, all before any moves.
 bool MayHold(const Store& s, uint32_t parent, uint32_t c, uint32_t old) {
   const uint8_t type = s.Type(c);
   if (type == Store::kFragment) {
