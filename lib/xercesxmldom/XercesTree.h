@@ -11,4 +11,6 @@ struct IXercesTree : rtl::IInterface {
   using Base = rtl::IInterface;
   // Builds the document's Xerces tree from its store; nothing once built.
   virtual HResult BuildTree() = 0;
+  // Whether the document's tree is built (and its store gone).
+  virtual HResult HasTree(WordBool* result) = 0;
 };

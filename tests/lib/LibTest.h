@@ -176,5 +176,10 @@ inline bool LoadFile(IDOMDocument* d, const std::string& path) {
 inline void BuildTree(IDOMDocument* d) {
   DOMCheck(ComPtr<IDOMDocument>(d).try_query<IXercesTree>()->BuildTree(), "BuildTree");
 }
+inline bool HasTree(IDOMDocument* d) {
+  WordBool built = 0;
+  DOMCheck(ComPtr<IDOMDocument>(d).try_query<IXercesTree>()->HasTree(&built), "HasTree");
+  return built != 0;
+}
 
 }  // namespace libtest

@@ -195,6 +195,9 @@ class TDocument final
   HResult BuildTree() override {
     return Guard([&] { tree(); });
   }
+  HResult HasTree(WordBool* r) override {
+    return Guard([&] { *r = WB(!doc->store); });
+  }
 
   HResult GetChildNodes(IDOMNodeList** r) override {
     return Guard([&] {
