@@ -95,7 +95,7 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
   HResult SetNamedItem(IDOMNode* arg, IDOMNode** r) override {
     return Guard([&] {
       xc::DOMNode* n = RequireNode(arg);
-      xc::DOMNode* old = Own(n) ? n : map_->setNamedItem(n);
+      xc::DOMNode* old = ops::OwnAttribute(doc_.get(), element_, n) ? n : map_->setNamedItem(n);
       doc_->Touch();
       if (r) *r = Wrap(doc_.get(), old);
     });
@@ -120,7 +120,9 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
       // first other one of the map, whatever its name, and keep one of the
       // node's name beside it: it goes by its qualified name instead.
       xc::DOMNode* n = RequireNode(arg);
-      xc::DOMNode* old = Own(n) ? n : n->getLocalName() ? map_->setNamedItemNS(n) : map_->setNamedItem(n);
+      xc::DOMNode* old = ops::OwnAttribute(doc_.get(), element_, n) ? n
+                         : n->getLocalName()                          ? map_->setNamedItemNS(n)
+                                                                      : map_->setNamedItem(n);
       doc_->Touch();
       if (r) *r = Wrap(doc_.get(), old);
     });
@@ -146,14 +148,6 @@ class TAttrMap final : public rtl::TInterfacedObject<IDOMNamedNodeMap> {
   void Reorder() {
     version_ = doc_->version;
     ops::AttributesInOrder(doc_.get(), element_, ordered_);
-  }
-  // One of the element's own replaces itself. Xerces would keep it but say
-  // it has no element, or by namespace refuse it as in use. The document
-  // type's attributes are in use there.
-  bool Own(xc::DOMNode* n) const {
-    if (doc_->IsTypeAttr(n)) Fail(xc::DOMException::INUSE_ATTRIBUTE_ERR);
-    return n->getNodeType() == xc::DOMNode::ATTRIBUTE_NODE &&
-           static_cast<xc::DOMAttr*>(n)->getOwnerElement() == element_;
   }
 
   XDocRef doc_;
@@ -596,6 +590,12 @@ std::u16string TextOf(xc::DOMNode* root) {
   return out;
 }
 
+bool OwnAttribute(XDoc* doc, xc::DOMElement* element, xc::DOMNode* attr) {
+  if (doc->IsTypeAttr(attr)) Fail(xc::DOMException::INUSE_ATTRIBUTE_ERR);
+  return attr->getNodeType() == xc::DOMNode::ATTRIBUTE_NODE &&
+         static_cast<xc::DOMAttr*>(attr)->getOwnerElement() == element;
+}
+
 void KeepOneValueChild(xc::DOMNode* attr) {
   if (!attr || attr->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE || !attr->getFirstChild()) return;
   while (xc::DOMNode* extra = attr->getFirstChild()->getNextSibling()) attr->removeChild(extra);
@@ -690,11 +690,7 @@ HResult TElement::PutAttributeNode(IDOMAttr* newAttr, bool byNamespace, IDOMAttr
     }
     auto* a = static_cast<xc::DOMAttr*>(NodeOf(newAttr));
     if (!a || a->getNodeType() != xc::DOMNode::ATTRIBUTE_NODE) Fail(xc::DOMException::HIERARCHY_REQUEST_ERR);
-    if (doc->IsTypeAttr(a)) Fail(xc::DOMException::INUSE_ATTRIBUTE_ERR);
-    // One of this element's own replaces itself. Xerces would keep it in
-    // the element but say it has no element, or by namespace refuse it as
-    // in use.
-    if (a->getOwnerElement() == elem()) {
+    if (ops::OwnAttribute(doc.get(), elem(), a)) {
       if (r) *r = WrapAs<IDOMAttr>(doc.get(), static_cast<xc::DOMNode*>(a));
       return;
     }

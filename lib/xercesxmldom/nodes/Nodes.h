@@ -63,6 +63,11 @@ void SetText(xc::DOMNode* node, WideStringView text);
 // first, a text, becomes the value's child, as the store has it (one that
 // is no text is detached too).
 void KeepOneValueChild(xc::DOMNode* attr);
+// Whether attr is one of element's own, which set on it again replaces
+// itself and stays as it is: Xerces would keep it but say it has no
+// element, or by namespace refuse it as in use. The document type's
+// attributes are refused as in use there.
+bool OwnAttribute(XDoc* doc, xc::DOMElement* element, xc::DOMNode* attr);
 // Written from the store while the node is there.
 std::u16string XMLTextOf(NodeCore& node);
 // Returns a wrapper of the clone (documents get a new document holder).

@@ -82,9 +82,8 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
                                   : doc->createAttributeNS(Ns(a), name.qname.c_str());
     // Its value as its text child, but for one made without a value or
     // whose child was taken out, and one given children of its own.
-    const uint32_t first = store.First(a);
-    if (first != Store::kNone && (store.Next(first) != Store::kNone || store.Type(first) != Store::kText)) {
-      for (uint32_t c = first; c != Store::kNone; c = store.Next(c)) {
+    if (!store.OneText(a)) {
+      for (uint32_t c = store.First(a); c != Store::kNone; c = store.Next(c)) {
         xc::DOMNode* x = store.Type(c) == Store::kText ? static_cast<xc::DOMNode*>(doc->createTextNode(Text(c)))
                                                        : doc->createEntityReference(store.NameOf(c).qname.c_str());
         xp::AppendNew(attr, x);
@@ -141,10 +140,13 @@ std::vector<xc::DOMNode*> BuildTree(const Store& store, xc::DOMDocument* doc, At
   // Depth first, in document order, so every node is appended after its
   // earlier siblings.
   auto Subtree = [&](uint32_t root) {
-    if (root != 0) {
-      // One that nothing names any more has not been freed yet: no node.
-      const auto type = store.Type(root) == Store::kDocType ? outsideTypes.find(root) : outsideTypes.end();
-      made[root] = store.Type(root) != Store::kDocType ? Make(root) : type != outsideTypes.end() ? type->second : nullptr;
+    if (root != 0 && store.Type(root) != Store::kDocType) {
+      made[root] = Make(root);
+    } else if (root != 0) {
+      // A document type that nothing names any more, not freed yet, has
+      // no node.
+      const auto type = outsideTypes.find(root);
+      if (type != outsideTypes.end()) made[root] = type->second;
     }
     // An attribute's text child came with it.
     uint32_t n = store.Type(root) == Store::kAttribute ? Store::kNone : store.First(root);

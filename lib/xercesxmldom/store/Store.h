@@ -187,6 +187,12 @@ class Store {
   // empty and it has no child (kNone) until it is given a value again.
   uint32_t AttrText(uint32_t attr);
   bool Childless(uint32_t attr) const { return !childless_.empty() && childless_.count(attr); }
+  // Whether an attribute's children, if made, are its value as one text
+  // (not when it is childless).
+  bool OneText(uint32_t attr) const {
+    const uint32_t first = First(attr);
+    return first == kNone || (Next(first) == kNone && Type(first) == kText);
+  }
   // An attribute made without a value, or a copy of a childless one.
   void MarkChildless(uint32_t attr) { childless_.insert(attr); }
   void Rename(uint32_t i, uint32_t name) { Mut(i).name = name; }

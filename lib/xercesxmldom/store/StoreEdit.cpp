@@ -406,9 +406,8 @@ class Copier {
   // as one text: Xerces copies an attribute with its children, deep or not.
   void AttrChildren(uint32_t src, uint32_t copy) {
     if (from_.Childless(src)) return to_.MarkChildless(copy);
-    const uint32_t first = from_.First(src);
-    if (first == Store::kNone || (from_.Next(first) == Store::kNone && from_.Type(first) == Store::kText)) return;
-    for (uint32_t c = first; c != Store::kNone; c = from_.Next(c)) to_.InsertBefore(copy, One(c), Store::kNone);
+    if (from_.OneText(src)) return;
+    for (uint32_t c = from_.First(src); c != Store::kNone; c = from_.Next(c)) to_.InsertBefore(copy, One(c), Store::kNone);
   }
 
   const Store& from_;
