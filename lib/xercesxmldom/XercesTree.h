@@ -1,7 +1,7 @@
 // What this library's tests ask of a document beyond the DOM. Every
 // document lives in the library's store; the tests check the store's reads
 // and changes against the same document built as Xerces' own tree, which
-// no DOM call builds. Header only: programs have no use for it.
+// nothing else builds. Header only: programs have no use for it.
 #pragma once
 
 #include "rtl/Interface.h"
